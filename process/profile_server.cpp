@@ -1,0 +1,5 @@
+#include "product_profile.h"
+
+const ProductProfile& CurrentProfile() {
+    return kServerProfile;
+}

@@ -1,0 +1,96 @@
+// The application object: one run of the setup program, from the command line
+// to the exit code. It owns the user's choices, the setup log handle and the
+// install process, and picks one of three modes: wizard, silent or unpack.
+#pragma once
+
+#include "application.h"
+#include "command_line.h"
+
+#include <windows.h>
+
+#include <string>
+
+class CInstallProcess;
+struct CSetupError;
+
+class CInstallApp : public CWinApp {
+public:
+    CInstallApp();
+    ~CInstallApp() override;
+
+    BOOL InitInstance() override;
+    int ExitInstance() override;
+
+    // Loads and verifies the package; fills `message` with the (unformatted)
+    // text for a failure and returns the reader's status, 0 when ready.
+    int PreparePackage(std::string* message);
+
+    void SetProgress(int goal, int phase);
+    void SetProgressPosition(int value);
+    void SetProgressDirection(int value);
+
+    // The install worker's body: Install, then the firewall rules after a
+    // success. Runs inside a structured-exception guard.
+    void RunInstall();
+
+    int GetLicenseText(const BYTE** bytes, DWORD* size) const;
+
+    // The user's choices and the run's results.
+    std::string m_strInstallDir;
+    std::string m_strStartMenuFolder;
+    int m_bDesktopIcon = 1;
+    int m_bQuickLaunchIcon = 1;
+    int m_bFirewallRules = 1;
+    int m_bLicenseAccepted = 0;
+    int m_bLaunchProgram = 1;
+    int m_bOpenQuickStart = 1;
+    int m_bRestartNeeded = 0;
+    int m_bInstallFailed = 0;
+    int m_bRestartPageShown = 0;
+    int m_nExitCode = 0;
+    int m_bShowMessages = 0;
+
+    CInstallProcess* m_pInstallProcess = nullptr;
+    HANDLE m_hLogFile = INVALID_HANDLE_VALUE;
+    char m_szWorkFolder[MAX_PATH] = {};
+    HWND m_hWndProgress = nullptr;
+    HWND m_pStatusText = nullptr;
+    int* m_pnProgressGoal = nullptr;
+    int* m_pnProgressDisplayed = nullptr;
+    int* m_pnProgressDirection = nullptr;
+    const BYTE* m_pLicenseRtf = nullptr;
+    DWORD m_nLicenseRtfSize = 0;
+
+private:
+    void LoadLicenseText();
+    void ChooseWorkFolder();
+    int ProbeFolder(const char* folder);
+    HANDLE CreateLogFile();
+    void ComputeDefaultFolders();
+    void ReportStartupError(const CSetupError& error);
+    void RunSilentMode();
+    void RunWizardMode();
+    void EndOfRun();
+    void RunInstallGuarded();
+    void ShowMessageIfAllowed(const std::string& text, UINT type, HWND owner = nullptr) const;
+
+    CommandLineOptions m_options;
+    // Progress values of silent mode, where nothing displays them.
+    int m_nSilentGoal = 0;
+    int m_nSilentDisplayed = 0;
+    int m_nSilentDirection = 1;
+};
+
+// Exit codes of the process.
+enum ExitCode {
+    kExitSuccess = 0,
+    kExitServerOnly = -2,
+    kExitNotAdministrator = -3,
+    kExitWrongWordSize = -4,
+    kExitOldWindows = -5,
+    kExitStartupError = -6,
+    kExitLicenseNotAccepted = -7,
+    kExitPackageNotReady = -8,
+    kExitRestartRequired = -9,
+    kExitInstallFailed = -10,
+};

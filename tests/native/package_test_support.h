@@ -1,0 +1,188 @@
+// Builders for package images that the writer would never produce: a test
+// takes a real package apart, breaks one thing and seals the rest again, so
+// that exactly that one thing is what the reader has to catch.
+#pragma once
+
+#include "md5.h"
+#include "package_format.h"
+#include "packed_tools.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace corvane::testing {
+
+using Bytes = std::vector<uint8_t>;
+
+inline Bytes ToBytes(std::string_view text) {
+    return Bytes(text.begin(), text.end());
+}
+
+inline Bytes Concat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
+}
+
+// Deterministic bytes that deflate cannot shrink.
+inline Bytes NoiseBytes(size_t size, uint32_t seed) {
+    Bytes bytes(size);
+    uint32_t state = seed * 2654435761u + 1;
+    for (uint8_t& byte : bytes) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        byte = uint8_t(state >> 24);
+    }
+    return bytes;
+}
+
+// One zlib stream; windowBits 8..15, level 0..9.
+inline Bytes Deflate(const Bytes& content, int level = Z_BEST_COMPRESSION, int windowBits = 15) {
+    z_stream stream{};
+    if (deflateInit2(&stream, level, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+        throw std::runtime_error("deflateInit2 failed");
+    }
+    Bytes packed(deflateBound(&stream, uLong(content.size())));
+    stream.next_in = const_cast<Bytef*>(content.data());
+    stream.avail_in = uInt(content.size());
+    stream.next_out = packed.data();
+    stream.avail_out = uInt(packed.size());
+    const int result = deflate(&stream, Z_FINISH);
+    packed.resize(stream.total_out);
+    deflateEnd(&stream);
+    if (result != Z_STREAM_END) {
+        throw std::runtime_error("deflate did not finish");
+    }
+    return packed;
+}
+
+inline void PutLittleEndian32(uint8_t* at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+        at[i] = uint8_t(value >> (8 * i));
+    }
+}
+
+// An entry record as bytes. Each field is taken as given, so a test can
+// announce sizes that do not match what follows.
+struct RawEntry {
+    std::string name;
+    Bytes packed;
+    Md5Digest contentDigest{};
+    int64_t packedSizeField = -1; // -1: the real size
+    int64_t nameLengthField = -1;
+};
+
+inline RawEntry EntryOf(std::string name, const Bytes& content) {
+    RawEntry entry;
+    entry.name = std::move(name);
+    entry.packed = Deflate(content);
+    entry.contentDigest = Md5::Of(content.data(), content.size());
+    return entry;
+}
+
+inline Bytes RecordBytes(const RawEntry& entry) {
+    // Sized once: growing the vector piecewise trips a false -Warray-bounds in GCC 12.
+    Bytes record(package::kEntryHeadSize + entry.name.size() + entry.packed.size());
+    PutLittleEndian32(record.data(), entry.packedSizeField < 0 ? uint32_t(entry.packed.size())
+                                                               : uint32_t(entry.packedSizeField));
+    PutLittleEndian32(record.data() + 4, entry.nameLengthField < 0
+                                             ? uint32_t(entry.name.size())
+                                             : uint32_t(entry.nameLengthField));
+    std::memcpy(record.data() + 8, entry.contentDigest.bytes, 16);
+    std::copy(entry.name.begin(), entry.name.end(), record.begin() + package::kEntryHeadSize);
+    std::copy(entry.packed.begin(), entry.packed.end(),
+              record.begin() + package::kEntryHeadSize + entry.name.size());
+    return record;
+}
+
+inline Bytes AreaOf(const std::vector<RawEntry>& entries) {
+    Bytes area;
+    for (const RawEntry& entry : entries) {
+        const Bytes record = RecordBytes(entry);
+        area.insert(area.end(), record.begin(), record.end());
+    }
+    return area;
+}
+
+// A sealed header announcing `areaSize` and `count`, with the digest of `area`
+// (which need not be `areaSize` bytes long), followed by `area`.
+inline Bytes SealedPackage(const Bytes& area, uint32_t count, uint32_t areaSize,
+                           uint8_t seal = package::kDefaultSealByte) {
+    Bytes image(package::kHeaderSize);
+    std::memcpy(image.data(), package::kSignature, package::kSignatureSize);
+    image[package::kSignatureSize] = seal;
+    for (size_t k = 0; k < package::kSealBlockSize; ++k) {
+        image[package::kSignatureSize + 1 + k] = uint8_t(image[k] ^ seal);
+    }
+    PutLittleEndian32(image.data() + 64, areaSize);
+    PutLittleEndian32(image.data() + 68, count);
+    const Md5Digest digest = Md5::Of(area.data(), area.size());
+    std::memcpy(image.data() + 72, digest.bytes, 16);
+    image.insert(image.end(), area.begin(), area.end());
+    return image;
+}
+
+inline Bytes SealedPackage(const std::vector<RawEntry>& entries,
+                           uint8_t seal = package::kDefaultSealByte) {
+    const Bytes area = AreaOf(entries);
+    return SealedPackage(area, uint32_t(entries.size()), uint32_t(area.size()), seal);
+}
+
+// Makes the header at `headerOffset` carry the digest of the entries area it
+// announces again, after a test changed bytes inside it.
+inline void ResealArea(Bytes* image, size_t headerOffset) {
+    const uint8_t* header = image->data() + headerOffset;
+    const uint32_t areaSize = package::ReadLittleEndian32(header + 64);
+    const Md5Digest digest = Md5::Of(header + package::kHeaderSize, areaSize);
+    std::memcpy(image->data() + headerOffset + 72, digest.bytes, 16);
+}
+
+// Stands in for the program the package is appended to: it holds the
+// signature text in its data, unsealed, as the real reader's program does.
+inline Bytes FakeProgram() {
+    Bytes program = ToBytes("MZ\x90");
+    program.resize(0x400, 0);
+    const Bytes text = ToBytes(package::kSignature);
+    program.insert(program.end(), text.begin(), text.end());
+    program.push_back(0);
+    const Bytes more = NoiseBytes(0x300, 7);
+    program.insert(program.end(), more.begin(), more.end());
+    program.insert(program.end(), text.begin(), text.end());
+    program.resize(0x1000, 0);
+    return program;
+}
+
+struct LoadOutcome {
+    int result = 0;
+    int status = 0;
+    // In the order GetEntryAt walks them.
+    std::vector<std::pair<std::string, Bytes>> entries;
+};
+
+inline LoadOutcome Load(const Bytes& image) {
+    CPackedTools reader;
+    LoadOutcome outcome;
+    outcome.result = reader.LoadFromImage(image.data(), image.size());
+    outcome.status = reader.GetStatus();
+    char name[1024];
+    for (uint32_t i = 0; i < reader.GetEntryCount(); ++i) {
+        const uint8_t* data = nullptr;
+        uint32_t size = 0;
+        if (reader.GetEntryAt(i, name, sizeof name, &data, &size) == 1) {
+            outcome.entries.emplace_back(name, Bytes(data, data + size));
+        }
+    }
+    return outcome;
+}
+
+} // namespace corvane::testing

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 
 #ifdef _WIN32
 // Declared here rather than through windows.h, which this file does without.
@@ -53,12 +54,12 @@ int CPackedTools::LoadFromImage(const uint8_t* image, size_t length) {
     m_nStatus = kReady;
     if (m_nInflateBufferSize == 0) {
         m_nStatus = kOutOfMemory;
+        ClearEntries();
         return 0;
     }
     size_t position = 0;
     PackageHeader header;
-    if (!LocatePackage(image, length, &position) ||
-        !ReadHeader(image, length, position, &header)) {
+    if (!LocatePackage(image, length, &position) || !ReadHeader(image, length, position, &header)) {
         m_nStatus = kDamaged;
     } else {
         const uint8_t* area = image + header.EntriesAreaOffset();
@@ -97,9 +98,18 @@ int CPackedTools::LoadFromImage(const uint8_t* image, size_t length) {
                     m_nStatus = kDamaged;
                     break;
                 }
-                // A later entry of the same name replaces the earlier one.
-                m_mapEntries[std::string(record.name)] = std::move(entry);
+                // A later entry of the same name replaces the earlier one; the
+                // earlier block stays allocated for pointers already handed out.
+                Entry& slot = m_mapEntries[std::string(record.name)];
+                if (slot.data) {
+                    m_vecReplacedBlocks.push_back(std::move(slot.data));
+                }
+                slot = std::move(entry);
             } catch (const std::bad_alloc&) {
+                m_nStatus = kOutOfMemory;
+            } catch (const std::length_error&) {
+                // Content past what one string can hold: only a 32-bit
+                // process gets here, and only by running out of room.
                 m_nStatus = kOutOfMemory;
             }
         }
@@ -141,4 +151,5 @@ int CPackedTools::GetEntryAt(uint32_t index, char* name, uint32_t nameSize, cons
 
 void CPackedTools::ClearEntries() {
     m_mapEntries.clear();
+    m_vecReplacedBlocks.clear();
 }

@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 class CPackedTools {
 public:
@@ -43,14 +44,18 @@ public:
 
     // 1 found, 0 not found; never changes the status.
     int FindEntry(const char* name, const uint8_t** data, uint32_t* size) const;
-    uint32_t GetEntryCount() const { return uint32_t(m_mapEntries.size()); }
+    uint32_t GetEntryCount() const {
+        return uint32_t(m_mapEntries.size());
+    }
     // Walks the names in byte-wise ascending order. 1 with the name copied
     // (terminated), else 0 with status -5 or -6.
     int GetEntryAt(uint32_t index, char* name, uint32_t nameSize, const uint8_t** data,
                    uint32_t* size);
     void ClearEntries();
 
-    int GetStatus() const { return m_nStatus; }
+    int GetStatus() const {
+        return m_nStatus;
+    }
 
 private:
     struct Entry {
@@ -64,4 +69,7 @@ private:
     // std::string compares with char_traits<char>::compare, which is memcmp:
     // byte-wise, unsigned, whatever the locale.
     std::map<std::string, Entry> m_mapEntries;
+    // Blocks of entries that a later one of the same name replaced. A caller
+    // may still hold their data pointers, so they live until ClearEntries.
+    std::vector<std::unique_ptr<uint8_t[]>> m_vecReplacedBlocks;
 };

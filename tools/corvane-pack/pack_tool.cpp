@@ -434,6 +434,16 @@ int RunCreate(const ParsedArgs& args, std::ostream& out, std::ostream&) {
                         std::to_string(reader.GetStatus()) + "); nothing written");
     }
 
+    // The output's folder is made only now, when nothing can fail any more
+    // but the writing itself.
+    if (outputPath.has_parent_path()) {
+        std::error_code error;
+        fs::create_directories(outputPath.parent_path(), error);
+        if (error) {
+            throw PackError("cannot create the folder of output " + Quote(outputPath) + ": " +
+                            error.message());
+        }
+    }
     PendingFile file(outputPath);
     file.Write(image.data(), image.size());
     file.Commit();

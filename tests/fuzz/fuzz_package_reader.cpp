@@ -1,0 +1,277 @@
+// Fuzzes the package reader on whole file images.
+//
+// Raw input almost never gets past the seal and the entries digest, so the
+// input is also read three other ways, chosen by its first byte:
+//   0: a list of entries, written with BuildPackage after a program prefix
+//      that holds the unsealed signature text; the load must give them back.
+//   1: an entries area as is, under a header with its digest made right, to
+//      reach the record walk and the inflater.
+//   2: the same, with every content digest made right too (found by an
+//      inflate of its own here), to reach the table; the load must succeed
+//      exactly when every record is in bounds and inflates to something.
+#include "md5.h"
+#include "package_format.h"
+#include "packed_tools.h"
+
+#include <zlib.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace package = corvane::package;
+using Bytes = std::vector<uint8_t>;
+
+// Content beyond this is not checked against the reader (a few KiB of input
+// can deflate-bomb to megabytes, which is fine, but not to gigabytes).
+constexpr size_t kMaxCheckedContent = 64u << 20;
+
+void Check(bool condition, const char* what) {
+    if (!condition) {
+        std::fprintf(stderr, "fuzz_package_reader: %s\n", what);
+        std::abort();
+    }
+}
+
+// One reader for the whole run: a fresh 2 MiB buffer per input would cost
+// more than the load. ClearEntries between inputs keeps them apart.
+CPackedTools& Reader() {
+    static CPackedTools reader;
+    return reader;
+}
+
+// Every lookup on whatever the load left, for the sanitizers to watch.
+void WalkTable(CPackedTools& reader) {
+    char name[300];
+    for (uint32_t i = 0; i <= reader.GetEntryCount(); ++i) {
+        const uint8_t* data = nullptr;
+        uint32_t size = 0;
+        if (reader.GetEntryAt(i, name, sizeof name, &data, &size) != 1) {
+            Check(i == reader.GetEntryCount() ||
+                      reader.GetStatus() == CPackedTools::kNameBufferTooSmall,
+                  "GetEntryAt refused an index inside the table");
+            continue;
+        }
+        Check(i < reader.GetEntryCount(), "GetEntryAt past the count");
+        Check(size > 0, "empty entry in the table");
+        volatile uint8_t touch = data[0] ^ data[size - 1];
+        (void)touch;
+        const int status = reader.GetStatus();
+        reader.FindEntry(name, &data, &size);
+        Check(reader.GetStatus() == status, "FindEntry changed the status");
+    }
+}
+
+struct Cursor {
+    const uint8_t* at;
+    size_t left;
+    bool Take(size_t count, const uint8_t** out) {
+        if (left < count) {
+            return false;
+        }
+        *out = at;
+        at += count;
+        left -= count;
+        return true;
+    }
+};
+
+Bytes ProgramPrefix(uint8_t variant) {
+    Bytes prefix = {'M', 'Z'};
+    prefix.resize(2 + size_t(variant % 5) * 7, 0);
+    prefix.insert(prefix.end(), package::kSignature, package::kSignature + package::kSignatureSize);
+    prefix.push_back('M');
+    return prefix;
+}
+
+void FuzzEntries(Cursor input) {
+    const uint8_t* seal = nullptr;
+    if (!input.Take(1, &seal)) {
+        return;
+    }
+    std::vector<package::PackageInput> entries;
+    std::map<std::string, Bytes> expected;
+    const uint8_t* field = nullptr;
+    while (input.Take(1, &field)) {
+        const size_t nameLength = field[0] % 48;
+        const uint8_t* name = nullptr;
+        if (!input.Take(nameLength, &name) || !input.Take(2, &field)) {
+            break;
+        }
+        size_t contentLength = size_t(field[0]) | size_t(field[1]) << 8;
+        contentLength = contentLength < input.left ? contentLength : input.left;
+        const uint8_t* content = nullptr;
+        input.Take(contentLength, &content);
+        if (contentLength == 0) {
+            continue; // never written: an entry is never empty
+        }
+        package::PackageInput entry;
+        entry.name.assign(reinterpret_cast<const char*>(name), nameLength);
+        entry.content.assign(content, content + contentLength);
+        expected[entry.name] = entry.content;
+        entries.push_back(std::move(entry));
+    }
+
+    Bytes image = ProgramPrefix(*seal);
+    const Bytes built = package::BuildPackage(entries, *seal);
+    image.insert(image.end(), built.begin(), built.end());
+    image.insert(image.end(), size_t(*seal % 3) * 100, 0);
+
+    CPackedTools& reader = Reader();
+    reader.ClearEntries();
+    Check(reader.LoadFromImage(image.data(), image.size()) == 1, "written package not loaded");
+    Check(reader.GetEntryCount() == expected.size(), "wrong entry count");
+    uint32_t index = 0;
+    for (const auto& [name, content] : expected) {
+        char copied[64];
+        const uint8_t* data = nullptr;
+        uint32_t size = 0;
+        Check(reader.GetEntryAt(index++, copied, sizeof copied, &data, &size) == 1,
+              "GetEntryAt refused an entry");
+        Check(std::memcmp(copied, name.c_str(), name.size() + 1) == 0, "names out of order");
+        Check(size == content.size() && std::memcmp(data, content.data(), size) == 0,
+              "entry content differs from what was written");
+    }
+}
+
+// An inflate written apart from the reader's, so that the two can disagree.
+bool InflateAll(const uint8_t* packed, size_t size, Bytes* out) {
+    z_stream stream{};
+    if (inflateInit(&stream) != Z_OK) {
+        return false;
+    }
+    stream.next_in = const_cast<Bytef*>(packed);
+    stream.avail_in = uInt(size);
+    uint8_t chunk[16384];
+    int result;
+    do {
+        stream.next_out = chunk;
+        stream.avail_out = sizeof chunk;
+        result = inflate(&stream, Z_NO_FLUSH);
+        out->insert(out->end(), chunk, chunk + (sizeof chunk - stream.avail_out));
+    } while (result == Z_OK && out->size() <= kMaxCheckedContent);
+    inflateEnd(&stream);
+    return result == Z_STREAM_END;
+}
+
+void FuzzArea(Cursor input, bool fixContentDigests) {
+    const uint8_t* fields = nullptr;
+    if (!input.Take(2, &fields)) {
+        return;
+    }
+    const uint32_t count = fields[0] % 8;
+    const uint8_t seal = fields[1];
+    Bytes area(input.at, input.at + input.left);
+
+    bool expectLoaded = true;
+    std::map<std::string, Bytes> expected;
+    if (fixContentDigests) {
+        size_t at = 0;
+        for (uint32_t i = 0; i < count; ++i) {
+            if (area.size() - at < package::kEntryHeadSize) {
+                expectLoaded = false;
+                break;
+            }
+            const uint32_t packedSize = package::ReadLittleEndian32(&area[at]);
+            const uint32_t nameLength = package::ReadLittleEndian32(&area[at + 4]);
+            const size_t left = area.size() - at - package::kEntryHeadSize;
+            if (uint64_t(packedSize) + nameLength > left) {
+                expectLoaded = false;
+                break;
+            }
+            const size_t nameAt = at + package::kEntryHeadSize;
+            Bytes content;
+            if (!InflateAll(&area[nameAt + nameLength], packedSize, &content)) {
+                if (content.size() > kMaxCheckedContent) {
+                    return;
+                }
+                expectLoaded = false;
+                break;
+            }
+            if (content.empty()) {
+                expectLoaded = false;
+                break;
+            }
+            const corvane::Md5Digest digest = corvane::Md5::Of(content.data(), content.size());
+            std::memcpy(&area[at + 8], digest.bytes, 16);
+            expected[std::string(reinterpret_cast<const char*>(&area[nameAt]), nameLength)] =
+                std::move(content);
+            at = nameAt + nameLength + packedSize;
+        }
+    }
+
+    Bytes image = ProgramPrefix(seal);
+    const size_t headerAt = image.size();
+    image.resize(headerAt + package::kHeaderSize);
+    uint8_t* header = &image[headerAt];
+    std::memcpy(header, package::kSignature, package::kSignatureSize);
+    header[package::kSignatureSize] = seal;
+    for (size_t k = 0; k < package::kSealBlockSize; ++k) {
+        header[package::kSignatureSize + 1 + k] = uint8_t(header[k] ^ seal);
+    }
+    for (int i = 0; i < 4; ++i) {
+        header[64 + i] = uint8_t(area.size() >> (8 * i));
+        header[68 + i] = uint8_t(count >> (8 * i));
+    }
+    const corvane::Md5Digest digest = corvane::Md5::Of(area.data(), area.size());
+    std::memcpy(header + 72, digest.bytes, 16);
+    image.insert(image.end(), area.begin(), area.end());
+
+    CPackedTools& reader = Reader();
+    reader.ClearEntries();
+    const int loaded = reader.LoadFromImage(image.data(), image.size());
+    if (!loaded) {
+        Check(reader.GetEntryCount() == 0, "failed load left entries");
+    }
+    if (fixContentDigests) {
+        Check(loaded == (expectLoaded ? 1 : 0), "reader and independent walk disagree");
+        if (loaded) {
+            Check(reader.GetEntryCount() == expected.size(), "wrong entry count");
+            for (const auto& [name, content] : expected) {
+                if (name.find('\0') != std::string::npos) {
+                    continue;
+                }
+                const uint8_t* data = nullptr;
+                uint32_t size = 0;
+                Check(reader.FindEntry(name.c_str(), &data, &size) == 1, "entry not found");
+                Check(size == content.size() && std::memcmp(data, content.data(), size) == 0,
+                      "entry content differs from the independent inflate");
+            }
+        }
+    }
+    WalkTable(reader);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    CPackedTools& reader = Reader();
+    reader.ClearEntries();
+    if (!reader.LoadFromImage(data, size)) {
+        Check(reader.GetEntryCount() == 0, "failed load left entries");
+    }
+    WalkTable(reader);
+
+    if (size < 1) {
+        return 0;
+    }
+    const Cursor rest{data + 1, size - 1};
+    switch (data[0] % 3) {
+    case 0:
+        FuzzEntries(rest);
+        break;
+    case 1:
+        FuzzArea(rest, false);
+        break;
+    default:
+        FuzzArea(rest, true);
+        break;
+    }
+    return 0;
+}

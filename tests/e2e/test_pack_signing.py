@@ -7,7 +7,9 @@ never looks. Appending after signing breaks the signature, and corvane-pack refu
 
 from __future__ import annotations
 
+import hashlib
 import os
+import re
 import subprocess
 from pathlib import Path
 
@@ -94,10 +96,15 @@ def test_signed_setup_program_verifies_and_still_loads_its_package(wine_prefix, 
     assert package_offset(listing.stdout) == probe.stat().st_size
     assert "certificate table" in listing.stdout
 
+    # The probe loads the package of its own file and prints, per entry, the MD5 and size of
+    # what the reader unpacked.
     result = wine_prefix.run(signed_setup)
     assert result.exit_code == 0, result
+    assert "status 0" in result.stdout, result
     for name in sorted(os.listdir(SAMPLE_PAYLOAD)):
-        assert name in result.stdout, result
+        content = (SAMPLE_PAYLOAD / name).read_bytes()
+        assert re.search(rf"{hashlib.md5(content).hexdigest()}\s+{len(content)} {re.escape(name)}",
+                         result.stdout), result
 
 
 def test_signature_covers_the_package(tmp_path, signed_setup, signing_key):

@@ -1,0 +1,33 @@
+/* A DLL that tells when it is loaded: its DllMain appends its own path and a
+ * line end to the file named by the environment variable
+ * CORVANE_CANARY_MARKER. Tests plant copies of it under the names of system
+ * DLLs (riched32.dll) beside a program and in its current folder: if the
+ * marker file appears, the program loaded a planted DLL. */
+#include <windows.h>
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+    (void)reserved;
+    if (reason == DLL_PROCESS_ATTACH) {
+        char marker[MAX_PATH];
+        char self[MAX_PATH];
+        DWORD length = GetEnvironmentVariableA("CORVANE_CANARY_MARKER", marker, MAX_PATH);
+        if (length > 0 && length < MAX_PATH) {
+            DWORD selfLength = GetModuleFileNameA(instance, self, MAX_PATH - 2);
+            HANDLE file = CreateFileA(marker, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+            if (file != INVALID_HANDLE_VALUE) {
+                DWORD written;
+                self[selfLength++] = '\r';
+                self[selfLength++] = '\n';
+                WriteFile(file, self, selfLength, &written, NULL);
+                CloseHandle(file);
+            }
+        }
+    }
+    return TRUE;
+}
+
+/* One export, so that the DLL has an export table like the one it pretends to be. */
+__declspec(dllexport) int CorvaneCanary(void) {
+    return 1;
+}

@@ -1,0 +1,337 @@
+// What the resources put into the setup programs: every string-table text
+// exactly as the program shows it, the version block that Explorer and the
+// installed-programs list show, the manifest that makes Windows elevate the
+// program and report its real version, the licence text and the icon. The
+// two small probe programs are built with the workstation and the server
+// resources; this test program itself carries the workstation ones.
+#include "dll_safety.h"
+#include "handles.h"
+#include "resource_ids.h"
+#include "strings.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <richedit.h>
+
+#include <cctype>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct StringCase {
+    UINT id;
+    const char* text;
+};
+
+// Every text of the string table, as the user must see it (typos included).
+const StringCase kStrings[] = {
+    {2, "The Setup Wizard will allow you to install %s on your computer. Click Next to continue or "
+        "Cancel to exit the setup."},
+    {3, "Are you sure you wish to cancel servicing your USB device now?"},
+    {4, "License Agreement"},
+    {5, "Please read the following important information before continuing!"},
+    {6, "Select Destination Location"},
+    {7, "Where should %s be installed?"},
+    {8, "Select Start Menu Folder"},
+    {9, "Where should Setup place the program shortcuts?"},
+    {10, "Select Additional Tasks"},
+    {11, "Which additional tasks should be performed?"},
+    {12, "Ready to Install"},
+    {13, "Now Setup is ready to begin installation on your computer"},
+    {14, "Destination location:"},
+    {15, "Start Menu folder:"},
+    {16, "Additional Tasks:"},
+    {17, "Additionals Icons:"},
+    {18, "Create a desktop icon"},
+    {19, "Create a Quick Launch icon"},
+    {20, "You have to be logged in as an administrator while installing this program!"},
+    {21, "This program requires Windows 2000 SP4 or newer."},
+    {22, "Error while unpacking modules"},
+    {23, "Installation package is damaged! Please download the latest version of %s from our web "
+         "site and try again!"},
+    {24, "Not enough system resourses to complete the installation"},
+    {25, "There is an error occurred while initializing the setup modules "},
+    {26, "Setup Wizard initialization error"},
+    {27, "Copying files..."},
+    {28, "Installing kernel mode drivers..."},
+    {29, "Installing main program module..."},
+    {30, "Starting drivers..."},
+    {31, "Creating start menu items..."},
+    {32, "Finishing installation..."},
+    {33, "Installing..."},
+    {34,
+     "Exception during Setup initialization!\nException code = 0x%.8x\nException address = 0x%.8x"},
+    {35, "Exception during installation!\nException code = 0x%.8x\nException address = 0x%.8x"},
+    {36, "Please wait while Setup Wizard completes initialization!"},
+    {37, "System Error = 0x%.8x"},
+    {38, "Completing %s Setup Wizard."},
+    {39, "Setup has finished the installation of %s on your computer. Click Finish to exit."},
+    {40, "To complete the installation of %s, the Setup must restart your computer. Would you like "
+         "to restart now?"},
+    {41, "Launch %s now."},
+    {42, "To complete the installation of %s, you must restart your computer. Do you want to "
+         "restart your computer now?"},
+    {44, "Error during installation.\nError code = 0x%.8x\nError arg0 = 0x%.8x"},
+    {45, "Stopping services..."},
+    {46, "Removing installed services..."},
+    {47, "Clearing registry entries..."},
+    {48, "Deleting created files..."},
+    {49, "Restoring overwritten files..."},
+    {50, "Deleting directory..."},
+    {51,
+     "Error occured while installing %s on your computer. Setup has restored your system to the "
+     "original state. Please download the latest version of %s from our web site and try again!"},
+    {52, "Error occured while installing %s on your computer. Setup has restored your system to "
+         "the original state, but some files were in use by operation system. You need to restart "
+         "your computer to complete the procedure!"},
+    {53, "Setup Wizard did not complete the installation of %s on your computer."},
+    {54, "Please use 64-bit version of setup to install the program on your 64-bit system."},
+    {55, "Setup - %s"},
+    {57,
+     "To resolve installation issue please send installation log file\n'%s'\nto our support team."},
+    {58, "Open \"Quick Start\" page."},
+    {59, "You are trying to install older version of the software. Before installing version %s "
+         "you need to uninstall version %s first.\n"},
+    {60, "You can run this program on Windows Server family of operating systems only, such as "
+         "Windows 2003 Server, Windows 2008 Server, Windows 2008 R2 Server, Windows 2012 Server, "
+         "Windows 2016 Server, Windows 2019 Server."},
+    {61, "Additional Firewall and NAT setup:"},
+    {62, "Create Windows Firewall rules"},
+    {63, "Welcome to %s Setup Wizard"},
+    {64, "Error occured while creating firewall rules.\nError code = 0x%.8x\nError arg0 = 0x%.8x"},
+    {66, "To complete the installation of %s, you must restart your computer."},
+};
+
+TEST(StringTable, EveryTextLoadsBackExactly) {
+    for (const StringCase& expected : kStrings) {
+        EXPECT_EQ(LoadResourceString(expected.id), expected.text) << "string " << expected.id;
+    }
+}
+
+std::string ProgramFolder() {
+    char path[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string folder(path, length);
+    return folder.substr(0, folder.find_last_of('\\') + 1);
+}
+
+struct Edition {
+    const char* name;
+    const char* probe; // built with the edition's resources
+    const char* productName;
+    const char* description;
+    const char* fileName;
+    const char* displayName;
+};
+
+const Edition kEditions[] = {
+    {"Workstation", "framework_version_probe_workstation.exe", "Corvane RDP Edition Workstation",
+     "Corvane RDP Edition Workstation Setup Wizard", "corvane-rdp-workstation-setup.exe",
+     "Corvane RDP Edition - Workstation"},
+    {"Server", "framework_version_probe_server.exe", "Corvane RDP Edition Server",
+     "Corvane RDP Edition Server Setup Wizard", "corvane-rdp-server-setup.exe",
+     "Corvane RDP Edition - Server"},
+};
+
+class EditionResources : public testing::TestWithParam<Edition> {
+protected:
+    void SetUp() override {
+        m_path = ProgramFolder() + GetParam().probe;
+        m_module.reset(LoadLibraryExA(m_path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+        ASSERT_TRUE(m_module) << m_path << ": error " << GetLastError();
+    }
+
+    // A resource's bytes; empty when it is missing.
+    std::string Resource(const char* name, const char* type) {
+        HRSRC found = FindResourceA(m_module.get(), name, type);
+        if (found == nullptr) {
+            return std::string();
+        }
+        HGLOBAL loaded = LoadResource(m_module.get(), found);
+        const char* bytes = static_cast<const char*>(LockResource(loaded));
+        return std::string(bytes, SizeofResource(m_module.get(), found));
+    }
+
+    std::string m_path;
+    UniqueHmodule m_module;
+};
+
+TEST_P(EditionResources, VersionBlockNamesTheEdition) {
+    const Edition& edition = GetParam();
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeA(m_path.c_str(), &ignored);
+    ASSERT_NE(size, 0u) << "no version block";
+    std::vector<BYTE> block(size);
+    ASSERT_TRUE(GetFileVersionInfoA(m_path.c_str(), 0, size, block.data()));
+
+    const struct {
+        const char* key;
+        const char* value;
+    } fields[] = {
+        {"FileDescription", edition.description}, {"Comments", edition.description},
+        {"ProductName", edition.productName},     {"CompanyName", "Marrowfend LLC"},
+        {"InternalName", edition.fileName},       {"OriginalFilename", edition.fileName},
+        {"FileVersion", "3,12,0,3230"},           {"ProductVersion", "3,12,0,3230"},
+        {"PrivateBuild", "3,12,0,3230"},          {"SpecialBuild", "3,12,0,3230"},
+    };
+    for (const auto& field : fields) {
+        const std::string query = std::string("\\StringFileInfo\\040904b0\\") + field.key;
+        char* value = nullptr;
+        UINT length = 0;
+        ASSERT_TRUE(
+            VerQueryValueA(block.data(), query.c_str(), reinterpret_cast<void**>(&value), &length))
+            << field.key << " is missing";
+        EXPECT_STREQ(value, field.value) << field.key;
+    }
+    for (const char* key : {"LegalCopyright", "LegalTrademarks"}) {
+        char* value = nullptr;
+        UINT length = 0;
+        const std::string query = std::string("\\StringFileInfo\\040904b0\\") + key;
+        EXPECT_TRUE(VerQueryValueA(block.data(), query.c_str(), reinterpret_cast<void**>(&value),
+                                   &length) &&
+                    std::strstr(value, "Marrowfend LLC") != nullptr)
+            << key;
+    }
+
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+    EXPECT_EQ(fixed->dwFileVersionMS, (3u << 16) | 12u);
+    EXPECT_EQ(fixed->dwFileVersionLS, (0u << 16) | 3230u);
+    EXPECT_EQ(fixed->dwProductVersionMS, (3u << 16) | 12u);
+    EXPECT_EQ(fixed->dwProductVersionLS, (0u << 16) | 3230u);
+    EXPECT_EQ(fixed->dwFileType, DWORD(VFT_APP));
+
+    WORD* translation = nullptr;
+    ASSERT_TRUE(VerQueryValueA(block.data(), "\\VarFileInfo\\Translation",
+                               reinterpret_cast<void**>(&translation), &length));
+    ASSERT_GE(length, 4u);
+    EXPECT_EQ(translation[0], 0x0409);
+    EXPECT_EQ(translation[1], 1200);
+}
+
+TEST_P(EditionResources, ManifestAsksForAdministratorAndKnowsNewWindows) {
+    const std::string manifest = Resource(MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+    ASSERT_FALSE(manifest.empty()) << "no RT_MANIFEST 1";
+    const char* expected[] = {
+        "level=\"requireAdministrator\"",
+        "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
+        "<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true</dpiAware>",
+        "{e2011457-1546-43c5-a5fe-008deee3d3f0}", // Vista
+        "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", // 7
+        "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", // 8
+        "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", // 8.1
+        "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", // 10
+    };
+    for (const char* text : expected) {
+        EXPECT_NE(manifest.find(text), std::string::npos) << text;
+    }
+}
+
+TEST_P(EditionResources, LicenceIsTheEditionsRtfDocument) {
+    const std::string rtf = Resource(MAKEINTRESOURCEA(IDR_LICENSE_RTF), kLicenseRtfResourceType);
+    ASSERT_FALSE(rtf.empty()) << "no licence resource 159 of type RTF";
+    EXPECT_EQ(rtf.compare(0, 6, "{\\rtf1"), 0);
+    EXPECT_NE(rtf.find(GetParam().displayName), std::string::npos) << "another edition's text";
+    EXPECT_EQ(rtf.find_last_not_of("\r\n"), rtf.rfind('}')) << "the document must be closed";
+}
+
+TEST_P(EditionResources, IconLoads) {
+    HICON icon = static_cast<HICON>(
+        LoadImageA(m_module.get(), MAKEINTRESOURCEA(IDI_SETUP), IMAGE_ICON, 32, 32, 0));
+    ASSERT_NE(icon, nullptr) << "no icon 128: error " << GetLastError();
+    DestroyIcon(icon);
+}
+
+TEST_P(EditionResources, StringTableIsComplete) {
+    for (const StringCase& expected : kStrings) {
+        char text[1024] = {};
+        LoadStringA(m_module.get(), expected.id, text, sizeof text);
+        EXPECT_STREQ(text, expected.text) << "string " << expected.id;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Editions, EditionResources, testing::ValuesIn(kEditions),
+                         [](const testing::TestParamInfo<Edition>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// The manifest at work in this program, which carries it too.
+using RtlGetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOW*);
+
+TEST(Manifest, VersionQueriesReportTheRealWindowsVersion) {
+    // RtlGetVersion ignores the manifest; GetVersionEx reports 6.2 on newer
+    // Windows unless the manifest lists that version.
+    auto rtlGetVersion = reinterpret_cast<RtlGetVersionFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlGetVersion")));
+    ASSERT_NE(rtlGetVersion, nullptr);
+    OSVERSIONINFOW real = {};
+    real.dwOSVersionInfoSize = sizeof real;
+    ASSERT_EQ(rtlGetVersion(&real), 0);
+    OSVERSIONINFOA reported = {};
+    reported.dwOSVersionInfoSize = sizeof reported;
+    ASSERT_TRUE(GetVersionExA(&reported));
+    EXPECT_EQ(reported.dwMajorVersion, real.dwMajorVersion);
+    EXPECT_EQ(reported.dwMinorVersion, real.dwMinorVersion);
+    EXPECT_EQ(reported.dwBuildNumber & 0xFFFF, real.dwBuildNumber & 0xFFFF);
+}
+
+TEST(Manifest, CommonControlsVersionSixIsActive) {
+    // The dependency redirects comctl32.dll to the side-by-side version 6
+    // assembly; without it the wizard gets the unthemed version 5 controls.
+    // (Wine's version 6 reports 5.x from DllGetVersion, so the path tells.)
+    UniqueHmodule comctl(LoadSystemLibrary("comctl32.dll"));
+    ASSERT_TRUE(comctl);
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(comctl.get(), path, MAX_PATH);
+    std::string lower = path;
+    for (char& c : lower) {
+        c = char(tolower(static_cast<unsigned char>(c)));
+    }
+    EXPECT_NE(lower.find("\\winsxs\\x86_microsoft.windows.common-controls_6595b64144ccf1df_6.0."),
+              std::string::npos)
+        << path;
+}
+
+// The licence must read as text in the rich edit 1.0 control the licence
+// page uses, not as RTF source.
+DWORD CALLBACK StreamFromString(DWORD_PTR cookie, BYTE* buffer, LONG size, LONG* done) {
+    auto* rest = reinterpret_cast<std::string*>(cookie);
+    *done = LONG(rest->copy(reinterpret_cast<char*>(buffer), size_t(size)));
+    rest->erase(0, size_t(*done));
+    return 0;
+}
+
+TEST(Licence, RichEditShowsItAsText) {
+    UniqueHmodule richEdit(LoadSystemLibrary("Riched32.dll"));
+    ASSERT_TRUE(richEdit) << "error " << GetLastError();
+    HWND control = CreateWindowExA(0, "RICHEDIT", "", WS_POPUP | ES_MULTILINE, 0, 0, 400, 300,
+                                   nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    if (control == nullptr) {
+        GTEST_SKIP() << "no window station for windows (error " << GetLastError() << ")";
+    }
+    HRSRC found =
+        FindResourceA(nullptr, MAKEINTRESOURCEA(IDR_LICENSE_RTF), kLicenseRtfResourceType);
+    ASSERT_NE(found, nullptr);
+    std::string rtf(static_cast<const char*>(LockResource(LoadResource(nullptr, found))),
+                    SizeofResource(nullptr, found));
+    EDITSTREAM stream = {};
+    stream.dwCookie = reinterpret_cast<DWORD_PTR>(&rtf);
+    stream.pfnCallback = StreamFromString;
+    SendMessageA(control, EM_STREAMIN, SF_RTF, reinterpret_cast<LPARAM>(&stream));
+    std::vector<char> text(size_t(GetWindowTextLengthA(control)) + 1);
+    GetWindowTextA(control, text.data(), int(text.size()));
+    DestroyWindow(control);
+    const std::string shown(text.data());
+    EXPECT_NE(shown.find("End-User License Agreement"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("Corvane RDP Edition - Workstation"), std::string::npos);
+    EXPECT_EQ(shown.find("\\rtf"), std::string::npos) << "RTF source shown as text";
+    EXPECT_EQ(shown.find("\\par"), std::string::npos);
+}
+
+} // namespace

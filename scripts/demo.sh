@@ -5,7 +5,8 @@
 #   2. packs payload/sample and appends it to package-probe.exe (corvane-pack create --stub),
 #   3. checks the result with corvane-pack verify and shows it with corvane-pack list,
 #   4. runs the result under Wine in a throw-away prefix: the program finds and loads the
-#      package appended to its own file.
+#      package appended to its own file,
+#   5. damages one byte of the package in a copy: verify names the fault, the program refuses.
 #
 # Output goes to build/demo/. Environment: CORVANE_NATIVE_BUILD and CORVANE_WIN_BUILD (the
 # build trees, default build/native and build/win32), CORVANE_DEMO_OUT (default build/demo).
@@ -22,7 +23,11 @@ pack=$native_build/tools/corvane-pack/corvane-pack
 probe=$win_build/tests/windows/package-probe.exe
 setup=$out/sample-setup.exe
 
-step() { printf '\n\033[1m==> %s\033[0m\n' "$*"; }
+if [ -t 1 ]; then
+    step() { printf '\n\033[1m==> %s\033[0m\n' "$*"; }
+else
+    step() { printf '\n==> %s\n' "$*"; }
+fi
 fail() { printf '\ndemo: %s\n' "$*" >&2; exit 1; }
 
 step "Building the package tool (native) and the package probe (Windows)"
@@ -90,9 +95,29 @@ else
 fi
 echo "exit code: $status"
 
-step "Result"
 if [ "$status" -ne 0 ]; then
     fail "sample-setup.exe did not load its package (exit code $status)"
 fi
+
+step "A copy with one byte of the package changed"
+damaged=$out/damaged-setup.exe
+cp "$setup" "$damaged"
+offset=$(( $(stat -c %s "$probe") + 200 ))
+printf '\xff' | dd of="$damaged" bs=1 seek="$offset" conv=notrunc status=none
+echo "(byte $offset overwritten)"
+echo "\$ corvane-pack verify damaged-setup.exe"
+"$pack" verify "$damaged" && fail "verify accepted the damaged copy"
+echo "\$ wine damaged-setup.exe"
+damaged_status=0
+if [ -x "$here/wine-exec" ]; then
+    "$here/wine-exec" "$damaged" || damaged_status=$?
+else
+    wine "$damaged" || damaged_status=$?
+fi
+echo "exit code: $damaged_status"
+[ "$damaged_status" -ne 0 ] || fail "the damaged copy loaded"
+
+step "Result"
 echo "sample-setup.exe found the package appended to its own file, checked both digests and"
-echo "unpacked every entry. The prefix has been removed; the program stays in $out."
+echo "unpacked every entry; the damaged copy was refused by verify and by the program alike."
+echo "The prefix has been removed; the programs stay in $out."

@@ -1,0 +1,137 @@
+// CInstaller: the environment checks of a setup run and the primitive install
+// operations, each of which records what it changed in the install journal so
+// that a failed installation can be undone. CInstallProcess derives from it.
+#pragma once
+
+#include "install_journal.h"
+#include "installer_handles.h"
+#include "packed_tools.h"
+#include "setup_error.h"
+#include "setup_log_api.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+
+// Device setup classes are told apart by their bytes; their order in the table
+// does not matter to anyone.
+struct GuidLess {
+    bool operator()(const GUID& left, const GUID& right) const {
+        return std::memcmp(&left, &right, sizeof left) < 0;
+    }
+};
+// Device setup class -> name of the upper-filter driver added to it.
+using ClassFilterTable = std::map<GUID, std::string, GuidLess>;
+
+class CInstaller {
+public:
+    // Performs the start-up checks in a fixed order and throws CSetupError on
+    // the first that fails, after logging which one. `logFile` stays owned by
+    // the caller. The install process passes (log, FALSE, TRUE, FALSE, FALSE).
+    CInstaller(HANDLE logFile, BOOL loadPackage, BOOL requireAdministrator, BOOL refuse32On64,
+               BOOL captureSetupApiLog);
+    // Commits whatever backups are still on record, then releases the Service
+    // Control Manager, the journal, the log object and the package reader.
+    virtual ~CInstaller();
+    CInstaller(const CInstaller&) = delete;
+    CInstaller& operator=(const CInstaller&) = delete;
+
+    // Whether BUILTIN\Administrators is among the process token's groups,
+    // enabled or not.
+    bool IsAdministrator() const;
+    // Sets the Windows version class (os_version.h) and returns whether setup
+    // may run on this Windows.
+    bool DetectOsVersion();
+    bool IsVistaOrLater() const;
+    bool IsWindows10OrLater() const;
+    // True for a 32-bit process on 64-bit Windows.
+    bool IsWow64System() const;
+    // Reads the package appended to the running program; returns the reader's
+    // status (0 when loaded).
+    int LoadPackage();
+
+    // One setup-log line: `message` directly followed by `text`, if any. Never
+    // throws and does nothing without a log object.
+    void Log(const char* message, const char* text = nullptr);
+    // `message` followed by "(0x%x)" of `code`.
+    void LogCode(const char* message, uint32_t code);
+    // Makes sure HKLM\...\CurrentVersion\RunOnce exists; ignores every failure.
+    void EnsureRunOnceKey();
+
+    CPackedTools* GetPackedTools() const { return m_pPackedTools.get(); }
+    int GetOsVersionCode() const { return osVersionCode; }
+    // Where operations store 1 when a restart is needed. The install procedure
+    // points it at the application's flag before the first step; null points
+    // it back at the installer's own flag.
+    void SetRestartFlagPointer(int* flag) { m_pRestartFlag = flag ? flag : &m_nOwnRestartFlag; }
+    int* GetRestartFlagPointer() const { return m_pRestartFlag; }
+
+    // Journal recorders.
+    void RecordCreatedFile(const std::string& path);
+    void RecordCreatedDirectory(const std::string& path);
+
+    // File operations. Failures throw CSetupError {installer, location,
+    // GetLastError()}. `result` receives a name in `folder` that did not exist
+    // a moment ago (the file itself is not kept).
+    void MakeTempFileName(const char* prefix, const char* folder, std::string& result);
+    // Copies folder\name to a new backup beside it and records the pair.
+    void BackupFile(const char* name, const char* folder);
+    // Writes `size` bytes to folder\name: a new file is journaled as created,
+    // an existing one is backed up first, and one that is in use is written to
+    // a temporary file that replaces it at the next restart.
+    void InstallFile(const char* name, const char* folder, const void* data, uint32_t size);
+    // Creates one folder (its parent must exist); an existing folder is
+    // accepted and not recorded, so rollback never removes it.
+    void MakeDirectory(const char* path);
+
+    // The commit: deletes every backup still on record and forgets the file and
+    // registry backups. Failures are ignored. The destructor calls it too, so a
+    // rollback that leaves a backup to be moved back at restart must take that
+    // backup off the record, or it would be deleted before the restart.
+    void DiscardBackups();
+
+    const JournalEntryTable& GetJournalEntries() const { return journalEntries; }
+    const FileBackupTable& GetFileBackups() const { return fileBackups; }
+    const RegistryBackupTable& GetRegistryBackups() const { return registryBackups; }
+    const ClassFilterTable& GetClassFilters() const { return classFilters; }
+
+protected:
+    // Stores 1 through the restart flag pointer and logs the reboot warning.
+    void RequireRestart();
+    SC_HANDLE GetServiceManager() const { return m_scManager.get(); }
+
+    // Members are destroyed in reverse order of declaration, which is the
+    // order teardown needs: the Service Control Manager is closed first, then
+    // the journal tables go, then the log object, and the package reader last.
+    int* m_pRestartFlag = nullptr;
+    int osVersionCode = -1;
+    std::unique_ptr<CPackedTools> m_pPackedTools;
+    std::unique_ptr<CSetupLogApi> m_pLog;
+    ClassFilterTable classFilters;
+    JournalEntryTable journalEntries;
+    FileBackupTable fileBackups;
+    RegistryBackupTable registryBackups;
+    corvane::installer::UniqueScHandle m_scManager;
+
+private:
+    using GetSystemWow64DirectoryAProc = UINT(WINAPI*)(LPSTR, UINT);
+
+    // Throws {kModuleInstaller, location, code}, first logging `logLine` if given.
+    [[noreturn]] void Fail(uint16_t location, uint32_t code, const char* logLine = nullptr);
+    // Throws the package reader's status word as {high word, low word, 1359}.
+    [[noreturn]] static void FailWithPackageStatus(int status);
+    void OpenServiceManager();
+    void LookUpWow64Probe();
+    // The in-use branch of InstallFile: the data goes to a journaled temporary
+    // file that the system moves over `target` at the next restart.
+    void ReplaceAtRestart(const char* name, const char* folder, const std::string& target,
+                          const void* data, uint32_t size);
+
+    corvane::installer::UniqueHmodule m_kernel32;
+    GetSystemWow64DirectoryAProc m_pWow64Probe = nullptr;
+    int m_nOwnRestartFlag = 0;
+};

@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -46,13 +47,16 @@ CPackedTools& Reader() {
     return reader;
 }
 
-// Every lookup on whatever the load left, for the sanitizers to watch.
-void WalkTable(CPackedTools& reader) {
-    char name[300];
+// Every lookup on whatever the load left, for the sanitizers to watch. The
+// name buffers are heap blocks of exactly the size passed, so a copy past
+// them is caught.
+void WalkTable(CPackedTools& reader, uint32_t nameSizeSeed) {
     for (uint32_t i = 0; i <= reader.GetEntryCount(); ++i) {
+        const uint32_t nameSize = (nameSizeSeed + i * 7) % 40;
+        const std::unique_ptr<char[]> name(new char[nameSize ? nameSize : 1]);
         const uint8_t* data = nullptr;
         uint32_t size = 0;
-        if (reader.GetEntryAt(i, name, sizeof name, &data, &size) != 1) {
+        if (reader.GetEntryAt(i, name.get(), nameSize, &data, &size) != 1) {
             Check(i == reader.GetEntryCount() ||
                       reader.GetStatus() == CPackedTools::kNameBufferTooSmall,
                   "GetEntryAt refused an index inside the table");
@@ -63,7 +67,7 @@ void WalkTable(CPackedTools& reader) {
         volatile uint8_t touch = data[0] ^ data[size - 1];
         (void)touch;
         const int status = reader.GetStatus();
-        reader.FindEntry(name, &data, &size);
+        reader.FindEntry(name.get(), &data, &size);
         Check(reader.GetStatus() == status, "FindEntry changed the status");
     }
 }
@@ -186,11 +190,24 @@ void FuzzArea(Cursor input, bool fixContentDigests) {
                 break;
             }
             const size_t nameAt = at + package::kEntryHeadSize;
+            const uint8_t* packed = &area[nameAt + nameLength];
             Bytes content;
-            if (!InflateAll(&area[nameAt + nameLength], packedSize, &content)) {
-                if (content.size() > kMaxCheckedContent) {
-                    return;
-                }
+            const bool inflated = InflateAll(packed, packedSize, &content);
+            if (!inflated && content.size() > kMaxCheckedContent) {
+                return;
+            }
+            // The reader's inflate through a buffer of a few bytes: the
+            // refills it makes of its 2 MiB buffer only for megabytes of
+            // content happen here on every record.
+            std::string small;
+            uint8_t buffer[97];
+            const bool smallInflated = package::InflateStream(
+                packed, packedSize, buffer, 1 + (seal + i) % sizeof buffer, &small);
+            Check(smallInflated == inflated, "small-buffer inflate disagrees on validity");
+            Check(!inflated || (small.size() == content.size() &&
+                                std::memcmp(small.data(), content.data(), small.size()) == 0),
+                  "small-buffer inflate gives other content");
+            if (!inflated) {
                 expectLoaded = false;
                 break;
             }
@@ -245,7 +262,7 @@ void FuzzArea(Cursor input, bool fixContentDigests) {
             }
         }
     }
-    WalkTable(reader);
+    WalkTable(reader, seal);
 }
 
 } // namespace
@@ -256,7 +273,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!reader.LoadFromImage(data, size)) {
         Check(reader.GetEntryCount() == 0, "failed load left entries");
     }
-    WalkTable(reader);
+    WalkTable(reader, uint32_t(size));
 
     if (size < 1) {
         return 0;

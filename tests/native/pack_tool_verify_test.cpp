@@ -54,6 +54,15 @@ const Damage kDamages[] = {
      },
      "no sealed package header found (the signature text occurs 1 time(s) without a valid seal, "
      "first at offset 6)"},
+    {"file cut inside the seal",
+     [] {
+         std::vector<uint8_t> image = Bytes("MZ");
+         const std::vector<uint8_t> package = TwoEntries();
+         image.insert(image.end(), package.begin(), package.begin() + 50);
+         return image;
+     },
+     "the signature text at offset 2 is followed by 19 bytes, too few for its seal; the file is "
+     "cut short"},
     {"header cut short",
      [] {
          std::vector<uint8_t> image = TwoEntries();

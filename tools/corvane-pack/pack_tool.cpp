@@ -511,7 +511,8 @@ int RunList(const ParsedArgs& args, std::ostream& out, std::ostream& err) {
     for (const EntryFacts& entry : inspection.entries) {
         out << std::setw(10) << entry.packedSize << std::setw(11)
             << (entry.inflated ? std::to_string(entry.unpackedSize) : std::string("?")) << "  "
-            << ToHex(entry.recordedDigest) << "  " << entry.name << "\n";
+            << ToHex(entry.recordedDigest) << "  "
+            << (DescribeNameFault(entry.name).empty() ? entry.name : QuoteName(entry.name)) << "\n";
     }
     for (const std::string& warning : inspection.warnings) {
         err << "corvane-pack list: warning: " << warning << "\n";

@@ -184,7 +184,14 @@ PackageInspection InspectPackage(const uint8_t* image, size_t length) {
     if (!located) {
         const std::vector<size_t> unsealed = UnsealedSignatures(image, length);
         std::string problem = "no sealed package header found";
-        if (!unsealed.empty()) {
+        const size_t sealedSize = kSignatureSize + 1 + package::kSealBlockSize;
+        if (!unsealed.empty() && length - unsealed.back() < sealedSize) {
+            // A file cut inside the header: the text is there, its seal is not.
+            problem += ": the signature text at offset " + std::to_string(unsealed.back()) +
+                       " is followed by " +
+                       std::to_string(length - unsealed.back() - kSignatureSize) +
+                       " bytes, too few for its seal; the file is cut short";
+        } else if (!unsealed.empty()) {
             problem += " (the signature text occurs " + std::to_string(unsealed.size()) +
                        " time(s) without a valid seal, first at offset " +
                        std::to_string(unsealed.front()) + ")";

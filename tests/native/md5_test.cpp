@@ -84,6 +84,22 @@ TEST(Md5Test, UnevenPiecesAndEmptyUpdatesMatchOneShot) {
     EXPECT_EQ(ToHex(md5.Final()), ToHex(Md5::Of(data.data(), data.size())));
 }
 
+// An empty buffer's data() may be null; hashing it must be a no-op at any
+// point of a block, not a memcpy from null (which UBSan reports).
+TEST(Md5Test, EmptyUpdateWithNullDataChangesNothing) {
+    const std::vector<uint8_t> empty;
+    for (size_t before : {0, 3, 63, 64}) {
+        const std::vector<uint8_t> data = Pattern(before + 5, 251);
+        Md5 md5;
+        md5.Update(data.data(), before);
+        md5.Update(empty.data(), 0);
+        md5.Update(nullptr, 0);
+        md5.Update(data.data() + before, 5);
+        EXPECT_EQ(ToHex(md5.Final()), ToHex(Md5::Of(data.data(), data.size()))) << before;
+    }
+    EXPECT_EQ(ToHex(Md5::Of(nullptr, 0)), "d41d8cd98f00b204e9800998ecf8427e");
+}
+
 TEST(Md5Test, FinalStartsAFreshDigest) {
     Md5 md5;
     md5.Update("abc", 3);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -17,6 +18,10 @@ struct SplitCase {
     const char* text;
     Tokens expected;
 };
+
+void PrintTo(const SplitCase& value, std::ostream* out) {
+    *out << value.name;
+}
 
 const SplitCase kSplitCases[] = {
     {"EmptyText", "", {}},
@@ -83,6 +88,10 @@ struct ParseCase {
     Tokens tokens;
     CommandLineOptions expected;
 };
+
+void PrintTo(const ParseCase& value, std::ostream* out) {
+    *out << value.name;
+}
 
 CommandLineOptions Options(std::initializer_list<bool CommandLineOptions::*> flags,
                            std::string directory = {}) {

@@ -13,6 +13,7 @@
 // (HKCU\Software\Wine\AppDefaults\<program>\DllOverrides) for uniquely
 // named copies of the probes; on Windows the key means nothing. The "plain"
 // case proves the canary is really loaded when nothing protects the program.
+#include "framework_test_support.h"
 #include "handles.h"
 
 #include <gtest/gtest.h>
@@ -25,28 +26,6 @@
 #include <vector>
 
 namespace {
-
-std::string ProgramFolder() {
-    char path[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path, length);
-    return folder.substr(0, folder.find_last_of('\\') + 1);
-}
-
-// The build passes the canary's path as a Linux path; Wine shows the Linux
-// root as drive Z:.
-std::string CanaryPath() {
-    std::string path = CORVANE_CANARY_DLL;
-    if (!path.empty() && path[0] == '/') {
-        path = "Z:" + path;
-    }
-    for (char& c : path) {
-        if (c == '/') {
-            c = '\\';
-        }
-    }
-    return path;
-}
 
 bool FileExists(const std::string& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;

@@ -5,6 +5,7 @@
 // two small probe programs are built with the workstation and the server
 // resources; this test program itself carries the workstation ones.
 #include "dll_safety.h"
+#include "framework_test_support.h"
 #include "handles.h"
 #include "resource_ids.h"
 #include "strings.h"
@@ -17,6 +18,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -112,13 +114,6 @@ TEST(StringTable, EveryTextLoadsBackExactly) {
     }
 }
 
-std::string ProgramFolder() {
-    char path[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path, length);
-    return folder.substr(0, folder.find_last_of('\\') + 1);
-}
-
 struct Edition {
     const char* name;
     const char* probe; // built with the edition's resources
@@ -127,6 +122,10 @@ struct Edition {
     const char* fileName;
     const char* displayName;
 };
+
+void PrintTo(const Edition& value, std::ostream* out) {
+    *out << value.name;
+}
 
 const Edition kEditions[] = {
     {"Workstation", "framework_version_probe_workstation.exe", "Corvane RDP Edition Workstation",

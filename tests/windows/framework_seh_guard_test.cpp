@@ -12,6 +12,7 @@
 #include <atomic>
 #include <functional>
 #include <stdexcept>
+#include <ostream>
 #include <string>
 
 namespace {
@@ -70,6 +71,10 @@ struct FaultCase {
     DWORD code;
     bool addressInThisProgram; // false: raised inside a system DLL
 };
+
+void PrintTo(const FaultCase& value, std::ostream* out) {
+    *out << value.name;
+}
 
 const FaultCase kFaultCases[] = {
     {"NullPointerWrite", WriteThroughNull, EXCEPTION_ACCESS_VIOLATION, true},

@@ -2,6 +2,7 @@
 // object's run, string-table texts and their formatting, worker threads and
 // the message box caption.
 #include "application.h"
+#include "framework_test_support.h"
 #include "handles.h"
 #include "message_box.h"
 #include "resource_ids.h"
@@ -17,6 +18,7 @@
 #include <atomic>
 #include <functional>
 #include <stdexcept>
+#include <ostream>
 #include <string>
 
 // Test-only strings of framework_test_strings.rc.
@@ -47,6 +49,10 @@ struct CloseCase {
     // handle is still open afterwards.
     std::function<bool(DWORD* errorAfterClose)> openSetErrorAndClose;
 };
+
+void PrintTo(const CloseCase& value, std::ostream* out) {
+    *out << value.name;
+}
 
 const CloseCase kCloseCases[] = {
     {"UniqueHandle",
@@ -122,14 +128,15 @@ const CloseCase kCloseCases[] = {
      }},
     {"UniqueHmodule",
      [](DWORD* errorAfterClose) {
-         EXPECT_EQ(GetModuleHandleA("msimg32.dll"), nullptr) << "the test needs an unused DLL";
+         // The canary: no one else in this process loads it.
+         const std::string path = CanaryPath();
          {
-             UniqueHmodule module(LoadLibraryA("msimg32.dll"));
-             EXPECT_TRUE(module);
+             UniqueHmodule module(LoadLibraryA(path.c_str()));
+             EXPECT_TRUE(module) << path;
              SetLastError(kSentinelError);
          }
          *errorAfterClose = GetLastError();
-         return GetModuleHandleA("msimg32.dll") != nullptr;
+         return GetModuleHandleA(path.c_str()) != nullptr;
      }},
     {"UniqueDevInfo",
      [](DWORD* errorAfterClose) {
@@ -506,7 +513,7 @@ TEST(ShowMessage, CaptionIsTheProductDisplayName) {
     closer.Resume();
     const int answer = ShowMessage("Continue with the test?", MB_YESNO | MB_ICONQUESTION);
     const DWORD error = GetLastError();
-    shown = true;  // the box is gone, or there never was one
+    shown = true; // the box is gone, or there never was one
     WaitForSingleObject(closer.Handle(), 20000);
     if (answer <= 0 && !seen.found) {
         GTEST_SKIP() << "no window station for message boxes (error " << error << ")";

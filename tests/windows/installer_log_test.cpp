@@ -76,15 +76,4 @@ TEST(WriteLine, AppendsAfterWhatOtherWritersAdded) {
                                                    "Install File: C:\\P\\two.dll\r\n");
 }
 
-// Setup runs on when the log could not be created; writing must then be a
-// harmless no-op whatever the stored handle value is.
-TEST(WriteLine, WithoutALogFileDoesNothing) {
-    for (HANDLE none : {INVALID_HANDLE_VALUE, HANDLE(nullptr)}) {
-        CSetupLogApi writer(none);
-        SetLastError(ERROR_SUCCESS);
-        writer.WriteLine("Install File: ", "C:\\P\\a.dll");
-        EXPECT_EQ(GetLastError(), DWORD(ERROR_SUCCESS));
-    }
-}
-
 } // namespace

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdarg>
+#include <cstdio>
 #include <string>
 
 // The string `id` of the program's own string table, in full (no length
@@ -16,5 +17,6 @@ std::string FormatResourceString(UINT id, ...);
 
 // printf-style formatting; the result may be of any length. A format the C
 // runtime rejects gives an empty text.
-std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string FormatText(const char* format, ...)
+    __attribute__((format(__MINGW_PRINTF_FORMAT, 1, 2)));
 std::string FormatTextV(const char* format, va_list arguments);

@@ -12,6 +12,7 @@
 #include "md5.h"
 #include "package_format.h"
 #include "packed_tools.h"
+#include "package_test_support.h"
 
 #include <zlib.h>
 
@@ -224,21 +225,8 @@ void FuzzArea(Cursor input, bool fixContentDigests) {
     }
 
     Bytes image = ProgramPrefix(seal);
-    const size_t headerAt = image.size();
-    image.resize(headerAt + package::kHeaderSize);
-    uint8_t* header = &image[headerAt];
-    std::memcpy(header, package::kSignature, package::kSignatureSize);
-    header[package::kSignatureSize] = seal;
-    for (size_t k = 0; k < package::kSealBlockSize; ++k) {
-        header[package::kSignatureSize + 1 + k] = uint8_t(header[k] ^ seal);
-    }
-    for (int i = 0; i < 4; ++i) {
-        header[64 + i] = uint8_t(area.size() >> (8 * i));
-        header[68 + i] = uint8_t(count >> (8 * i));
-    }
-    const corvane::Md5Digest digest = corvane::Md5::Of(area.data(), area.size());
-    std::memcpy(header + 72, digest.bytes, 16);
-    image.insert(image.end(), area.begin(), area.end());
+    const Bytes sealed = corvane::testing::SealedPackage(area, count, uint32_t(area.size()), seal);
+    image.insert(image.end(), sealed.begin(), sealed.end());
 
     CPackedTools& reader = Reader();
     reader.ClearEntries();

@@ -4,6 +4,7 @@
 #include "md5.h"
 #include "package_format.h"
 #include "packed_tools.h"
+#include "package_test_support.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -17,7 +18,7 @@
 namespace {
 
 namespace package = corvane::package;
-using Bytes = std::vector<uint8_t>;
+using namespace corvane::testing;
 
 // Closes the handle it owns; INVALID_HANDLE_VALUE and null both mean none.
 class ScopedHandle {
@@ -53,30 +54,6 @@ void WriteFileBytes(const std::string& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     ASSERT_TRUE(out.good()) << "cannot write " << path;
-}
-
-Bytes Concat(std::initializer_list<Bytes> parts) {
-    Bytes all;
-    for (const Bytes& part : parts) {
-        all.insert(all.end(), part.begin(), part.end());
-    }
-    return all;
-}
-
-Bytes ToBytes(const std::string& text) {
-    return Bytes(text.begin(), text.end());
-}
-
-Bytes NoiseBytes(size_t size, uint32_t seed) {
-    Bytes bytes(size);
-    uint32_t state = seed * 2654435761u + 1;
-    for (uint8_t& byte : bytes) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        byte = uint8_t(state >> 24);
-    }
-    return bytes;
 }
 
 // The listing line package-probe prints for one entry.

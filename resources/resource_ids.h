@@ -85,3 +85,4 @@ inline constexpr const char* kLicenseRtfResourceType = "RTF";
 #define IDS_OLDER_VERSION 59
 #define IDS_FIREWALL_ERROR 64
 #define IDS_RESTART_REQUIRED 66
+#define IDS_LICENSE_NOT_ACCEPTED 70

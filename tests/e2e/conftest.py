@@ -1,0 +1,110 @@
+"""Fixtures for end-to-end tests: real Windows programs in throw-away Wine prefixes.
+
+    def test_something(wine_prefix):                       # 64-bit prefix (Windows 7)
+        result = wine_prefix.run(win_build_path("app/setup.exe"), ["/q"])
+        assert result.exit_code == 0, result
+
+    @pytest.mark.parametrize("wine_prefix", ["win64", "win32"], indirect=True)
+    def test_both(wine_prefix): ...
+
+    @pytest.mark.parametrize("wine_prefix", [{"arch": "win32", "version": "winxp"}],
+                             indirect=True)
+    def test_xp(wine_prefix): ...
+
+    @pytest.mark.windows_version("win2003")
+    def test_server(wine_prefix32): ...
+
+Each test gets its own copy of the pristine prefix, its own wineserver and a shared private
+X server (Xvfb) for windows; the copy is deleted afterwards, and the pristine prefix is checked
+to be unchanged. CORVANE_KEEP_PREFIX=1 keeps the prefix of a failed test.
+"""
+
+from __future__ import annotations
+
+import os
+import shutil
+import sys
+from pathlib import Path
+
+import pytest
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+
+from winehost import (WIN_BUILD, Prefix, check_pristine, start_xvfb,  # noqa: E402
+                      unique_prefix_path)
+
+
+def pytest_configure(config):
+    config.addinivalue_line(
+        "markers", "windows_version(name): the Windows version the prefix reports "
+        "(nt40, win2k, winxp, win2003, vista, win2008, win7, win2008r2, win8, win81, win10)")
+
+
+@pytest.hookimpl(hookwrapper=True, tryfirst=True)
+def pytest_runtest_makereport(item, call):
+    outcome = yield
+    report = outcome.get_result()
+    setattr(item, f"corvane_report_{report.when}", report)
+
+
+@pytest.fixture(scope="session")
+def display():
+    """DISPLAY of a private Xvfb shared by the session; None when Xvfb is not installed."""
+    if shutil.which("Xvfb") is None:
+        yield None
+        return
+    process, name = start_xvfb()
+    yield name
+    process.terminate()
+    process.wait()
+
+
+@pytest.fixture(scope="session")
+def win_build() -> Path:
+    """The cross build tree holding the Windows programs (CORVANE_WIN_BUILD)."""
+    if not (WIN_BUILD / "tests" / "harness" / "winrun.exe").exists():
+        pytest.fail(f"no Windows build in {WIN_BUILD}: run scripts/build.sh first")
+    return WIN_BUILD
+
+
+def _prefix(request, arch: str, display, win_build):
+    version = None
+    parameter = getattr(request, "param", None)
+    if isinstance(parameter, str):
+        arch = parameter
+    elif isinstance(parameter, dict):
+        arch = parameter.get("arch", arch)
+        version = parameter.get("version")
+    marker = request.node.get_closest_marker("windows_version")
+    if marker:
+        version = marker.args[0]
+
+    prefix = Prefix.create(unique_prefix_path(request.node.name), arch, display)
+    try:
+        if version:
+            prefix.set_windows_version(version)
+        yield prefix
+    finally:
+        report = getattr(request.node, "corvane_report_call", None)
+        failed = report is None or report.failed
+        if failed and os.environ.get("CORVANE_KEEP_PREFIX") == "1":
+            prefix.kill()
+            print(f"\nkept the prefix of {request.node.nodeid}: {prefix.path}")
+        else:
+            prefix.destroy()
+        complaint = check_pristine(arch)
+        if complaint:
+            pytest.fail(f"{request.node.nodeid} changed the pristine prefix:\n{complaint}")
+
+
+@pytest.fixture
+def wine_prefix(request, display, win_build):
+    """A 64-bit prefix of the test's own; parametrise indirectly with "win64", "win32" or
+    {"arch": ..., "version": ...}."""
+    yield from _prefix(request, "win64", display, win_build)
+
+
+@pytest.fixture
+def wine_prefix32(request, display, win_build):
+    """A 32-bit prefix (WINEARCH=win32) of the test's own."""
+    yield from _prefix(request, "win32", display, win_build)

@@ -90,7 +90,8 @@ EntryWalker::Step EntryWalker::Next(EntryRecord* record) {
     }
     record->packedSize = packedSize;
     std::memcpy(record->contentDigest.bytes, head + 8, 16);
-    record->name = std::string_view(reinterpret_cast<const char*>(head + kEntryHeadSize), nameLength);
+    record->name =
+        std::string_view(reinterpret_cast<const char*>(head + kEntryHeadSize), nameLength);
     record->packedData = head + kEntryHeadSize + nameLength;
     m_position += kEntryHeadSize + size_t(nameLength) + packedSize;
     --m_remaining;
@@ -136,16 +137,58 @@ bool InflateStream(const uint8_t* packed, size_t packedSize, uint8_t* buffer, si
     }
 }
 
-bool IsPlainEntryName(std::string_view name) {
-    if (name.empty() || name == "." || name == "..") {
-        return false;
+namespace {
+
+bool IsDeviceName(std::string_view name) {
+    // The device name is what comes before the first dot, blanks at its end
+    // ignored: "nul.txt" and "COM1 .log" open devices too.
+    std::string_view stem = name.substr(0, name.find('.'));
+    while (!stem.empty() && stem.back() == ' ') {
+        stem.remove_suffix(1);
+    }
+    std::string upper;
+    for (char c : stem) {
+        upper += (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+    }
+    if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL" || upper == "CONIN$" ||
+        upper == "CONOUT$") {
+        return true;
+    }
+    return upper.size() == 4 &&
+           (upper.compare(0, 3, "COM") == 0 || upper.compare(0, 3, "LPT") == 0) &&
+           upper[3] >= '1' && upper[3] <= '9';
+}
+
+} // namespace
+
+const char* EntryNameFault(std::string_view name) {
+    if (name.empty()) {
+        return "the name is empty";
+    }
+    if (name == "." || name == "..") {
+        return "\".\" and \"..\" name folders, not files";
     }
     for (char c : name) {
-        if (c == '/' || c == '\\' || c == ':' || static_cast<unsigned char>(c) < 0x20) {
-            return false;
+        if (c == '/' || c == '\\') {
+            return "it contains a path separator";
+        }
+        if (c == ':') {
+            return "it contains a colon (a drive or an alternate data stream on Windows)";
+        }
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+            return "it contains a control character";
+        }
+        if (c == '<' || c == '>' || c == '"' || c == '|' || c == '?' || c == '*') {
+            return "it contains a character Windows does not allow in file names";
         }
     }
-    return true;
+    if (name.back() == '.' || name.back() == ' ') {
+        return "it ends with a dot or a blank, which Windows drops";
+    }
+    if (IsDeviceName(name)) {
+        return "it is a device name on Windows";
+    }
+    return nullptr;
 }
 
 std::vector<uint8_t> BuildPackage(const std::vector<PackageInput>& entries, uint8_t sealByte) {

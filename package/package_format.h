@@ -77,9 +77,17 @@ private:
 bool InflateStream(const uint8_t* packed, size_t packedSize, uint8_t* buffer, size_t bufferSize,
                    std::string* out);
 
-// True for a plain file name: not empty, not "." or "..", no slash, backslash
-// or colon, and no control characters.
-bool IsPlainEntryName(std::string_view name);
+// Why `name` is not a plain file name that Windows writes as given into a
+// folder, or nullptr when it is one. Refused: empty, "." and "..", path
+// separators, colons (drives, alternate data streams), control characters,
+// the characters Windows reserves (< > " | ? *), a trailing dot or blank
+// (Windows drops them, so the file would get another name) and the device
+// names (CON, NUL, COM1, LPT1, ... with or without an extension), which open
+// a device instead of a file.
+const char* EntryNameFault(std::string_view name);
+inline bool IsPlainEntryName(std::string_view name) {
+    return EntryNameFault(name) == nullptr;
+}
 
 struct PackageInput {
     std::string name;

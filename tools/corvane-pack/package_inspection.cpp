@@ -114,27 +114,8 @@ std::string QuoteName(std::string_view name) {
 }
 
 std::string DescribeNameFault(std::string_view name) {
-    if (package::IsPlainEntryName(name)) {
-        return {};
-    }
-    if (name.empty()) {
-        return "the name is empty";
-    }
-    if (name == "." || name == "..") {
-        return "\".\" and \"..\" name folders, not files";
-    }
-    for (char c : name) {
-        if (c == '/' || c == '\\') {
-            return "it contains a path separator";
-        }
-        if (c == ':') {
-            return "it contains a colon (a drive or an alternate data stream on Windows)";
-        }
-        if (static_cast<unsigned char>(c) < 0x20) {
-            return "it contains a control character";
-        }
-    }
-    return "it is not a plain file name";
+    const char* fault = package::EntryNameFault(name);
+    return fault != nullptr ? fault : std::string();
 }
 
 std::optional<CertificateTable> FindCertificateTable(const uint8_t* image, size_t length) {

@@ -1,5 +1,6 @@
 #include "install_app.h"
 
+#include "dll_safety.h"
 #include "install_process.h"
 #include "message_box.h"
 #include "product_profile.h"
@@ -411,6 +412,10 @@ void CInstallApp::RunSilentMode() {
 }
 
 void CInstallApp::RunWizardMode() {
+    // For the licence page's rich-edit control; stays loaded for the run.
+    // Only the system folder's copy: a setup program run from a downloads
+    // folder must never pick up a DLL planted beside it.
+    LoadSystemLibrary("Riched32.dll");
     // The wizard pages arrive with the user-interface work; until then an
     // interactive start says so instead of pretending to install.
     ShowMessage(LoadResourceString(IDS_SETUP_INIT_ERROR), MB_ICONERROR);

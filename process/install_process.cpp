@@ -48,9 +48,8 @@ bool CInstallProcess::UnpackAllFiles(int showMessages) {
         }
         return true;
     } catch (const CSetupError& error) {
-        const std::string text =
-            FormatResourceString(IDS_ERROR_DURING_INSTALLATION, unsigned(error.dwCode),
-                                 unsigned(error.Arg0()));
+        const std::string text = FormatResourceString(
+            IDS_ERROR_DURING_INSTALLATION, unsigned(error.dwCode), unsigned(error.Arg0()));
         if (showMessages) {
             ShowMessage(text, MB_ICONERROR);
         }
@@ -80,9 +79,8 @@ void CInstallProcess::Install(int* restartNeeded, int* installFailed, HWND owner
         m_pApp->SetProgressPosition(50);
         m_pApp->SetProgress(50, 6);
         m_pApp->SetProgressDirection(0);
-        const std::string text =
-            FormatResourceString(IDS_ERROR_DURING_INSTALLATION, unsigned(error.dwCode),
-                                 unsigned(error.Arg0()));
+        const std::string text = FormatResourceString(
+            IDS_ERROR_DURING_INSTALLATION, unsigned(error.dwCode), unsigned(error.Arg0()));
         if (showMessages) {
             ShowMessage(text, MB_ICONERROR, owner);
         }
@@ -108,8 +106,7 @@ void CInstallProcess::RestartSystem() {
     HANDLE token = nullptr;
     if (OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token)) {
         TOKEN_PRIVILEGES privileges = {};
-        if (LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege",
-                                  &privileges.Privileges[0].Luid)) {
+        if (LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &privileges.Privileges[0].Luid)) {
             privileges.PrivilegeCount = 1;
             privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
             AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# check-imports.sh EXE...: fails when a Windows program imports a DLL that is not
+# check-imports.sh [--known-dlls] EXE...: fails when a Windows program imports a DLL that is not
 # part of Windows itself. Setup programs start on a bare system from a download
 # folder, so a MinGW runtime DLL (libgcc_s_dw2-1.dll, libstdc++-6.dll,
 # libwinpthread-1.dll) or zlib1.dll in the import table means the program does
@@ -17,8 +17,22 @@ allowed=(
     ntdll.dll mpr.dll uxtheme.dll
 )
 
+# With --known-dlls only the DLLs Windows always maps from the system folder
+# (its KnownDLLs list) may be imported: an import is resolved before the
+# program's first instruction, so for any other DLL a copy planted beside an
+# elevated setup program would be loaded instead. Such DLLs must be loaded at
+# run time from the system folder.
+if [ "${1:-}" = "--known-dlls" ]; then
+    shift
+    allowed=(
+        kernel32.dll user32.dll gdi32.dll advapi32.dll shell32.dll shlwapi.dll ole32.dll
+        oleaut32.dll comdlg32.dll setupapi.dll msvcrt.dll ws2_32.dll rpcrt4.dll imagehlp.dll
+        psapi.dll ntdll.dll
+    )
+fi
+
 if [ $# -eq 0 ]; then
-    echo "usage: check-imports.sh EXE..." >&2
+    echo "usage: check-imports.sh [--known-dlls] EXE..." >&2
     exit 2
 fi
 

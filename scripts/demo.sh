@@ -8,8 +8,9 @@
 #      package appended to its own file,
 #   5. damages one byte of the package in a copy: verify names the fault, the program refuses.
 #
-# Output goes to build/demo/. Environment: CORVANE_NATIVE_BUILD and CORVANE_WIN_BUILD (the
-# build trees, default build/native and build/win32), CORVANE_DEMO_OUT (default build/demo).
+# Output goes to build/demo/. Builds with scripts/build.sh (trees build/native and build/win32);
+# with CORVANE_NATIVE_BUILD or CORVANE_WIN_BUILD set, builds just the two programs in those
+# trees instead. CORVANE_DEMO_OUT: where the results go (default build/demo).
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -31,8 +32,11 @@ fi
 fail() { printf '\ndemo: %s\n' "$*" >&2; exit 1; }
 
 step "Building the package tool (native) and the package probe (Windows)"
-if [ -x "$here/build.sh" ]; then
-    "$here/build.sh"
+if [ -x "$here/build.sh" ] && [ -z "${CORVANE_NATIVE_BUILD:-}${CORVANE_WIN_BUILD:-}" ]; then
+    # build.sh builds whole trees and goes on past a broken target; what the demo needs is
+    # checked below, so a failure elsewhere in the trees does not stop it.
+    "$here/build.sh" native win32 ||
+        echo "demo: build.sh reported a failure elsewhere; going on with what was built"
 else
     cmake -S "$repository" -B "$native_build" -G Ninja >/dev/null
     ninja -C "$native_build" corvane-pack

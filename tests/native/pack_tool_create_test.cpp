@@ -240,6 +240,14 @@ const Refusal kRefusals[] = {
      [](CreateTest* t) { static_cast<CreateRefusalTest*>(t)->WriteFile("in/tab\there", "x"); },
      {"@/in/tab\there"},
      "entry name \"tab\\x09here\" is not a plain file name: it contains a control character"},
+    {"device name",
+     [](CreateTest* t) { static_cast<CreateRefusalTest*>(t)->WriteFile("in/nul.txt", "x"); },
+     {"@/good/a.txt", "@/in/nul.txt"},
+     "entry name \"nul.txt\" is not a plain file name: it is a device name on Windows"},
+    {"trailing dot",
+     [](CreateTest* t) { static_cast<CreateRefusalTest*>(t)->WriteFile("in/notes.", "x"); },
+     {"@/in/notes."},
+     "entry name \"notes.\" is not a plain file name: it ends with a dot or a blank"},
     {"duplicate names in a list",
      [](CreateTest* t) {
          auto* test = static_cast<CreateRefusalTest*>(t);

@@ -121,6 +121,13 @@ struct InfTraits {
     static void Close(pointer value) noexcept { SetupCloseInfFile(value); }
 };
 
+// SIDs from AllocateAndInitializeSid (link advapi32).
+struct SidTraits {
+    using pointer = PSID;
+    static pointer Invalid() noexcept { return nullptr; }
+    static void Close(pointer value) noexcept { FreeSid(value); }
+};
+
 template <typename Gdi> struct GdiObjectTraits {
     using pointer = Gdi;
     static pointer Invalid() noexcept { return nullptr; }
@@ -135,6 +142,7 @@ using UniqueScHandle = UniqueResource<ScHandleTraits>;
 using UniqueHmodule = UniqueResource<HmoduleTraits>;
 using UniqueDevInfo = UniqueResource<DevInfoTraits>; // link setupapi
 using UniqueInf = UniqueResource<InfTraits>;         // link setupapi
+using UniqueSid = UniqueResource<SidTraits>;         // link advapi32
 using UniqueGdiObject = UniqueResource<GdiObjectTraits<HGDIOBJ>>;
 using UniqueFont = UniqueResource<GdiObjectTraits<HFONT>>;
 using UniqueBitmap = UniqueResource<GdiObjectTraits<HBITMAP>>;

@@ -7,12 +7,6 @@
 #include <new>
 #include <optional>
 
-using corvane::installer::UniqueFile;
-using corvane::installer::UniqueFind;
-using corvane::installer::UniqueHkey;
-using corvane::installer::UniqueSid;
-using corvane::installer::UniqueToken;
-
 namespace {
 
 constexpr char kRebootWarning[] = "Warning: === Reboot required to complete operation ===";
@@ -105,7 +99,7 @@ bool CInstaller::IsAdministrator() const {
     // manifest and the real checks are the access checks of each operation.
     // Wine always runs as an administrator, so the refusal is only reachable
     // on Windows itself.
-    UniqueToken token;
+    UniqueHandle token;
     {
         HANDLE raw = nullptr;
         if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) {
@@ -316,7 +310,7 @@ void CInstaller::InstallFile(const char* name, const char* folder, const void* d
     Log("Install File: ", target.c_str());
 
     WIN32_FIND_DATAA found;
-    const bool exists = bool(UniqueFind(FindFirstFileA(target.c_str(), &found)));
+    const bool exists = bool(UniqueFindHandle(FindFirstFileA(target.c_str(), &found)));
 
     UniqueFile file;
     if (!exists) {

@@ -3,8 +3,8 @@
 // that a failed installation can be undone. CInstallProcess derives from it.
 #pragma once
 
+#include "handles.h"
 #include "install_journal.h"
-#include "installer_handles.h"
 #include "packed_tools.h"
 #include "setup_error.h"
 #include "setup_log_api.h"
@@ -88,11 +88,56 @@ public:
     // accepted and not recorded, so rollback never removes it.
     void MakeDirectory(const char* path);
 
+    // Shortcuts (installer_shortcuts.cpp). A shell link
+    // shortcutFolder\shortcutName.lnk to targetFolder\targetFileName, started
+    // in the target's folder, with the shortcut name as description, the
+    // target's first icon and `arguments` (null for none). An existing link is
+    // overwritten; the link is journaled as created once it is saved, so
+    // rollback deletes it. Failures throw CSetupError {installer, location of
+    // the failed step, GetLastError()} and journal nothing.
+    void CreateShortcut(const char* targetFileName, const char* targetFolder,
+                        const char* shortcutFolder, const char* shortcutName,
+                        const char* arguments);
+    // An Internet shortcut folder\fileName (".url" included) to `address`,
+    // installed and journaled like any other file (InstallFile).
+    void CreateUrlShortcut(const char* fileName, const char* folder, const char* address);
+
     // The commit: deletes every backup still on record and forgets the file and
     // registry backups. Failures are ignored. The destructor calls it too, so a
     // rollback that leaves a backup to be moved back at restart must take that
     // backup off the record, or it would be deleted before the restart.
     void DiscardBackups();
+
+    // Drivers and services (installer_drivers.cpp). None of these throws: a
+    // failure is logged where it says so and ends the operation with false,
+    // and a change that needs a restart sets the restart flag.
+    //
+    // Installs section `section` of the INF at `infPath` (files, registry, INI,
+    // registrations, then the section's ".Services"); true only when every
+    // step succeeded. A section other than "DefaultUninstall" journals the INF
+    // (so rollback runs its "DefaultUninstall" section) and every service its
+    // ".Services" section created.
+    bool InstallFromInf(const char* infPath, const char* section);
+    // Takes `filterName` out of the class's UpperFilters, every occurrence in
+    // any letter case; removing the last entry deletes the value.
+    bool UninstallClassFilterDriver(const GUID& classGuid, const char* filterName);
+    // Stops the service (waiting up to 10 s) and deletes it; true when it
+    // could be opened, whatever stopping and deleting achieved.
+    bool UninstallService(const char* serviceName);
+    // Removes every present device carrying `hardwareId` (exact case); true
+    // when one was removed without needing a restart.
+    bool UninstallWdmDriver(const char* hardwareId);
+    // Recorders for what those operations undo; recording a key again
+    // replaces its kind, recording a class again replaces its filter name.
+    void RecordService(const std::string& serviceName);
+    void RecordDevice(const std::string& hardwareId);
+    void RecordInfInstall(const std::string& infPath);
+    void RecordClassFilter(const GUID& classGuid, const std::string& filterName);
+    // Rollback walkers, in key order; results are ignored and every entry is
+    // attempted.
+    void RunInfDefaultUninstall();
+    void RemoveClassFilters();
+    void RemoveServicesAndDevices();
 
     const JournalEntryTable& GetJournalEntries() const { return journalEntries; }
     const FileBackupTable& GetFileBackups() const { return fileBackups; }
@@ -115,7 +160,7 @@ protected:
     JournalEntryTable journalEntries;
     FileBackupTable fileBackups;
     RegistryBackupTable registryBackups;
-    corvane::installer::UniqueScHandle m_scManager;
+    UniqueScHandle m_scManager;
 
 private:
     using GetSystemWow64DirectoryAProc = UINT(WINAPI*)(LPSTR, UINT);
@@ -131,7 +176,7 @@ private:
     void ReplaceAtRestart(const char* name, const char* folder, const std::string& target,
                           const void* data, uint32_t size);
 
-    corvane::installer::UniqueHmodule m_kernel32;
+    UniqueHmodule m_kernel32;
     GetSystemWow64DirectoryAProc m_pWow64Probe = nullptr;
     int m_nOwnRestartFlag = 0;
 };

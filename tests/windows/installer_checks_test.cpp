@@ -13,7 +13,7 @@
 #include <memory>
 
 using installer_test::ScratchFolder;
-using installer_test::SetupLogFile;
+using installer_test::TestSetupLog;
 
 namespace {
 
@@ -23,7 +23,7 @@ constexpr char kRunOnceLine[] = "Create 'RunOnce' registry key entry";
 class InstallerChecksTest : public ::testing::Test {
 protected:
     ScratchFolder folder;
-    SetupLogFile log{folder / "setup.log"};
+    TestSetupLog log{folder / "setup.log"};
 
     // The install process's choice: administrator required, nothing else.
     std::unique_ptr<CInstaller> Construct() {

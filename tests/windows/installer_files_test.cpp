@@ -15,7 +15,7 @@ using installer_test::FileExists;
 using installer_test::ListFolder;
 using installer_test::ReadWholeFile;
 using installer_test::ScratchFolder;
-using installer_test::SetupLogFile;
+using installer_test::TestSetupLog;
 using installer_test::WriteWholeFile;
 
 namespace {
@@ -27,7 +27,7 @@ constexpr char kPendingRenames[] = "PendingFileRenameOperations";
 class InstallerFilesTest : public ::testing::Test {
 protected:
     ScratchFolder logFolder;
-    SetupLogFile log{logFolder / "setup.log"};
+    TestSetupLog log{logFolder / "setup.log"};
     ScratchFolder folder;
     std::unique_ptr<CInstaller> installer;
     int restartNeeded = 0;

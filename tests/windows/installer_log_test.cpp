@@ -7,7 +7,7 @@
 #include <ostream>
 
 using installer_test::ScratchFolder;
-using installer_test::SetupLogFile;
+using installer_test::TestSetupLog;
 
 namespace {
 
@@ -28,7 +28,7 @@ class WriteLineTest : public ::testing::TestWithParam<LineRow> {};
 TEST_P(WriteLineTest, WritesTheBytesOfOneLine) {
     const LineRow& row = GetParam();
     ScratchFolder folder;
-    SetupLogFile log(folder / "setup.log");
+    TestSetupLog log(folder / "setup.log");
     {
         CSetupLogApi writer(log.Handle());
         writer.WriteLine(row.text, row.second);

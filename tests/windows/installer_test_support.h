@@ -112,20 +112,22 @@ private:
 
 // A setup log opened the way the application opens it: write access, readers
 // allowed, emptied on creation.
-class SetupLogFile {
+// (Not "SetupLogFile": setupapi.h, which the handle kit includes, takes that
+// name for a macro.)
+class TestSetupLog {
 public:
-    explicit SetupLogFile(const std::string& path) : m_path(path) {
+    explicit TestSetupLog(const std::string& path) : m_path(path) {
         m_handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
         EXPECT_NE(m_handle, INVALID_HANDLE_VALUE) << "cannot create log " << path;
     }
-    ~SetupLogFile() {
+    ~TestSetupLog() {
         if (m_handle != INVALID_HANDLE_VALUE) {
             CloseHandle(m_handle);
         }
     }
-    SetupLogFile(const SetupLogFile&) = delete;
-    SetupLogFile& operator=(const SetupLogFile&) = delete;
+    TestSetupLog(const TestSetupLog&) = delete;
+    TestSetupLog& operator=(const TestSetupLog&) = delete;
 
     HANDLE Handle() const { return m_handle; }
     std::string Content() const { return ReadWholeFile(m_path); }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -32,3 +33,24 @@ using JournalEntryTable = std::map<std::string, int32_t>;
 using FileBackupTable = std::map<std::string, std::string>;
 // Subkey below HKEY_LOCAL_MACHINE -> its saved values, in the order they were saved.
 using RegistryBackupTable = std::map<std::string, std::vector<SavedRegistryValue>>;
+
+// The keys of the entries of `kind`, in the table's order.
+std::vector<std::string> JournalKeysOfKind(const JournalEntryTable& journal, int32_t kind);
+
+// Removes the folders the installer created. Each folder is announced and
+// tried in the order given (the journal's, which the setup log shows), but in
+// that order a folder comes before the folders inside it and is still not
+// empty at its turn; so every folder that could not be removed is tried once
+// more afterwards, innermost first. `remove` returns whether the folder went.
+// Nothing is announced twice; what still cannot be removed is left.
+void RemoveCreatedFolders(const std::vector<std::string>& folders,
+                          const std::function<void(const std::string&)>& announce,
+                          const std::function<bool(const std::string&)>& remove);
+
+// Adds `value` to the saved values of `subkey`, unless a value of the same name
+// (names are compared without regard to ASCII letter case, as the registry
+// does) was saved there already: the first save holds what was there before
+// the installation, and rollback writes the saved values back in list order,
+// so a later save would win. Returns whether the value was added.
+bool AddSavedRegistryValue(RegistryBackupTable& table, const std::string& subkey,
+                           SavedRegistryValue value);

@@ -1,31 +1,13 @@
 #include "installer.h"
 
-#include "file_names.h"
 #include "os_version.h"
 
 #include <cstdio>
 #include <new>
-#include <optional>
 
 namespace {
 
 constexpr char kRebootWarning[] = "Warning: === Reboot required to complete operation ===";
-
-const char* AsText(const char* text) {
-    return text ? text : "";
-}
-
-// Every installed file is opened the same way: write access, no sharing, so
-// nobody reads a half-written file; an existing file is truncated.
-HANDLE CreateForWriting(const std::string& path) {
-    return CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-bool WriteWhole(HANDLE file, const void* data, uint32_t size) {
-    DWORD written = 0;
-    return WriteFile(file, data, size, &written, nullptr) && written >= size;
-}
 
 DWORD ReportedMajorVersion() {
     OSVERSIONINFOA version{};
@@ -253,127 +235,4 @@ void CInstaller::EnsureRunOnceKey() {
 void CInstaller::RequireRestart() {
     *(m_pRestartFlag ? m_pRestartFlag : &m_nOwnRestartFlag) = 1;
     Log(kRebootWarning);
-}
-
-void CInstaller::RecordCreatedFile(const std::string& path) {
-    journalEntries[path] = kJournalCreatedFile;
-}
-
-void CInstaller::RecordCreatedDirectory(const std::string& path) {
-    journalEntries[path] = kJournalCreatedDirectory;
-}
-
-void CInstaller::DiscardBackups() {
-    for (const auto& entry : fileBackups) {
-        DeleteFileA(entry.second.c_str());
-    }
-    fileBackups.clear();
-    registryBackups.clear();
-}
-
-void CInstaller::MakeTempFileName(const char* prefix, const char* folder, std::string& result) {
-    char buffer[MAX_PATH] = {};
-    // The system reserves the name by creating an empty file; the caller
-    // creates its own file there, so that one goes again.
-    if (GetTempFileNameA(AsText(folder), AsText(prefix), 0, buffer) != 0) {
-        result = buffer;
-        DeleteFileA(buffer);
-        return;
-    }
-    const DWORD error = GetLastError();
-    SYSTEMTIME now;
-    GetSystemTime(&now);
-    std::string name;
-    if (!FormatFallbackTempName(AsText(folder), AsText(prefix), now.wMinute, now.wSecond,
-                                now.wMilliseconds, &name)) {
-        Fail(786, error);
-    }
-    // The name only changes with the clock: the pause keeps the next call
-    // from drawing the same one.
-    Sleep(100);
-    result = name;
-}
-
-void CInstaller::BackupFile(const char* name, const char* folder) {
-    const std::string target = JoinPath(AsText(folder), AsText(name));
-    std::string backup;
-    MakeTempFileName(name, folder, backup);
-    if (!CopyFileA(target.c_str(), backup.c_str(), TRUE)) {
-        Fail(660, GetLastError());
-    }
-    fileBackups[target] = backup;
-}
-
-void CInstaller::InstallFile(const char* name, const char* folder, const void* data,
-                             uint32_t size) {
-    const std::string target = JoinPath(AsText(folder), AsText(name));
-    Log("Install File: ", target.c_str());
-
-    WIN32_FIND_DATAA found;
-    const bool exists = bool(UniqueFindHandle(FindFirstFileA(target.c_str(), &found)));
-
-    UniqueFile file;
-    if (!exists) {
-        file.reset(CreateForWriting(target));
-        if (!file) {
-            Fail(871, GetLastError());
-        }
-        RecordCreatedFile(target);
-    } else {
-        // A file this run already created or backed up is covered: another
-        // backup would be of our own data, and rollback would put that back
-        // (or lose the original the first backup holds).
-        const auto created = journalEntries.find(target);
-        const bool covered =
-            fileBackups.count(target) != 0 ||
-            (created != journalEntries.end() && created->second == kJournalCreatedFile);
-        if (!covered) {
-            BackupFile(name, folder);
-        }
-        file.reset(CreateForWriting(target));
-        if (!file) {
-            ReplaceAtRestart(name, folder, target, data, size);
-            return;
-        }
-    }
-    if (!WriteWhole(file.get(), data, size)) {
-        Fail(929, GetLastError());
-    }
-}
-
-void CInstaller::ReplaceAtRestart(const char* name, const char* folder, const std::string& target,
-                                  const void* data, uint32_t size) {
-    std::string temporary;
-    MakeTempFileName(name, folder, temporary);
-    UniqueFile file(CreateForWriting(temporary));
-    if (!file) {
-        Fail(893, GetLastError());
-    }
-    RecordCreatedFile(temporary);
-
-    std::optional<CSetupError> error;
-    if (!WriteWhole(file.get(), data, size)) {
-        error = CSetupError{kModuleInstaller, 903, GetLastError()};
-    }
-    file.reset();
-    RequireRestart();
-    if (!MoveFileExA(temporary.c_str(), target.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)) {
-        error = CSetupError{kModuleInstaller, 912, GetLastError()};
-    }
-    if (error) {
-        throw *error;
-    }
-}
-
-void CInstaller::MakeDirectory(const char* path) {
-    Log("CreateDirectory: ", path);
-    if (CreateDirectoryA(AsText(path), nullptr)) {
-        RecordCreatedDirectory(AsText(path));
-        return;
-    }
-    const DWORD error = GetLastError();
-    if (error != ERROR_ALREADY_EXISTS) {
-        Fail(976, error);
-    }
 }

@@ -108,6 +108,38 @@ public:
     // backup off the record, or it would be deleted before the restart.
     void DiscardBackups();
 
+    // File rollback walkers (installer_files.cpp), in journal key order; none
+    // throws and every entry is attempted. What cannot be done now is left to
+    // the next restart and sets the restart flag.
+    // Deletes every file the installer created.
+    void RemoveInstallFiles();
+    // Moves every backup back over its target. A pair is taken off the record
+    // once its backup was moved back or its move scheduled for the restart, so
+    // the commit never deletes the only copy of a user's file.
+    void RollBackInstallFiles();
+    // Removes every folder the installer created, as far as it is empty.
+    void DeleteDirectory();
+    // Deletes folder\name now or at the next restart; a missing file is no
+    // error. Journals nothing.
+    void DeleteInstalledFile(const char* folder, const char* name);
+
+    // Registry (installer_registry.cpp). Subkeys are below HKEY_LOCAL_MACHINE,
+    // in the registry view of this 32-bit process.
+    // Saves the current data of value `valueName` of `subkey` so that rollback
+    // writes it back; true when there was a value to save. Only the first save
+    // of a value counts: it holds what was there before the installation.
+    bool SaveRegistryValue(const char* subkey, const char* valueName);
+    void RecordRegistryValue(const std::string& subkey, const SavedRegistryValue& value);
+    // Rollback walker: writes every saved value back, then forgets them.
+    void RestoreRegistryValues();
+    // The product's entry in the list of installed programs: six REG_SZ values
+    // under ...\CurrentVersion\Uninstall\<productCode>. Silent: a key or value
+    // that cannot be written leaves the entry incomplete.
+    void WriteUninstallRegistration(const char* productCode, const char* installLocation,
+                                    const char* startMenuLocation, const char* uninstallerName,
+                                    const char* displayName, const char* displayVersion,
+                                    const char* publisher);
+
     // Drivers and services (installer_drivers.cpp). None of these throws: a
     // failure is logged where it says so and ends the operation with false,
     // and a change that needs a restart sets the restart flag.

@@ -312,3 +312,20 @@ def test_host_and_windows_paths_convert_both_ways(wine_prefix):
     assert wine_prefix.host_path("Z:\\usr\\share") == Path("/usr/share")
     assert wine_prefix.read_file("C:\\windows\\win.ini") == \
         (wine_prefix.drive_c / "windows" / "win.ini").read_bytes()
+
+
+def test_dialogs_can_be_read_and_driven_like_a_person_would(wine_prefix, tmp_path):
+    running = wine_prefix.start(harness_program(EXITWITH_GUI),
+                                ["--messagebox", "Install Corvane now?", "0"], timeout=60)
+    try:
+        window = wine_prefix.wait_for_window("exitwith", timeout=30)
+        assert "Install Corvane now?" in window.texts
+        assert window in wine_prefix.windows()
+        shot = wine_prefix.screenshot(tmp_path / "dialog.png")
+        assert shot.stat().st_size > 1000
+        wine_prefix.click(window, window.control("Cancel").id)
+        result = running.wait()
+    finally:
+        if running.process.poll() is None:
+            running.kill()
+    assert (result.exit_code, result.stdout) == (0, "messagebox=2\n")  # IDCANCEL

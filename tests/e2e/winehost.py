@@ -180,6 +180,9 @@ class Snapshot:
     registry: dict[str, dict[str, str]]
     names: dict[str, str]
 
+    def __repr__(self) -> str:
+        return f"<Snapshot of {len(self.files)} paths and {len(self.registry)} keys>"
+
     def diff(self, before: "Snapshot", ignore: Iterable[str] = ()) -> "SnapshotDiff":
         """What changed from `before` to this snapshot. `ignore`: regular expressions searched
         in lower-case file paths ("c:\\users\\...") and keys ("hkcu\\software\\...")."""
@@ -248,12 +251,17 @@ class SnapshotDiff:
 
 
 # Paths and keys a snapshot leaves out (regular expressions on the lower-case Windows path or
-# key). Checked: running console and GUI programs (with a display), switching the Windows
-# version and restarting the wineserver change nothing else in drive_c or the saved registry,
-# so nothing is left out yet. Add a pattern here only with the reason Wine changes it; for one
-# test's own noise use Snapshot.diff(before, ignore=...).
+# key). Checked: running console and GUI programs (with a display), message boxes, switching
+# the Windows version and restarting the wineserver change nothing else in drive_c or the saved
+# registry. Add a pattern here only with the reason Wine changes it; for one test's own noise
+# use Snapshot.diff(before, ignore=...).
 IGNORED_FILES: tuple[re.Pattern, ...] = ()
-IGNORED_KEYS: tuple[re.Pattern, ...] = ()
+IGNORED_KEYS: tuple[re.Pattern, ...] = (
+    # The display adapter: Wine's X11 driver writes the GPU's driver date each time the desktop
+    # (explorer.exe) starts with a display.
+    re.compile(r"^hklm\\system\\currentcontrolset\\control\\class\\"
+               r"\{4d36e968-e325-11ce-bfc1-08002be10318\}\\"),
+)
 
 _KEY_LINE = re.compile(r"^\[(.*)\] \d+$")
 
@@ -302,6 +310,64 @@ def _parse_reg_file(path: Path, root: str, registry: dict, names: dict) -> None:
 
 def _ignored(text: str, patterns: Iterable[re.Pattern]) -> bool:
     return any(pattern.search(text) for pattern in patterns)
+
+
+# --------------------------------------------------------------------------------------------
+# Windows on screen
+
+
+@dataclasses.dataclass(frozen=True)
+class Control:
+    hwnd: int
+    id: int
+    class_name: str
+    text: str
+    visible: bool
+    enabled: bool
+
+
+@dataclasses.dataclass(frozen=True)
+class Window:
+    """A top-level window with its controls, as tests/harness/wintool.c reads them."""
+
+    hwnd: int
+    pid: int
+    class_name: str
+    title: str
+    visible: bool
+    controls: tuple[Control, ...] = ()
+
+    def control(self, text: str | None = None, *, id: int | None = None) -> Control:
+        """The control with this id, or with this text ("&" accelerators ignored)."""
+        for control in self.controls:
+            if id is not None and control.id == id:
+                return control
+            if text is not None and control.text.replace("&", "") == text.replace("&", ""):
+                return control
+        raise LookupError(f"no control {text if id is None else id!r} in {self.title!r}: "
+                          f"{[(c.id, c.text) for c in self.controls]}")
+
+    @property
+    def texts(self) -> list[str]:
+        return [control.text for control in self.controls if control.text]
+
+
+def _parse_windows(output: str) -> list[Window]:
+    def text(field: str) -> str:
+        return "" if field == "-" else bytes.fromhex(field).decode("utf-8", errors="replace")
+
+    windows: list[Window] = []
+    controls: dict[int, list[Control]] = {}
+    for line in output.splitlines():
+        parts = line.split(" ")
+        if parts[0] == "W" and len(parts) == 6:
+            windows.append(Window(int(parts[1]), int(parts[2]), text(parts[4]), text(parts[5]),
+                                  parts[3] == "1"))
+        elif parts[0] == "C" and len(parts) == 8:
+            controls.setdefault(int(parts[1]), []).append(
+                Control(int(parts[2]), int(parts[3]), text(parts[6]), text(parts[7]),
+                        parts[4] == "1", parts[5] == "1"))
+    return [dataclasses.replace(w, controls=tuple(controls.get(w.hwnd, ()))) for w in windows]
 
 
 # --------------------------------------------------------------------------------------------
@@ -384,6 +450,31 @@ class Prefix:
         prefix._ensure_server()
         return prefix
 
+    def _capture(self, command: list[str], timeout: float,
+                 env: Mapping[str, str | None] | None = None) -> subprocess.CompletedProcess:
+        """subprocess.run with stdout and stderr in files: a Wine service started during the
+        run would keep a pipe open (see start())."""
+        self._ensure_server()
+        self._counter += 1
+        paths = (self.scratch / f"capture-out-{self._counter}",
+                 self.scratch / f"capture-err-{self._counter}")
+        try:
+            with open(paths[0], "wb") as out, open(paths[1], "wb") as err:
+                process = subprocess.Popen(command, env=self.environment(env),
+                                           stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                           start_new_session=True)
+            try:
+                process.wait(timeout=timeout)
+            except subprocess.TimeoutExpired:
+                os.killpg(process.pid, signal.SIGKILL)
+                process.wait()
+                raise
+            return subprocess.CompletedProcess(command, process.returncode,
+                                               paths[0].read_bytes(), paths[1].read_bytes())
+        finally:
+            for path in paths:
+                path.unlink(missing_ok=True)
+
     def _ensure_server(self) -> None:
         """Starts the prefix's wineserver and Wine's services unless they run already.
 
@@ -395,8 +486,10 @@ class Prefix:
         started = subprocess.run(["wineserver", "-p60"], env=environment,
                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         if started.returncode == 0:
-            subprocess.run(["wine", str(harness_program("winrun.exe"))], env=environment,
-                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+            # Listing the windows also starts explorer.exe, the desktop: two programs racing
+            # to start it could otherwise end up on different desktops.
+            subprocess.run(["wine", str(harness_program("wintool.exe")), "list"],
+                           env=environment, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=120)
 
     def kill(self) -> None:
@@ -496,9 +589,7 @@ class Prefix:
     def wine(self, *args: str, timeout: float = 120,
              env: Mapping[str, str | None] | None = None) -> subprocess.CompletedProcess:
         """`wine ARGS...` in this prefix, e.g. prefix.wine("cmd", "/c", "echo", "%windir%")."""
-        self._ensure_server()
-        return subprocess.run(["wine", *args], env=self.environment(env), capture_output=True,
-                              timeout=timeout, stdin=subprocess.DEVNULL)
+        return self._capture(["wine", *args], timeout, env)
 
     def _program_windows_path(self, program: str | os.PathLike) -> str:
         if isinstance(program, Path) or str(program).startswith("/"):
@@ -564,10 +655,8 @@ class Prefix:
     def _regtool(self, view: int, *args: str) -> subprocess.CompletedProcess:
         if view not in (32, 64):
             raise ValueError("view must be 32 or 64")
-        self._ensure_server()
-        result = subprocess.run(
-            ["wine", str(harness_program("regtool.exe")), "--view", str(view), *args],
-            env=self.environment(), capture_output=True, timeout=120, stdin=subprocess.DEVNULL)
+        result = self._capture(
+            ["wine", str(harness_program("regtool.exe")), "--view", str(view), *args], 120)
         if result.returncode not in (0, 2, 3):
             raise WineError(f"regtool {' '.join(args)}: status {result.returncode}\n"
                             f"{result.stderr.decode(errors='replace')}")
@@ -668,6 +757,52 @@ class Prefix:
                         f"{seen.get('rtl.major')}.{seen.get('rtl.minor')} product type "
                         f"{seen.get('rtl.product_type')}")
 
+    # -- windows ------------------------------------------------------------------------------
+
+    def _wintool(self, *args: str, timeout: float = 60) -> subprocess.CompletedProcess:
+        return self._capture(["wine", str(harness_program("wintool.exe")), *args], timeout)
+
+    def windows(self, visible_only: bool = True) -> list[Window]:
+        """The top-level windows on the prefix's desktop, with their controls."""
+        windows = _parse_windows(self._wintool("list").stdout.decode("ascii"))
+        return [w for w in windows if w.visible or not visible_only]
+
+    def wait_for_window(self, title_part: str, timeout: float = 30) -> Window:
+        """The first visible top-level window whose title contains title_part (any case)."""
+        result = self._wintool("wait", title_part, str(int(timeout * 1000)),
+                               timeout=timeout + 60)
+        windows = _parse_windows(result.stdout.decode("ascii"))
+        if result.returncode or not windows:
+            titles = [w.title for w in self.windows()]
+            raise WineError(f"no window titled like {title_part!r} within {timeout} s; "
+                            f"visible: {titles}")
+        return windows[0]
+
+    def click(self, window: Window | int, control_id: int) -> None:
+        """Presses a button of a dialog (WM_COMMAND/BN_CLICKED to the window, posted)."""
+        hwnd = window.hwnd if isinstance(window, Window) else window
+        result = self._wintool("click", str(hwnd), str(control_id))
+        if result.returncode:
+            raise WineError(result.stderr.decode(errors="replace"))
+
+    def set_text(self, window: Window | int, control_id: int, text: str) -> None:
+        hwnd = window.hwnd if isinstance(window, Window) else window
+        result = self._wintool("settext", str(hwnd), str(control_id), text)
+        if result.returncode:
+            raise WineError(result.stderr.decode(errors="replace"))
+
+    def close_window(self, window: Window | int) -> None:
+        hwnd = window.hwnd if isinstance(window, Window) else window
+        self._wintool("close", str(hwnd))
+
+    def screenshot(self, path: str | os.PathLike) -> Path:
+        """A PNG of the whole (virtual) screen of this prefix's display."""
+        if not self.display:
+            raise WineError("this prefix has no display")
+        subprocess.run(["import", "-display", self.display, "-window", "root", str(path)],
+                       check=True, capture_output=True, timeout=60)
+        return Path(path)
+
     # -- snapshots ----------------------------------------------------------------------------
 
     def snapshot(self, registry: bool = True, files: bool = True) -> Snapshot:
@@ -756,7 +891,7 @@ def unique_prefix_path(name: str) -> Path:
 
 
 __all__ = [
-    "Prefix", "RunResult", "RunningProgram", "RegValue", "Snapshot", "SnapshotDiff",
+    "Window", "Control", "Prefix", "RunResult", "RunningProgram", "RegValue", "Snapshot", "SnapshotDiff",
     "FileState", "WineError", "WINDOWS_VERSIONS", "win_build_path", "harness_program",
     "check_pristine", "start_xvfb", "unique_prefix_path"
 ]

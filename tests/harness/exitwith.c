@@ -13,6 +13,8 @@
  *   --mkdir DIR         create DIR (one level)
  *   --write FILE TEXT   create FILE holding TEXT, or replace its content in place
  *   --sleep MS          sleep
+ *   --messagebox TEXT   show TEXT in an OK/Cancel message box titled "exitwith" and print
+ *                       messagebox=<button id> once it is closed
  *   --crash             dereference a null pointer (exit code 0xC0000005 unless something
  *                       catches it)
  * Built twice: as a console program (exitwith.exe) and as a GUI program (exitwith-gui.exe),
@@ -92,6 +94,11 @@ static int run(void) {
                 return 3;
         } else if (!wcscmp(action, L"--sleep") && i + 1 < argc) {
             Sleep((DWORD)wcstoul(argv[++i], NULL, 10));
+        } else if (!wcscmp(action, L"--messagebox") && i + 1 < argc) {
+            int button = MessageBoxW(NULL, argv[++i], L"exitwith", MB_OKCANCEL);
+            wchar_t number[16];
+            swprintf(number, 16, L"%d", button);
+            write_line(STD_OUTPUT_HANDLE, L"messagebox=", number);
         } else if (!wcscmp(action, L"--crash")) {
             volatile int* volatile nowhere = NULL;
             *nowhere = 1;

@@ -1,0 +1,324 @@
+// The installer's driver and service operations: installing an INF section
+// through SetupAPI, taking an upper-filter driver out of a device setup class,
+// stopping and deleting a service, and removing present devices by hardware
+// id; with the journal records they undo and the rollback walkers that call
+// them. None of them throws: rollback must get through every entry.
+#include "installer.h"
+
+#include "handles.h"
+#include "multi_strings.h"
+
+#include <setupapi.h>
+#include <winsvc.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr char kUninstallSection[] = "DefaultUninstall";
+constexpr char kUpperFilters[] = "UpperFilters";
+constexpr DWORD kInstallEverythingButFiles = SPINST_LOGCONFIG | SPINST_INIFILES | SPINST_REGISTRY |
+                                             SPINST_INI2REG | SPINST_BITREG | SPINST_REGSVR |
+                                             SPINST_UNREGSVR | SPINST_PROFILEITEMS | SPINST_COPYINF;
+static_assert(kInstallEverythingButFiles == 0x3EF, "the files were queued and committed already");
+constexpr int kStopWaitAttempts = 20;
+constexpr DWORD kStopWaitStepMs = 500;
+constexpr DWORD kRestartNeededFlags = DI_NEEDRESTART | DI_NEEDREBOOT;
+
+struct FileQueueTraits {
+    using pointer = HSPFILEQ;
+    static pointer Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void Close(pointer value) noexcept { SetupCloseFileQueue(value); }
+};
+struct QueueCallbackTraits {
+    using pointer = void*;
+    static pointer Invalid() noexcept { return nullptr; }
+    static void Close(pointer value) noexcept { SetupTermDefaultQueueCallback(value); }
+};
+using UniqueFileQueue = UniqueResource<FileQueueTraits>;
+using UniqueQueueCallback = UniqueResource<QueueCallbackTraits>;
+
+const char* AsText(const char* text) {
+    return text ? text : "";
+}
+
+bool IsUninstallSection(const char* section) {
+    // INF section names are case-insensitive.
+    return lstrcmpiA(AsText(section), kUninstallSection) == 0;
+}
+
+bool ServiceExists(SC_HANDLE manager, const std::string& name) {
+    if (!manager) {
+        return false;
+    }
+    UniqueScHandle service(OpenServiceA(manager, name.c_str(), SERVICE_QUERY_STATUS));
+    return bool(service);
+}
+
+// The services that the AddService lines of `servicesSection` name and that
+// are not installed yet: the ones an install of that section would create.
+std::vector<std::string> ServicesToBeCreated(HINF inf, const std::string& servicesSection,
+                                             SC_HANDLE manager) {
+    std::vector<std::string> names;
+    INFCONTEXT line{};
+    bool found = SetupFindFirstLineA(inf, servicesSection.c_str(), "AddService", &line);
+    while (found) {
+        char name[MAX_PATH] = {};
+        if (SetupGetStringFieldA(&line, 1, name, sizeof name, nullptr) && name[0] != '\0' &&
+            !ServiceExists(manager, name)) {
+            names.push_back(name);
+        }
+        found = SetupFindNextMatchLineA(&line, "AddService", &line);
+    }
+    return names;
+}
+
+} // namespace
+
+bool CInstaller::InstallFromInf(const char* infPath, const char* section) {
+    Log("Install FromInf: ", infPath);
+    Log("Section: ", section);
+
+    UniqueInf inf(SetupOpenInfFileA(AsText(infPath), nullptr, INF_STYLE_WIN4, nullptr));
+    if (!inf) {
+        return false;
+    }
+    // The platform-decorated variant (".NT", ".NTx86"...) when the INF has one.
+    char actualSection[MAX_PATH] = {};
+    if (!SetupDiGetActualSectionToInstallA(inf.get(), AsText(section), actualSection,
+                                           sizeof actualSection, nullptr, nullptr)) {
+        return false;
+    }
+    UniqueFileQueue queue(SetupOpenFileQueue());
+    if (!queue) {
+        return false;
+    }
+    // No owner window and no progress window: setup may be silent, and the
+    // wizard shows its own progress.
+    UniqueQueueCallback callback(SetupInitDefaultQueueCallbackEx(
+        nullptr, static_cast<HWND>(INVALID_HANDLE_VALUE), 0, 0, nullptr));
+    if (!callback) {
+        return false;
+    }
+    // Built as a string, not in the section buffer: a section name near the
+    // buffer's length plus ".Services" would not fit there.
+    const std::string servicesSection = std::string(actualSection) + ".Services";
+
+    // The uninstall section is rollback's own tool and records nothing. Any
+    // other section is journaled before it changes anything, so a section that
+    // fails half-way is still undone.
+    const bool journaled = !IsUninstallSection(section);
+    std::vector<std::string> newServices;
+    if (journaled) {
+        RecordInfInstall(AsText(infPath));
+        newServices = ServicesToBeCreated(inf.get(), servicesSection, GetServiceManager());
+    }
+
+    const bool installed =
+        SetupInstallFilesFromInfSectionA(inf.get(), nullptr, queue.get(), actualSection, nullptr,
+                                         SP_COPY_NOSKIP) &&
+        SetupCommitFileQueueA(nullptr, queue.get(), SetupDefaultQueueCallbackA, callback.get()) &&
+        SetupInstallFromInfSectionA(nullptr, inf.get(), actualSection, kInstallEverythingButFiles,
+                                    nullptr, nullptr, 0, nullptr, nullptr, nullptr, nullptr) &&
+        SetupInstallServicesFromInfSectionA(inf.get(), servicesSection.c_str(), 0);
+    const DWORD servicesError = GetLastError();
+
+    // Whatever failed later, a service that now exists was created here.
+    for (const std::string& name : newServices) {
+        if (ServiceExists(GetServiceManager(), name)) {
+            RecordService(name);
+        }
+    }
+    if (installed && (SetupPromptReboot(queue.get(), nullptr, TRUE) > 0 ||
+                      servicesError == ERROR_SUCCESS_REBOOT_REQUIRED)) {
+        RequireRestart();
+    }
+    // The callback context, the queue and the INF are released in this order
+    // by their owners' destructors.
+    return installed;
+}
+
+bool CInstaller::UninstallClassFilterDriver(const GUID& classGuid, const char* filterName) {
+    Log("Uninstall ClassFilterDriver: ", filterName);
+
+    const HKEY opened = SetupDiOpenClassRegKeyExA(&classGuid, KEY_READ | KEY_WRITE, DIOCR_INSTALLER,
+                                                  nullptr, nullptr);
+    if (opened == static_cast<HKEY>(INVALID_HANDLE_VALUE)) {
+        return false;
+    }
+    UniqueHkey key(opened);
+
+    std::string data(256, '\0');
+    DWORD type = 0;
+    DWORD size = DWORD(data.size());
+    LONG status = RegQueryValueExA(key.get(), kUpperFilters, nullptr, &type,
+                                   reinterpret_cast<BYTE*>(&data[0]), &size);
+    // The list may grow between the two reads; ask again until it fits.
+    while (status == ERROR_MORE_DATA) {
+        data.assign(size, '\0');
+        status = RegQueryValueExA(key.get(), kUpperFilters, nullptr, &type,
+                                  reinterpret_cast<BYTE*>(&data[0]), &size);
+    }
+    if (status == ERROR_FILE_NOT_FOUND) {
+        return true;
+    }
+    if (status != ERROR_SUCCESS) {
+        return false;
+    }
+    data.resize(size);
+    if (data.size() <= 2) {
+        return true;
+    }
+
+    RemoveFromMultiString(data, AsText(filterName));
+    if (data.size() >= 2) {
+        return RegSetValueExA(key.get(), kUpperFilters, 0, type,
+                              reinterpret_cast<const BYTE*>(data.data()),
+                              DWORD(data.size())) == ERROR_SUCCESS;
+    }
+    // Nothing but at most a terminator is left: the class has no filters.
+    return RegDeleteValueA(key.get(), kUpperFilters) == ERROR_SUCCESS;
+}
+
+bool CInstaller::UninstallService(const char* serviceName) {
+    Log("Uninstall Service: ", serviceName);
+
+    const SC_HANDLE manager = GetServiceManager();
+    if (!manager) {
+        return false;
+    }
+    UniqueScHandle service(OpenServiceA(manager, AsText(serviceName), SERVICE_ALL_ACCESS));
+    if (!service) {
+        return false;
+    }
+
+    SERVICE_STATUS status{};
+    if (QueryServiceStatus(service.get(), &status) && status.dwCurrentState != SERVICE_STOPPED) {
+        if (ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
+            // A service that is still running after the wait is deleted all
+            // the same; it goes when it stops.
+            for (int attempt = 0; attempt < kStopWaitAttempts; ++attempt) {
+                Sleep(kStopWaitStepMs);
+                if (!QueryServiceStatus(service.get(), &status) ||
+                    status.dwCurrentState == SERVICE_STOPPED) {
+                    break;
+                }
+            }
+        } else {
+            Log("Warning: Service can't be stoped!");
+            RequireRestart();
+        }
+    }
+
+    // DeleteService does not clear the last error when it succeeds: an old
+    // ERROR_SERVICE_MARKED_FOR_DELETE from elsewhere must not be read as its.
+    SetLastError(ERROR_SUCCESS);
+    DeleteService(service.get());
+    if (GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE) {
+        Log("Warning: Service marked for delete!");
+        RequireRestart();
+    }
+    return true;
+}
+
+bool CInstaller::UninstallWdmDriver(const char* hardwareId) {
+    Log("Uninstall WDM Driver: ", hardwareId);
+    const std::string wanted = AsText(hardwareId);
+
+    UniqueDevInfo devices(
+        SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES));
+    if (!devices) {
+        return false;
+    }
+    bool found = false;
+    bool removed = false;
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof device;
+    for (DWORD index = 0; SetupDiEnumDeviceInfo(devices.get(), index, &device); ++index) {
+        std::vector<char> ids;
+        DWORD type = 0;
+        DWORD needed = 0;
+        bool read = SetupDiGetDeviceRegistryPropertyA(devices.get(), &device, SPDRP_HARDWAREID,
+                                                      &type, nullptr, 0, &needed);
+        while (!read && GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+            ids.assign(needed, '\0');
+            read = SetupDiGetDeviceRegistryPropertyA(devices.get(), &device, SPDRP_HARDWAREID,
+                                                     &type, reinterpret_cast<BYTE*>(ids.data()),
+                                                     DWORD(ids.size()), &needed);
+        }
+        if (!read) {
+            if (GetLastError() == ERROR_INVALID_DATA) {
+                continue; // a device without hardware ids
+            }
+            return false;
+        }
+        // `needed` is what was stored; the walk never reads past it.
+        if (!MultiStringContains(ids.data(), std::min<size_t>(needed, ids.size()), wanted)) {
+            continue;
+        }
+        found = true;
+        if (!SetupDiCallClassInstaller(DIF_REMOVE, devices.get(), &device)) {
+            LogCode("failed on SetupDiCallClassInstaller()", GetLastError());
+            continue;
+        }
+        SP_DEVINSTALL_PARAMS_A parameters{};
+        parameters.cbSize = sizeof parameters;
+        if (SetupDiGetDeviceInstallParamsA(devices.get(), &device, &parameters) &&
+            (parameters.Flags & kRestartNeededFlags) != 0) {
+            Log("Reboot required to complete operation");
+            if (int* restartFlag = GetRestartFlagPointer()) {
+                *restartFlag = 1;
+            }
+        } else {
+            removed = true;
+        }
+    }
+    devices.reset();
+    if (!found) {
+        Log("Device with specified hardware ID not found: ", hardwareId);
+    }
+    return removed;
+}
+
+void CInstaller::RecordService(const std::string& serviceName) {
+    journalEntries[serviceName] = kJournalService;
+}
+
+void CInstaller::RecordDevice(const std::string& hardwareId) {
+    journalEntries[hardwareId] = kJournalDevice;
+}
+
+void CInstaller::RecordInfInstall(const std::string& infPath) {
+    journalEntries[infPath] = kJournalInfFile;
+}
+
+void CInstaller::RecordClassFilter(const GUID& classGuid, const std::string& filterName) {
+    classFilters[classGuid] = filterName;
+}
+
+void CInstaller::RunInfDefaultUninstall() {
+    for (const auto& [key, kind] : journalEntries) {
+        if (kind == kJournalInfFile) {
+            InstallFromInf(key.c_str(), kUninstallSection);
+        }
+    }
+}
+
+void CInstaller::RemoveClassFilters() {
+    for (const auto& [classGuid, filterName] : classFilters) {
+        UninstallClassFilterDriver(classGuid, filterName.c_str());
+    }
+}
+
+void CInstaller::RemoveServicesAndDevices() {
+    // One pass in key order: services and devices interleave by name.
+    for (const auto& [key, kind] : journalEntries) {
+        if (kind == kJournalService) {
+            UninstallService(key.c_str());
+        } else if (kind == kJournalDevice) {
+            UninstallWdmDriver(key.c_str());
+        }
+    }
+}

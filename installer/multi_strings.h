@@ -1,0 +1,24 @@
+// Lists of zero-terminated strings as the registry and SetupAPI hand them out
+// (REG_MULTI_SZ): a device's hardware ids, a device class's upper filters.
+// Pure byte work, built and tested natively.
+//
+// Data read from the registry is not always well formed: the final empty
+// string or even the last terminator may be missing. Every walk here is
+// bounded by the data's size, and a last string cut off by the end of the data
+// ends there.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// Removes every string equal to `name` (ASCII letters compared without regard
+// to case, whole strings only) from the list in `data`, together with its
+// terminator, and returns how many were removed. The walk stops at the first
+// empty string; what follows it is kept as it is. An empty `name` matches
+// nothing.
+size_t RemoveFromMultiString(std::string& data, std::string_view name);
+
+// Whether one of the strings of the list at `data` (of `size` bytes) is exactly
+// `value`, byte for byte. The walk stops at the first empty string.
+bool MultiStringContains(const char* data, size_t size, std::string_view value);

@@ -21,8 +21,6 @@ using installer_test::WriteWholeFile;
 namespace {
 
 constexpr char kRebootWarning[] = "Warning: === Reboot required to complete operation ===";
-constexpr char kSessionManagerKey[] = "System\\CurrentControlSet\\Control\\Session Manager";
-constexpr char kPendingRenames[] = "PendingFileRenameOperations";
 
 class InstallerFilesTest : public ::testing::Test {
 protected:
@@ -147,64 +145,8 @@ TEST_F(InstallerFilesTest, DoesNotBackUpAFileItCreatedItself) {
 // goes to a temporary file that the system moves over the target at restart.
 class InstallOverFileInUseTest : public InstallerFilesTest {
 protected:
-    HKEY sessionManager = nullptr;
-    bool hadPendingRenames = false;
-    std::string savedPendingRenames;
-
-    void SetUp() override {
-        InstallerFilesTest::SetUp();
-        ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0,
-                                KEY_QUERY_VALUE | KEY_SET_VALUE, &sessionManager),
-                  ERROR_SUCCESS);
-        hadPendingRenames = ReadPendingRenames(&savedPendingRenames);
-    }
-    void TearDown() override {
-        // The scheduled move must not outlive the test, even in a throwaway prefix.
-        if (hadPendingRenames) {
-            RegSetValueExA(sessionManager, kPendingRenames, 0, REG_MULTI_SZ,
-                           reinterpret_cast<const BYTE*>(savedPendingRenames.data()),
-                           DWORD(savedPendingRenames.size()));
-        } else {
-            RegDeleteValueA(sessionManager, kPendingRenames);
-        }
-        RegCloseKey(sessionManager);
-        InstallerFilesTest::TearDown();
-    }
-
-    bool ReadPendingRenames(std::string* value) const {
-        DWORD type = 0, size = 0;
-        if (RegQueryValueExA(sessionManager, kPendingRenames, nullptr, &type, nullptr, &size) !=
-            ERROR_SUCCESS) {
-            return false;
-        }
-        value->assign(size, '\0');
-        RegQueryValueExA(sessionManager, kPendingRenames, nullptr, &type,
-                         reinterpret_cast<BYTE*>(&(*value)[0]), &size);
-        value->resize(size);
-        return true;
-    }
-
-    // The value's strings, in order.
-    std::vector<std::string> PendingRenames() const {
-        std::string value;
-        std::vector<std::string> strings;
-        if (!ReadPendingRenames(&value)) {
-            return strings;
-        }
-        size_t start = 0;
-        while (start < value.size()) {
-            const size_t end = value.find('\0', start);
-            const std::string piece = value.substr(start, end - start);
-            if (!piece.empty()) {
-                strings.push_back(piece);
-            }
-            if (end == std::string::npos) {
-                break;
-            }
-            start = end + 1;
-        }
-        return strings;
-    }
+    // The scheduled move must not outlive the test, even in a throwaway prefix.
+    installer_test::PendingRenamesGuard pendingRenames;
 };
 
 TEST_F(InstallOverFileInUseTest, WritesATemporaryFileAndReplacesTheTargetAtRestart) {
@@ -238,11 +180,8 @@ TEST_F(InstallOverFileInUseTest, WritesATemporaryFileAndReplacesTheTargetAtResta
     EXPECT_EQ(ReadWholeFile(temporary), "new program");
 
     // The restart-time move: the temporary file over the target, replacing it.
-    const auto renames = PendingRenames();
-    const auto source = std::find(renames.begin(), renames.end(), "\\??\\" + temporary);
-    ASSERT_NE(source, renames.end()) << "no restart-time move of " << temporary;
-    ASSERT_NE(source + 1, renames.end());
-    EXPECT_EQ(*(source + 1), "!\\??\\" + target);
+    EXPECT_TRUE(pendingRenames.Scheduled(temporary, target, true))
+        << "no restart-time move of " << temporary;
 }
 
 // Without read sharing not even a backup can be taken; the target is left
@@ -253,7 +192,7 @@ TEST_F(InstallOverFileInUseTest, FailsWhenTheTargetCannotBeReadForItsBackup) {
     HANDLE locked = CreateFileA(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(locked, INVALID_HANDLE_VALUE);
-    const auto renamesBefore = PendingRenames();
+    const auto renamesBefore = pendingRenames.Pairs();
     try {
         Install("locked.dat", "new data");
         ADD_FAILURE() << "installing over a locked file without a backup succeeded";
@@ -265,7 +204,7 @@ TEST_F(InstallOverFileInUseTest, FailsWhenTheTargetCannotBeReadForItsBackup) {
     CloseHandle(locked);
     EXPECT_EQ(ReadWholeFile(target), "locked data");
     EXPECT_EQ(restartNeeded, 0);
-    EXPECT_EQ(PendingRenames(), renamesBefore);
+    EXPECT_EQ(pendingRenames.Pairs(), renamesBefore);
     EXPECT_TRUE(installer->GetJournalEntries().empty());
     EXPECT_TRUE(installer->GetFileBackups().empty());
 }

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace installer_test {
@@ -151,6 +153,157 @@ public:
 private:
     std::string m_path;
     HANDLE m_handle = INVALID_HANDLE_VALUE;
+};
+
+// What the system will do at the next restart: the (source, destination)
+// pairs of PendingFileRenameOperations, in order, as "\??\C:\..." paths. An
+// empty destination deletes the source; one that begins with "!" replaces an
+// existing file. A test that schedules such work takes it back with this
+// guard: the value is saved on construction and put back on destruction.
+class PendingRenamesGuard {
+public:
+    PendingRenamesGuard() {
+        EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0,
+                                KEY_QUERY_VALUE | KEY_SET_VALUE, &m_key),
+                  ERROR_SUCCESS)
+            << "cannot open the Session Manager key";
+        m_hadValue = ReadRaw(&m_saved);
+    }
+    ~PendingRenamesGuard() {
+        if (!m_key) {
+            return;
+        }
+        if (m_hadValue) {
+            RegSetValueExA(m_key, kValueName, 0, REG_MULTI_SZ,
+                           reinterpret_cast<const BYTE*>(m_saved.data()), DWORD(m_saved.size()));
+        } else {
+            RegDeleteValueA(m_key, kValueName);
+        }
+        RegCloseKey(m_key);
+    }
+    PendingRenamesGuard(const PendingRenamesGuard&) = delete;
+    PendingRenamesGuard& operator=(const PendingRenamesGuard&) = delete;
+
+    std::vector<std::pair<std::string, std::string>> Pairs() const {
+        std::vector<std::pair<std::string, std::string>> pairs;
+        std::string raw;
+        if (!ReadRaw(&raw)) {
+            return pairs;
+        }
+        size_t position = 0;
+        auto next = [&]() {
+            const size_t end = std::min(raw.find('\0', position), raw.size());
+            std::string piece = raw.substr(position, end - position);
+            position = end + 1;
+            return piece;
+        };
+        while (position < raw.size()) {
+            std::string source = next();
+            if (source.empty()) {
+                break;
+            }
+            pairs.emplace_back(std::move(source), position < raw.size() ? next() : "");
+        }
+        return pairs;
+    }
+
+    // Whether the restart will move `source` to `destination` ("" deletes it;
+    // `replace` expects the "!" that lets it overwrite an existing file).
+    bool Scheduled(const std::string& source, const std::string& destination,
+                   bool replace = false) const {
+        const std::pair<std::string, std::string> wanted(
+            "\\??\\" + source,
+            destination.empty() ? "" : (replace ? "!" : "") + std::string("\\??\\") + destination);
+        for (const auto& pair : Pairs()) {
+            if (pair == wanted) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    static constexpr const char* kSessionManagerKey =
+        "System\\CurrentControlSet\\Control\\Session Manager";
+    static constexpr const char* kValueName = "PendingFileRenameOperations";
+
+    bool ReadRaw(std::string* value) const {
+        DWORD type = 0, size = 0;
+        if (!m_key ||
+            RegQueryValueExA(m_key, kValueName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
+            return false;
+        }
+        value->assign(size, '\0');
+        if (RegQueryValueExA(m_key, kValueName, nullptr, &type,
+                             reinterpret_cast<BYTE*>(value->empty() ? nullptr : &(*value)[0]),
+                             &size) != ERROR_SUCCESS) {
+            return false;
+        }
+        value->resize(size);
+        return true;
+    }
+
+    HKEY m_key = nullptr;
+    bool m_hadValue = false;
+    std::string m_saved;
+};
+
+// Deletes `subkey` of `root` with everything below it, in the registry view of
+// `view` (0, KEY_WOW64_32KEY or KEY_WOW64_64KEY).
+inline void DeleteKeyTree(HKEY root, const std::string& subkey, REGSAM view = 0) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, subkey.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) {
+        return;
+    }
+    std::vector<std::string> children;
+    char name[256];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = sizeof name;
+        if (RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS) {
+            break;
+        }
+        children.emplace_back(name, length);
+    }
+    RegCloseKey(key);
+    for (const std::string& child : children) {
+        DeleteKeyTree(root, subkey + "\\" + child, view);
+    }
+    using DeleteKeyEx = LONG(WINAPI*)(HKEY, LPCSTR, REGSAM, DWORD);
+    static const auto deleteKeyEx = reinterpret_cast<DeleteKeyEx>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("advapi32.dll"), "RegDeleteKeyExA")));
+    if (view != 0 && deleteKeyEx) {
+        deleteKeyEx(root, subkey.c_str(), view, 0);
+    } else {
+        RegDeleteKeyA(root, subkey.c_str());
+    }
+}
+
+// A fresh key HKLM\Software\corvane-test-<process>-<n> in this process's own
+// (32-bit) view, deleted with everything below it.
+class ScratchKey {
+public:
+    ScratchKey() {
+        static unsigned counter = 0;
+        m_subkey = "Software\\corvane-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+                   std::to_string(++counter);
+        HKEY key = nullptr;
+        EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, m_subkey.c_str(), 0, nullptr,
+                                  REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                  ERROR_SUCCESS)
+            << "cannot create " << m_subkey;
+        if (key) {
+            RegCloseKey(key);
+        }
+    }
+    ~ScratchKey() { DeleteKeyTree(HKEY_LOCAL_MACHINE, m_subkey); }
+    ScratchKey(const ScratchKey&) = delete;
+    ScratchKey& operator=(const ScratchKey&) = delete;
+
+    const std::string& Subkey() const { return m_subkey; }
+
+private:
+    std::string m_subkey;
 };
 
 } // namespace installer_test

@@ -108,8 +108,11 @@ bool CInstaller::InstallFromInf(const char* infPath, const char* section) {
 
     // The uninstall section is rollback's own tool and records nothing. Any
     // other section is journaled before it changes anything, so a section that
-    // fails half-way is still undone.
-    const bool journaled = !IsUninstallSection(section);
+    // fails half-way is still undone; but only a section the INF has: the
+    // actual-section lookup does not check that, and undoing an install that
+    // never happened could remove what was there before.
+    const bool journaled =
+        !IsUninstallSection(section) && SetupGetLineCountA(inf.get(), actualSection) >= 0;
     std::vector<std::string> newServices;
     if (journaled) {
         RecordInfInstall(AsText(infPath));

@@ -1,0 +1,111 @@
+// Shortcuts: shell links made by the shell's own COM link object, and Internet
+// shortcuts, which are small text files installed like any other file.
+#include "installer.h"
+
+#include "file_names.h"
+#include "handles.h"
+
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <optional>
+
+namespace {
+
+constexpr char kInternetShortcutHead[] = "[InternetShortcut]\r\nURL=";
+
+const char* AsText(const char* text) {
+    return text ? text : "";
+}
+
+// Which step failed, with the system's error code as it was right then: the
+// interfaces are released and COM is left before the error is thrown, and
+// either may change the thread's last error.
+struct StepFailure {
+    uint16_t location;
+    DWORD code;
+};
+
+StepFailure FailedAt(uint16_t location) {
+    return StepFailure{location, GetLastError()};
+}
+
+// Steps 4 to 11 of a shell link, inside the caller's COM apartment. The
+// interfaces are released on the way out, before the caller leaves COM.
+std::optional<StepFailure> SaveShellLink(const std::string& linkPath, const std::string& targetPath,
+                                         const char* targetFolder, const char* description,
+                                         const char* arguments) {
+    ComPtr<IShellLinkA> link;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                link.put_void()))) {
+        return FailedAt(1071);
+    }
+    ComPtr<IPersistFile> file;
+    if (FAILED(link.QueryInterface(IID_IPersistFile, &file))) {
+        return FailedAt(1075);
+    }
+    if (FAILED(link->SetPath(targetPath.c_str()))) {
+        return FailedAt(1079);
+    }
+    if (FAILED(link->SetDescription(description))) {
+        return FailedAt(1085);
+    }
+    if (arguments != nullptr) {
+        // A link without its arguments still starts the program.
+        link->SetArguments(arguments);
+    }
+    if (FAILED(link->SetWorkingDirectory(targetFolder))) {
+        return FailedAt(1097);
+    }
+    if (FAILED(link->SetIconLocation(targetPath.c_str(), 0))) {
+        return FailedAt(1102);
+    }
+    // Save takes the only wide string. A path that does not fit (or does not
+    // convert) must not be saved cut short somewhere else: it fails as the
+    // save itself would.
+    wchar_t widePath[MAX_PATH];
+    if (MultiByteToWideChar(CP_ACP, 0, linkPath.c_str(), -1, widePath, MAX_PATH) == 0) {
+        return FailedAt(1113);
+    }
+    if (FAILED(file->Save(widePath, FALSE))) {
+        return FailedAt(1113);
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+void CInstaller::CreateShortcut(const char* targetFileName, const char* targetFolder,
+                                const char* shortcutFolder, const char* shortcutName,
+                                const char* arguments) {
+    const std::string linkPath = JoinPath(AsText(shortcutFolder), AsText(shortcutName)) + ".lnk";
+    const std::string targetPath = JoinPath(AsText(targetFolder), AsText(targetFileName));
+    Log("CreateShortcuts: ", linkPath.c_str());
+
+    std::optional<StepFailure> failure;
+    {
+        // Entered and left around every link: the install worker thread has
+        // no apartment of its own otherwise. A thread that is already in one
+        // gets S_FALSE, which is balanced the same way.
+        ComInitScope com;
+        if (!com.succeeded()) {
+            throw CSetupError{kModuleInstaller, 1063, GetLastError()};
+        }
+        failure = SaveShellLink(linkPath, targetPath, AsText(targetFolder), AsText(shortcutName),
+                                arguments);
+        if (!failure) {
+            // Whatever was there before is gone now, so rollback deletes the
+            // link either way.
+            RecordCreatedFile(linkPath);
+        }
+    }
+    if (failure) {
+        throw CSetupError{kModuleInstaller, failure->location, failure->code};
+    }
+}
+
+void CInstaller::CreateUrlShortcut(const char* fileName, const char* folder, const char* address) {
+    // No line break after the address and no terminating zero byte.
+    const std::string content = kInternetShortcutHead + std::string(AsText(address));
+    InstallFile(fileName, folder, content.data(), uint32_t(content.size()));
+}

@@ -38,8 +38,8 @@ std::string BinaryContent() {
 // A handle like a running program's on its own file: others may read it, but
 // nobody may write, rename or delete it while it is open.
 UniqueFile HoldOpen(const std::string& path) {
-    UniqueFile file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFile file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
     EXPECT_TRUE(file) << "cannot open " << path << ", error " << GetLastError();
     return file;
 }
@@ -290,144 +290,124 @@ TEST_P(RestartFlagTest, IsSetExactlyWhenWorkIsLeftToTheRestart) {
 INSTANTIATE_TEST_SUITE_P(
     Walkers, RestartFlagTest,
     ::testing::Values(
-        RestartRow{
-            "a created file is deleted now",
-            [](JournalTest& test) {
-                test.InstallHere("readme.txt", "text");
-            },
-            [](JournalTest& test) { test.Installer().RemoveInstallFiles(); },
-            false,
-            [](const std::string& folder) {
-                return std::vector<std::string>{"RemoveInstallFiles: " + folder + "\\readme.txt"};
-            },
-            [](const std::string& folder, const PendingRenamesGuard& renames) {
-                EXPECT_FALSE(FileExists(folder + "\\readme.txt"));
-                EXPECT_FALSE(renames.Scheduled(folder + "\\readme.txt", ""));
-            }},
+        RestartRow{"a created file is deleted now",
+                   [](JournalTest& test) { test.InstallHere("readme.txt", "text"); },
+                   [](JournalTest& test) { test.Installer().RemoveInstallFiles(); }, false,
+                   [](const std::string& folder) {
+                       return std::vector<std::string>{"RemoveInstallFiles: " + folder +
+                                                       "\\readme.txt"};
+                   },
+                   [](const std::string& folder, const PendingRenamesGuard& renames) {
+                       EXPECT_FALSE(FileExists(folder + "\\readme.txt"));
+                       EXPECT_FALSE(renames.Scheduled(folder + "\\readme.txt", ""));
+                   }},
         // The server setup relies on this: its copy of usbd.sys is removed
         // before a failure, and the rollback still asks for the restart.
-        RestartRow{
-            "a created file someone else deleted is still scheduled",
-            [](JournalTest& test) {
-                test.InstallHere("usbd.sys", "driver");
-                DeleteFileA((test.Folder() + "\\usbd.sys").c_str());
-            },
-            [](JournalTest& test) { test.Installer().RemoveInstallFiles(); },
-            true,
-            [](const std::string& folder) {
-                return std::vector<std::string>{"RemoveInstallFiles: " + folder + "\\usbd.sys",
-                                                kRebootWarning};
-            },
-            [](const std::string& folder, const PendingRenamesGuard& renames) {
-                EXPECT_TRUE(renames.Scheduled(folder + "\\usbd.sys", ""));
-            }},
-        RestartRow{
-            "a backup is moved back now",
-            [](JournalTest& test) {
-                WriteWholeFile(test.Folder() + "\\hxvhub.inf", "old");
-                test.InstallHere("hxvhub.inf", "new");
-            },
-            [](JournalTest& test) { test.Installer().RollBackInstallFiles(); },
-            false,
-            [](const std::string& folder) {
-                return std::vector<std::string>{"RollBackInstallFiles: " + folder +
-                                                "\\hxvhub.inf"};
-            },
-            [](const std::string& folder, const PendingRenamesGuard&) {
-                EXPECT_EQ(ReadWholeFile(folder + "\\hxvhub.inf"), "old");
-            }},
+        RestartRow{"a created file someone else deleted is still scheduled",
+                   [](JournalTest& test) {
+                       test.InstallHere("usbd.sys", "driver");
+                       DeleteFileA((test.Folder() + "\\usbd.sys").c_str());
+                   },
+                   [](JournalTest& test) { test.Installer().RemoveInstallFiles(); }, true,
+                   [](const std::string& folder) {
+                       return std::vector<std::string>{
+                           "RemoveInstallFiles: " + folder + "\\usbd.sys", kRebootWarning};
+                   },
+                   [](const std::string& folder, const PendingRenamesGuard& renames) {
+                       EXPECT_TRUE(renames.Scheduled(folder + "\\usbd.sys", ""));
+                   }},
+        RestartRow{"a backup is moved back now",
+                   [](JournalTest& test) {
+                       WriteWholeFile(test.Folder() + "\\hxvhub.inf", "old");
+                       test.InstallHere("hxvhub.inf", "new");
+                   },
+                   [](JournalTest& test) { test.Installer().RollBackInstallFiles(); }, false,
+                   [](const std::string& folder) {
+                       return std::vector<std::string>{"RollBackInstallFiles: " + folder +
+                                                       "\\hxvhub.inf"};
+                   },
+                   [](const std::string& folder, const PendingRenamesGuard&) {
+                       EXPECT_EQ(ReadWholeFile(folder + "\\hxvhub.inf"), "old");
+                   }},
         // A folder that cannot be removed is simply left: no restart, and no
         // line beyond the announcement.
-        RestartRow{
-            "a created folder holding a user's file stays",
-            [](JournalTest& test) {
-                const std::string logs = test.Folder() + "\\logs";
-                test.Installer().MakeDirectory(logs.c_str());
-                WriteWholeFile(logs + "\\user.log", "the user's log");
-            },
-            [](JournalTest& test) { test.Installer().DeleteDirectory(); },
-            false,
-            [](const std::string& folder) {
-                return std::vector<std::string>{"DeleteDirectory: " + folder + "\\logs"};
-            },
-            [](const std::string& folder, const PendingRenamesGuard& renames) {
-                EXPECT_EQ(ReadWholeFile(folder + "\\logs\\user.log"), "the user's log");
-                EXPECT_FALSE(renames.Scheduled(folder + "\\logs", ""));
-            }},
-        RestartRow{
-            "DeleteInstalledFile deletes a file now",
-            [](JournalTest& test) {
-                WriteWholeFile(test.Folder() + "\\usbd.sys", "x");
-            },
-            [](JournalTest& test) {
-                test.Installer().DeleteInstalledFile(test.Folder().c_str(),
-                                              "usbd.sys");
-            },
-            false,
-            [](const std::string& folder) {
-                return std::vector<std::string>{"DeleteFile: " + folder + "\\usbd.sys"};
-            },
-            [](const std::string& folder, const PendingRenamesGuard&) {
-                EXPECT_FALSE(FileExists(folder + "\\usbd.sys"));
-            }},
-        RestartRow{
-            "DeleteInstalledFile of a missing file needs nothing",
-            [](JournalTest&) {},
-            [](JournalTest& test) {
-                test.Installer().DeleteInstalledFile(test.Folder().c_str(),
-                                              "usbd.sys");
-            },
-            false,
-            [](const std::string& folder) {
-                return std::vector<std::string>{"DeleteFile: " + folder + "\\usbd.sys"};
-            },
-            [](const std::string& folder, const PendingRenamesGuard& renames) {
-                EXPECT_FALSE(renames.Scheduled(folder + "\\usbd.sys", ""));
-            }},
-        RestartRow{
-            "DeleteInstalledFile in a missing folder needs nothing",
-            [](JournalTest&) {},
-            [](JournalTest& test) {
-                const std::string missing = test.Folder() + "\\gone";
-                test.Installer().DeleteInstalledFile(missing.c_str(), "usbd.sys");
-            },
-            false,
-            [](const std::string& folder) {
-                return std::vector<std::string>{"DeleteFile: " + folder + "\\gone\\usbd.sys"};
-            },
-            [](const std::string& folder, const PendingRenamesGuard& renames) {
-                EXPECT_FALSE(renames.Scheduled(folder + "\\gone\\usbd.sys", ""));
-            }},
-        RestartRow{
-            "DeleteInstalledFile of a file in use schedules it",
-            [](JournalTest& test) {
-                WriteWholeFile(test.Folder() + "\\usbd.sys", "loaded");
-                test.Hold("usbd.sys");
-            },
-            [](JournalTest& test) {
-                test.Installer().DeleteInstalledFile(test.Folder().c_str(),
-                                              "usbd.sys");
-            },
-            true,
-            [](const std::string& folder) {
-                return std::vector<std::string>{"DeleteFile: " + folder + "\\usbd.sys",
-                                                kRebootWarning};
-            },
-            [](const std::string& folder, const PendingRenamesGuard& renames) {
-                EXPECT_TRUE(FileExists(folder + "\\usbd.sys"));
-                EXPECT_TRUE(renames.Scheduled(folder + "\\usbd.sys", ""));
-            }},
-        RestartRow{
-            "the commit deletes backups without a restart",
-            [](JournalTest& test) {
-                WriteWholeFile(test.Folder() + "\\readme.txt", "old");
-                test.InstallHere("readme.txt", "new");
-            },
-            [](JournalTest& test) { test.Installer().DiscardBackups(); },
-            false, [](const std::string&) { return std::vector<std::string>{}; },
-            [](const std::string& folder, const PendingRenamesGuard&) {
-                EXPECT_EQ(ListFolder(folder), std::vector<std::string>{"readme.txt"});
-                EXPECT_EQ(ReadWholeFile(folder + "\\readme.txt"), "new");
-            }}));
+        RestartRow{"a created folder holding a user's file stays",
+                   [](JournalTest& test) {
+                       const std::string logs = test.Folder() + "\\logs";
+                       test.Installer().MakeDirectory(logs.c_str());
+                       WriteWholeFile(logs + "\\user.log", "the user's log");
+                   },
+                   [](JournalTest& test) { test.Installer().DeleteDirectory(); }, false,
+                   [](const std::string& folder) {
+                       return std::vector<std::string>{"DeleteDirectory: " + folder + "\\logs"};
+                   },
+                   [](const std::string& folder, const PendingRenamesGuard& renames) {
+                       EXPECT_EQ(ReadWholeFile(folder + "\\logs\\user.log"), "the user's log");
+                       EXPECT_FALSE(renames.Scheduled(folder + "\\logs", ""));
+                   }},
+        RestartRow{"DeleteInstalledFile deletes a file now",
+                   [](JournalTest& test) { WriteWholeFile(test.Folder() + "\\usbd.sys", "x"); },
+                   [](JournalTest& test) {
+                       test.Installer().DeleteInstalledFile(test.Folder().c_str(), "usbd.sys");
+                   },
+                   false,
+                   [](const std::string& folder) {
+                       return std::vector<std::string>{"DeleteFile: " + folder + "\\usbd.sys"};
+                   },
+                   [](const std::string& folder, const PendingRenamesGuard&) {
+                       EXPECT_FALSE(FileExists(folder + "\\usbd.sys"));
+                   }},
+        RestartRow{"DeleteInstalledFile of a missing file needs nothing", [](JournalTest&) {},
+                   [](JournalTest& test) {
+                       test.Installer().DeleteInstalledFile(test.Folder().c_str(), "usbd.sys");
+                   },
+                   false,
+                   [](const std::string& folder) {
+                       return std::vector<std::string>{"DeleteFile: " + folder + "\\usbd.sys"};
+                   },
+                   [](const std::string& folder, const PendingRenamesGuard& renames) {
+                       EXPECT_FALSE(renames.Scheduled(folder + "\\usbd.sys", ""));
+                   }},
+        RestartRow{"DeleteInstalledFile in a missing folder needs nothing", [](JournalTest&) {},
+                   [](JournalTest& test) {
+                       const std::string missing = test.Folder() + "\\gone";
+                       test.Installer().DeleteInstalledFile(missing.c_str(), "usbd.sys");
+                   },
+                   false,
+                   [](const std::string& folder) {
+                       return std::vector<std::string>{"DeleteFile: " + folder +
+                                                       "\\gone\\usbd.sys"};
+                   },
+                   [](const std::string& folder, const PendingRenamesGuard& renames) {
+                       EXPECT_FALSE(renames.Scheduled(folder + "\\gone\\usbd.sys", ""));
+                   }},
+        RestartRow{"DeleteInstalledFile of a file in use schedules it",
+                   [](JournalTest& test) {
+                       WriteWholeFile(test.Folder() + "\\usbd.sys", "loaded");
+                       test.Hold("usbd.sys");
+                   },
+                   [](JournalTest& test) {
+                       test.Installer().DeleteInstalledFile(test.Folder().c_str(), "usbd.sys");
+                   },
+                   true,
+                   [](const std::string& folder) {
+                       return std::vector<std::string>{"DeleteFile: " + folder + "\\usbd.sys",
+                                                       kRebootWarning};
+                   },
+                   [](const std::string& folder, const PendingRenamesGuard& renames) {
+                       EXPECT_TRUE(FileExists(folder + "\\usbd.sys"));
+                       EXPECT_TRUE(renames.Scheduled(folder + "\\usbd.sys", ""));
+                   }},
+        RestartRow{"the commit deletes backups without a restart",
+                   [](JournalTest& test) {
+                       WriteWholeFile(test.Folder() + "\\readme.txt", "old");
+                       test.InstallHere("readme.txt", "new");
+                   },
+                   [](JournalTest& test) { test.Installer().DiscardBackups(); }, false,
+                   [](const std::string&) { return std::vector<std::string>{}; },
+                   [](const std::string& folder, const PendingRenamesGuard&) {
+                       EXPECT_EQ(ListFolder(folder), std::vector<std::string>{"readme.txt"});
+                       EXPECT_EQ(ReadWholeFile(folder + "\\readme.txt"), "new");
+                   }}));
 
 } // namespace

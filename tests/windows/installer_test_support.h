@@ -270,8 +270,8 @@ inline void DeleteKeyTree(HKEY root, const std::string& subkey, REGSAM view = 0)
         DeleteKeyTree(root, subkey + "\\" + child, view);
     }
     using DeleteKeyEx = LONG(WINAPI*)(HKEY, LPCSTR, REGSAM, DWORD);
-    static const auto deleteKeyEx = reinterpret_cast<DeleteKeyEx>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("advapi32.dll"), "RegDeleteKeyExA")));
+    static const auto deleteKeyEx = reinterpret_cast<DeleteKeyEx>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("advapi32.dll"), "RegDeleteKeyExA")));
     if (view != 0 && deleteKeyEx) {
         deleteKeyEx(root, subkey.c_str(), view, 0);
     } else {

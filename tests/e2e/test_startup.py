@@ -195,3 +195,61 @@ def test_32bit_windows_gets_the_x86_line(wine_prefix32):
     result = wine_prefix32.run(setup_program(), ["-silent", "-licenseaccept"], timeout=QUICK)
     assert result.exit_code == -10, result
     assert log_lines(work_log(wine_prefix32))[1].endswith(" x86")
+
+
+def message_box_text(window) -> str:
+    """The text of a message box: its static control 0xFFFF."""
+    return next(c.text for c in window.controls if c.id == 0xFFFF)
+
+
+@pytest.mark.parametrize("edition", ["workstation", "server"])
+def test_with_im_a_silent_refusal_says_why_in_a_message_box(wine_prefix, edition):
+    display_name = EDITIONS[edition]["display"]
+    running = wine_prefix.start(setup_program(edition), ["-silent", "-im"], timeout=QUICK)
+    try:
+        box = wine_prefix.wait_for_window(display_name, timeout=30)
+        assert box.title == display_name
+        assert message_box_text(box).startswith(f"{display_name} was not installed: a silent "
+                                                "installation needs the -licenseaccept option")
+        wine_prefix.click(box, 1)  # OK
+        result = running.wait(timeout=QUICK)
+    finally:
+        running.kill()
+    assert result.exit_code == -7, result
+
+
+@pytest.mark.windows_version("nt40")
+def test_outside_silent_mode_a_start_up_refusal_is_shown(wine_prefix):
+    running = wine_prefix.start(setup_program(), [], timeout=QUICK)
+    try:
+        box = wine_prefix.wait_for_window(EDITIONS["workstation"]["display"], timeout=30)
+        assert message_box_text(box) == "This program requires Windows 2000 SP4 or newer."
+        wine_prefix.click(box, 1)
+        result = running.wait(timeout=QUICK)
+    finally:
+        running.kill()
+    assert result.exit_code == -5, result
+
+
+# The version each Windows reports to the setup program. Windows 8.1 and 10 report their own
+# version only to a program whose manifest declares them; without that they claim 6.2.
+@pytest.mark.parametrize("version, reported", [
+    ("win2k", "Windows 5.0 "),
+    ("winxp", "Windows 5.1 "),
+    ("win2003", "Windows 5.2 "),
+    ("vista", "Windows 6.0 "),
+    ("win2008", "Windows 6.0 "),
+    ("win7", "Windows 6.1 "),
+    ("win2008r2", "Windows 6.1 "),
+    ("win8", "Windows 6.2 "),
+    ("win81", "Windows 6.3 "),
+    ("win10", "Windows 10.0 "),
+])
+def test_every_supported_windows_passes_the_start_checks_and_is_logged(wine_prefix32, version,
+                                                                       reported):
+    wine_prefix32.set_windows_version(version)
+    result = wine_prefix32.run(setup_program(), ["-silent", "-licenseaccept"], timeout=QUICK)
+    # Past the start checks: the run reaches the installation, which this build cannot do.
+    assert result.exit_code == -10, result
+    line = log_lines(work_log(wine_prefix32))[1]
+    assert line.startswith(reported) and line.endswith(" x86"), line

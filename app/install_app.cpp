@@ -2,6 +2,7 @@
 
 #include "dll_safety.h"
 #include "install_process.h"
+#include "installed_version_check.h"
 #include "message_box.h"
 #include "product_profile.h"
 #include "resource_ids.h"
@@ -292,6 +293,11 @@ int CInstallApp::PreparePackage(std::string* message) {
         *message = text != 0 ? LoadResourceString(text) : std::string();
     }
     return status;
+}
+
+int CInstallApp::CheckInstalledVersion(std::string* message) {
+    const ProductProfile& profile = CurrentProfile();
+    return ::CheckInstalledVersion(profile.productCode, profile.productVersion, message);
 }
 
 void CInstallApp::SetProgress(int goal, int phase) {

@@ -24,6 +24,10 @@ public:
     // Loads and verifies the package; fills `message` with the (unformatted)
     // text for a failure and returns the reader's status, 0 when ready.
     int PreparePackage(std::string* message);
+    // 1 when a newer version of the product is installed, with the text that
+    // says so in `message`; else 0 (`message` untouched). The Welcome page's
+    // start check.
+    int CheckInstalledVersion(std::string* message);
 
     void SetProgress(int goal, int phase);
     void SetProgressPosition(int value);

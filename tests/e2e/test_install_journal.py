@@ -1,0 +1,64 @@
+"""A rollback that leaves a user's file to the restart, followed through the restart.
+
+The probe (tests/windows/installer_journal_probe.cpp) installs over a file that it holds
+open like a running program, rolls the installation back and ends. The original cannot
+be moved back at once, so its backup waits for the restart; `wineboot -r` then carries
+out the restart-time operations, which must leave the user's original file in place,
+byte for byte, and no backup or temporary file behind.
+"""
+
+from __future__ import annotations
+
+import pytest
+
+from winehost import win_build_path
+
+SESSION_MANAGER = r"HKLM\System\CurrentControlSet\Control\Session Manager"
+PENDING = "PendingFileRenameOperations"
+FOLDER = r"C:\corvane-journal"
+NAME = "corvanews.exe"
+ORIGINAL = bytes(range(256)) * 4 + b"\r\n\x00end"
+NEW_DATA = b"new data from the installation"
+
+
+def pending_renames(prefix) -> list[str]:
+    value = prefix.reg_query(SESSION_MANAGER, PENDING, view=64)
+    return [] if value is None else value.data
+
+
+def run_probe(prefix, hold_from: str) -> dict[str, str]:
+    result = prefix.run(win_build_path("tests/windows/installer-journal-probe.exe"),
+                        [FOLDER, NAME, hold_from])
+    assert result.exit_code == 0, result
+    return dict(line.split("=", 1) for line in result.stdout.splitlines() if "=" in line)
+
+
+# "install": the file is in use from the start, so its new data also waits for the
+# restart, in a temporary file the rollback deletes. "rollback": the new data was written
+# and only the way back is blocked.
+@pytest.mark.parametrize("hold_from, before_restart",
+                         [("install", ORIGINAL), ("rollback", NEW_DATA)],
+                         ids=["in-use-from-install", "in-use-at-rollback"])
+def test_the_restart_puts_the_users_file_back(wine_prefix, hold_from, before_restart):
+    target = f"{FOLDER}\\{NAME}"
+    wine_prefix.write_file(target, ORIGINAL)
+
+    fields = run_probe(wine_prefix, hold_from)
+
+    backup = fields["backup"]
+    assert fields["restart"] == "1", "the user must be asked to restart"
+    # The installer is gone, and with it its final commit: the backup, now the only
+    # copy of the user's file, must have survived it.
+    assert wine_prefix.read_file(backup) == ORIGINAL
+    assert wine_prefix.read_file(target) == before_restart
+    renames = pending_renames(wine_prefix)
+    assert f"\\??\\{backup}" in renames, renames
+    assert renames[renames.index(f"\\??\\{backup}") + 1] == f"!\\??\\{target}", renames
+
+    wine_prefix.wine("wineboot", "-r")
+
+    assert wine_prefix.read_file(target) == ORIGINAL
+    assert not wine_prefix.exists(backup)
+    leftovers = sorted(p.name for p in wine_prefix.host_path(FOLDER).iterdir())
+    assert leftovers == [NAME], "no backup or temporary file may stay behind"
+    assert pending_renames(wine_prefix) == []

@@ -293,6 +293,9 @@ void CInstaller::RecordDevice(const std::string& hardwareId) {
     journalEntries[hardwareId] = kJournalDevice;
 }
 
+// One key holds one kind: an INF this run copied into place itself was
+// journaled as a created file, and this record takes that one's place. Running
+// its uninstall section matters more than the INF's own copy left behind.
 void CInstaller::RecordInfInstall(const std::string& infPath) {
     journalEntries[infPath] = kJournalInfFile;
 }

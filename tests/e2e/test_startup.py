@@ -253,3 +253,18 @@ def test_every_supported_windows_passes_the_start_checks_and_is_logged(wine_pref
     assert result.exit_code == -10, result
     line = log_lines(work_log(wine_prefix32))[1]
     assert line.startswith(reported) and line.endswith(" x86"), line
+
+
+def test_a_failed_unpack_is_reported_as_a_failure_and_keeps_its_log(wine_prefix, tmp_path):
+    work = tmp_path / "cwd"
+    work.mkdir()
+    # A folder where an entry's file should go: the entry cannot be written.
+    (work / "readme.txt").mkdir()
+    # -silent keeps the error and the log hint off the screen.
+    result = wine_prefix.run(setup_program(), ["-unpack", "-silent"], cwd=work, timeout=QUICK)
+    assert result.exit_code == -10, result
+    lines = log_lines(work_log(wine_prefix))
+    assert lines[0] == "=== unpack files process ==="
+    assert lines[-1].startswith("Error during installation.\nError code = 0x")
+    assert lines[-1].endswith("=== === ===")
+    assert (work / "readme.txt").is_dir()

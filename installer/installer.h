@@ -92,9 +92,10 @@ public:
     // shortcutFolder\shortcutName.lnk to targetFolder\targetFileName, started
     // in the target's folder, with the shortcut name as description, the
     // target's first icon and `arguments` (null for none). An existing link is
-    // overwritten; the link is journaled as created once it is saved, so
-    // rollback deletes it. Failures throw CSetupError {installer, location of
-    // the failed step, GetLastError()} and journal nothing.
+    // backed up before it is overwritten, so rollback puts it back; a new one
+    // is journaled as created once it is saved, so rollback deletes it.
+    // Failures throw CSetupError {installer, location of the failed step,
+    // GetLastError()} and leave no backup and no journal record.
     void CreateShortcut(const char* targetFileName, const char* targetFolder,
                         const char* shortcutFolder, const char* shortcutName,
                         const char* arguments);

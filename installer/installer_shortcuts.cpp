@@ -78,9 +78,26 @@ std::optional<StepFailure> SaveShellLink(const std::string& linkPath, const std:
 void CInstaller::CreateShortcut(const char* targetFileName, const char* targetFolder,
                                 const char* shortcutFolder, const char* shortcutName,
                                 const char* arguments) {
-    const std::string linkPath = JoinPath(AsText(shortcutFolder), AsText(shortcutName)) + ".lnk";
+    const std::string linkName = std::string(AsText(shortcutName)) + ".lnk";
+    const std::string linkPath = JoinPath(AsText(shortcutFolder), linkName);
     const std::string targetPath = JoinPath(AsText(targetFolder), AsText(targetFileName));
     Log("CreateShortcuts: ", linkPath.c_str());
+
+    // A link already there (an earlier installation's, or the user's own) is
+    // saved over, so it is backed up first as any overwritten file is: a
+    // rollback that deleted it would not leave the machine as it was. A link
+    // this run already made or backed up is covered as it is.
+    const DWORD attributes = GetFileAttributesA(linkPath.c_str());
+    const auto created = journalEntries.find(linkPath);
+    const bool covered =
+        fileBackups.count(linkPath) != 0 ||
+        (created != journalEntries.end() && created->second == kJournalCreatedFile);
+    bool backedUpNow = false;
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        !covered) {
+        BackupFile(linkName.c_str(), AsText(shortcutFolder));
+        backedUpNow = true;
+    }
 
     std::optional<StepFailure> failure;
     {
@@ -89,17 +106,26 @@ void CInstaller::CreateShortcut(const char* targetFileName, const char* targetFo
         // gets S_FALSE, which is balanced the same way.
         ComInitScope com;
         if (!com.succeeded()) {
-            throw CSetupError{kModuleInstaller, 1063, GetLastError()};
+            failure = FailedAt(1063);
+        } else {
+            failure = SaveShellLink(linkPath, targetPath, AsText(targetFolder),
+                                    AsText(shortcutName), arguments);
         }
-        failure = SaveShellLink(linkPath, targetPath, AsText(targetFolder), AsText(shortcutName),
-                                arguments);
-        if (!failure) {
-            // Whatever was there before is gone now, so rollback deletes the
-            // link either way.
+        if (!failure && fileBackups.count(linkPath) == 0) {
+            // New: rollback deletes it. One with a backup is put back instead.
             RecordCreatedFile(linkPath);
         }
     }
     if (failure) {
+        // The old link was not touched, and a failed link leaves no trace:
+        // neither a backup file nor a journal record.
+        if (backedUpNow) {
+            const auto backup = fileBackups.find(linkPath);
+            if (backup != fileBackups.end()) {
+                DeleteFileA(backup->second.c_str());
+                fileBackups.erase(backup);
+            }
+        }
         throw CSetupError{kModuleInstaller, failure->location, failure->code};
     }
 }

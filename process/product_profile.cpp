@@ -3,6 +3,49 @@
 // The vendor's web site; the quick-start page and the web shortcut point into it.
 #define CORVANE_WEB_SITE "https://www.marrowfend.example"
 
+namespace {
+
+// Columns: name, ".x86"/".amd64" entries, "x86\\"/"amd64\\" subfolder, OS variant,
+// word-size mode. The order is the install order.
+const PayloadRule kWorkstationPayloadRules[] = {
+    {"corvane-rdp-workstation-installer.exe", true, false, kOsVariantNone, kWordSizeNative},
+    {"corvanewssrv.exe", true, false, kOsVariantNone, kWordSizeNative},
+    {"corvane-rdp-workstation-uninstaller.exe", true, false, kOsVariantNone, kWordSizeNative},
+    {"hxvwsh.exe", true, false, kOsVariantNone, kWordSizeNative},
+    {"corvanews.exe", true, false, kOsVariantNone, kWordSizeNative},
+    {"corvane-rdp-workstation-license.txt", false, false, kOsVariantNone, kWordSizeNative},
+    {"readme.txt", false, false, kOsVariantNone, kWordSizeNative},
+    {"corvane-rdp-workstation-help.chm", false, false, kOsVariantNone, kWordSizeNative},
+    {"hxvhub.cat", false, false, kOsVariantGeneration, kWordSizeNative},
+    {"hxvhub.inf", false, false, kOsVariantWindows10, kWordSizeNative},
+    {"hxvhub.sys", true, true, kOsVariantGeneration, kWordSizeNative},
+    {"hxvplug.sys", true, true, kOsVariantWindows10, kWordSizeNative},
+    {"hxvchan.dll", true, false, kOsVariantNone, kWordSizeNative},
+    {"hxvchan.dll", true, false, kOsVariantNone, kWordSizeCompanion},
+    {"hxvcitrix.dll", true, false, kOsVariantNone, kWordSizeAlwaysX86},
+    {"corvane-rdp-rde-installer.exe", true, false, kOsVariantNone, kWordSizeAlwaysX86},
+};
+
+const PayloadRule kServerPayloadRules[] = {
+    {"corvane-rdp-server-installer.exe", true, false, kOsVariantNone, kWordSizeNative},
+    {"corvanetssrv.exe", true, false, kOsVariantNone, kWordSizeNative},
+    {"corvane-rdp-server-uninstaller.exe", true, false, kOsVariantNone, kWordSizeNative},
+    {"hxvtsh.exe", true, false, kOsVariantNone, kWordSizeNative},
+    {"corvanets.exe", true, false, kOsVariantNone, kWordSizeNative},
+    {"corvane-rdp-server-license.txt", false, false, kOsVariantNone, kWordSizeNative},
+    {"readme.txt", false, false, kOsVariantNone, kWordSizeNative},
+    {"corvane-rdp-server-help.chm", false, false, kOsVariantNone, kWordSizeNative},
+    {"hxvhubbus.cat", false, false, kOsVariantWindows10, kWordSizeNative},
+    {"hxvhubbus.inf", false, false, kOsVariantWindows10, kWordSizeNative},
+    {"hxvhubbus.sys", true, true, kOsVariantWindows10, kWordSizeNative},
+};
+
+template <size_t N> constexpr PayloadRuleList RuleList(const PayloadRule (&rules)[N]) {
+    return {rules, N};
+}
+
+} // namespace
+
 const ProductProfile kWorkstationProfile = {
     "Corvane RDP Edition - Workstation",
     "Corvane RDP Edition",
@@ -26,6 +69,9 @@ const ProductProfile kWorkstationProfile = {
     CORVANE_WEB_SITE "/corvane-rdp.html#quick-start",
     CORVANE_WEB_SITE "/",
     false,
+    RuleList(kWorkstationPayloadRules),
+    "corvane-rdp-rde-installer.exe",
+    "Global\\{3D7B1F58-9C2A-4E63-8B05-A4E6D2F1C798}",
 };
 
 const ProductProfile kServerProfile = {
@@ -51,4 +97,7 @@ const ProductProfile kServerProfile = {
     CORVANE_WEB_SITE "/corvane-rdp.html#quick-start",
     CORVANE_WEB_SITE "/",
     true,
+    RuleList(kServerPayloadRules),
+    nullptr,
+    nullptr,
 };

@@ -3,13 +3,15 @@
 // run time from a file or from the package.
 #pragma once
 
+#include "payload_plan.h"
+
 struct ProductProfile {
-    const char* displayName;        // message box caption, default folder names
-    const char* familyDisplayName;  // "Launch %s now."
-    const char* versionBanner;      // first line of an installation's log
-    const char* productVersion;     // uninstall DisplayVersion, installed-version check
+    const char* displayName;       // message box caption, default folder names
+    const char* familyDisplayName; // "Launch %s now."
+    const char* versionBanner;     // first line of an installation's log
+    const char* productVersion;    // uninstall DisplayVersion, installed-version check
     const char* publisher;
-    const char* productCode;        // uninstall key name
+    const char* productCode; // uninstall key name
     const char* logFileName;
     const char* mainProgram;
     const char* serviceProgram;
@@ -26,6 +28,9 @@ struct ProductProfile {
     const char* quickStartUrl;
     const char* homePageUrl;
     bool isServer;
+    PayloadRuleList payloadRules;       // the payload files, in install order
+    const char* citrixSupportInstaller; // none (nullptr) in the server profile
+    const char* citrixRestartEventName; // signalled by it when a restart is needed
 };
 
 // The profile this program was built with.

@@ -98,17 +98,6 @@ INSTANTIATE_TEST_SUITE_P(
                                 {"C:\\Corvane", "C:\\Corvane\\amd64",
                                  "C:\\Corvane\\amd64\\user.log", "C:\\Start"}}));
 
-TEST(JournalKeysOfKind, KeepsTheTablesByteOrder) {
-    JournalEntryTable journal;
-    journal["C:\\b"] = kJournalCreatedFile;
-    journal["C:\\B"] = kJournalCreatedFile;
-    journal["C:\\a"] = kJournalCreatedDirectory;
-    journal["hxvhub"] = kJournalService;
-    EXPECT_EQ(JournalKeysOfKind(journal, kJournalCreatedFile),
-              (std::vector<std::string>{"C:\\B", "C:\\b"}));
-    EXPECT_EQ(JournalKeysOfKind(journal, kJournalDevice), std::vector<std::string>{});
-}
-
 SavedRegistryValue Value(const char* name, const std::string& data, uint32_t type = 1) {
     SavedRegistryValue value;
     value.name = name;

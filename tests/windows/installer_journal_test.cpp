@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
 #include <ostream>
 
@@ -215,56 +214,24 @@ TEST_F(JournalTest, ABackupToBeMovedBackAtRestartOutlivesTheInstaller) {
     EXPECT_EQ(ReadWholeFile(target), "new service program") << "replaced at the restart";
 }
 
-// The same when the target was already in use during the installation: its
-// new data waits in a temporary file for the restart. The rollback deletes
-// that file (so the pending replacement finds nothing to move) and leaves the
-// backup to be moved back after it.
-TEST_F(JournalTest, AFileInUseThroughoutGetsItsBackupBackAtRestart) {
-    const std::string target = folder / "hxvwsh.exe";
-    WriteWholeFile(target, "running tool");
-    held = HoldOpen(target);
-    Install(folder.Path(), "hxvwsh.exe", "new tool");
-    ASSERT_EQ(installer->GetFileBackups().size(), 1u);
-    ASSERT_EQ(installer->GetJournalEntries().size(), 1u);
-    const std::string backup = installer->GetFileBackups().begin()->second;
-    const std::string temporary = installer->GetJournalEntries().begin()->first;
-    restartNeeded = 0;
-    Mark();
-
-    RollBack();
-
-    EXPECT_EQ(LinesSinceMark(),
-              (std::vector<std::string>{"RemoveInstallFiles: " + temporary,
-                                        "RollBackInstallFiles: " + target, kRebootWarning}));
-    EXPECT_EQ(restartNeeded, 1);
-    EXPECT_FALSE(FileExists(temporary));
-    const auto pairs = pendingRenames.Pairs();
-    const auto position = [&](const std::string& source) {
-        return std::find_if(pairs.begin(), pairs.end(),
-                            [&](const auto& pair) { return pair.first == "\\??\\" + source; }) -
-               pairs.begin();
-    };
-    ASSERT_TRUE(pendingRenames.Scheduled(backup, target, true));
-    ASSERT_TRUE(pendingRenames.Scheduled(temporary, target, true));
-    EXPECT_LT(position(temporary), position(backup))
-        << "the backup must be the last to land on the target";
-
-    installer.reset();
-    held.reset();
-    EXPECT_EQ(ReadWholeFile(backup), "running tool");
-}
-
 // Where the restart flag is set, and where it must not be: a restart asked
 // for without need is a nuisance, one left out leaves work undone.
+enum class Before {
+    Nothing,
+    CreatedThenDeletedBySomeoneElse,
+    CreatedFolderWithUsersFile,
+    UsersFile,
+    UsersFileInUse
+};
+enum class Walk { RemoveInstallFiles, DeleteDirectory, DeleteInstalledFile };
+
 struct RestartRow {
     const char* what;
-    std::function<void(JournalTest&)> arrange;
-    std::function<void(JournalTest&)> act;
-    bool restart;
-    // Expected log lines, given the scratch folder.
-    std::function<std::vector<std::string>(const std::string& folder)> lines;
-    // Expected state afterwards, given the scratch folder.
-    std::function<void(const std::string& folder, const PendingRenamesGuard&)> check;
+    Before before;
+    Walk walk;
+    const char* path; // relative to the test's folder: the file or folder acted on
+    bool restart;     // also: the reboot warning is logged, the deletion scheduled
+    bool remains;     // the path still exists afterwards
 };
 
 void PrintTo(const RestartRow& row, std::ostream* out) {
@@ -275,139 +242,77 @@ class RestartFlagTest : public JournalTest, public ::testing::WithParamInterface
 
 TEST_P(RestartFlagTest, IsSetExactlyWhenWorkIsLeftToTheRestart) {
     const RestartRow& row = GetParam();
-    row.arrange(*this);
+    const std::string path = folder / row.path;
+    switch (row.before) {
+    case Before::Nothing:
+        break;
+    case Before::CreatedThenDeletedBySomeoneElse:
+        Install(folder.Path(), row.path, "driver");
+        ASSERT_TRUE(DeleteFileA(path.c_str()));
+        break;
+    case Before::CreatedFolderWithUsersFile:
+        installer->MakeDirectory(path.c_str());
+        WriteWholeFile(path + "\\user.log", "the user's log");
+        break;
+    case Before::UsersFile:
+        WriteWholeFile(path, "loaded");
+        break;
+    case Before::UsersFileInUse:
+        WriteWholeFile(path, "loaded");
+        held = HoldOpen(path);
+        break;
+    }
     restartNeeded = 0;
     Mark();
 
-    row.act(*this);
+    std::string line;
+    switch (row.walk) {
+    case Walk::RemoveInstallFiles:
+        installer->RemoveInstallFiles();
+        line = "RemoveInstallFiles: " + path;
+        break;
+    case Walk::DeleteDirectory:
+        installer->DeleteDirectory();
+        line = "DeleteDirectory: " + path;
+        break;
+    case Walk::DeleteInstalledFile: {
+        const size_t slash = path.rfind('\\');
+        installer->DeleteInstalledFile(path.substr(0, slash).c_str(),
+                                       path.substr(slash + 1).c_str());
+        line = "DeleteFile: " + path;
+        break;
+    }
+    }
 
     EXPECT_EQ(restartNeeded, row.restart ? 1 : 0);
-    EXPECT_EQ(LinesSinceMark(), row.lines(folder.Path()));
+    std::vector<std::string> lines{line};
+    if (row.restart) {
+        lines.push_back(kRebootWarning);
+    }
+    EXPECT_EQ(LinesSinceMark(), lines);
+    EXPECT_EQ(pendingRenames.Scheduled(path, ""), row.restart);
     held.reset();
-    row.check(folder.Path(), pendingRenames);
+    EXPECT_EQ(FileExists(path), row.remains);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Walkers, RestartFlagTest,
     ::testing::Values(
-        RestartRow{"a created file is deleted now",
-                   [](JournalTest& test) { test.InstallHere("readme.txt", "text"); },
-                   [](JournalTest& test) { test.Installer().RemoveInstallFiles(); }, false,
-                   [](const std::string& folder) {
-                       return std::vector<std::string>{"RemoveInstallFiles: " + folder +
-                                                       "\\readme.txt"};
-                   },
-                   [](const std::string& folder, const PendingRenamesGuard& renames) {
-                       EXPECT_FALSE(FileExists(folder + "\\readme.txt"));
-                       EXPECT_FALSE(renames.Scheduled(folder + "\\readme.txt", ""));
-                   }},
         // The server setup relies on this: its copy of usbd.sys is removed
         // before a failure, and the rollback still asks for the restart.
         RestartRow{"a created file someone else deleted is still scheduled",
-                   [](JournalTest& test) {
-                       test.InstallHere("usbd.sys", "driver");
-                       DeleteFileA((test.Folder() + "\\usbd.sys").c_str());
-                   },
-                   [](JournalTest& test) { test.Installer().RemoveInstallFiles(); }, true,
-                   [](const std::string& folder) {
-                       return std::vector<std::string>{
-                           "RemoveInstallFiles: " + folder + "\\usbd.sys", kRebootWarning};
-                   },
-                   [](const std::string& folder, const PendingRenamesGuard& renames) {
-                       EXPECT_TRUE(renames.Scheduled(folder + "\\usbd.sys", ""));
-                   }},
-        RestartRow{"a backup is moved back now",
-                   [](JournalTest& test) {
-                       WriteWholeFile(test.Folder() + "\\hxvhub.inf", "old");
-                       test.InstallHere("hxvhub.inf", "new");
-                   },
-                   [](JournalTest& test) { test.Installer().RollBackInstallFiles(); }, false,
-                   [](const std::string& folder) {
-                       return std::vector<std::string>{"RollBackInstallFiles: " + folder +
-                                                       "\\hxvhub.inf"};
-                   },
-                   [](const std::string& folder, const PendingRenamesGuard&) {
-                       EXPECT_EQ(ReadWholeFile(folder + "\\hxvhub.inf"), "old");
-                   }},
-        // A folder that cannot be removed is simply left: no restart, and no
-        // line beyond the announcement.
+                   Before::CreatedThenDeletedBySomeoneElse, Walk::RemoveInstallFiles, "usbd.sys",
+                   true, false},
+        // A folder that cannot be removed is simply left, without a word.
         RestartRow{"a created folder holding a user's file stays",
-                   [](JournalTest& test) {
-                       const std::string logs = test.Folder() + "\\logs";
-                       test.Installer().MakeDirectory(logs.c_str());
-                       WriteWholeFile(logs + "\\user.log", "the user's log");
-                   },
-                   [](JournalTest& test) { test.Installer().DeleteDirectory(); }, false,
-                   [](const std::string& folder) {
-                       return std::vector<std::string>{"DeleteDirectory: " + folder + "\\logs"};
-                   },
-                   [](const std::string& folder, const PendingRenamesGuard& renames) {
-                       EXPECT_EQ(ReadWholeFile(folder + "\\logs\\user.log"), "the user's log");
-                       EXPECT_FALSE(renames.Scheduled(folder + "\\logs", ""));
-                   }},
-        RestartRow{"DeleteInstalledFile deletes a file now",
-                   [](JournalTest& test) { WriteWholeFile(test.Folder() + "\\usbd.sys", "x"); },
-                   [](JournalTest& test) {
-                       test.Installer().DeleteInstalledFile(test.Folder().c_str(), "usbd.sys");
-                   },
-                   false,
-                   [](const std::string& folder) {
-                       return std::vector<std::string>{"DeleteFile: " + folder + "\\usbd.sys"};
-                   },
-                   [](const std::string& folder, const PendingRenamesGuard&) {
-                       EXPECT_FALSE(FileExists(folder + "\\usbd.sys"));
-                   }},
-        RestartRow{"DeleteInstalledFile of a missing file needs nothing", [](JournalTest&) {},
-                   [](JournalTest& test) {
-                       test.Installer().DeleteInstalledFile(test.Folder().c_str(), "usbd.sys");
-                   },
-                   false,
-                   [](const std::string& folder) {
-                       return std::vector<std::string>{"DeleteFile: " + folder + "\\usbd.sys"};
-                   },
-                   [](const std::string& folder, const PendingRenamesGuard& renames) {
-                       EXPECT_FALSE(renames.Scheduled(folder + "\\usbd.sys", ""));
-                   }},
-        RestartRow{"DeleteInstalledFile in a missing folder needs nothing", [](JournalTest&) {},
-                   [](JournalTest& test) {
-                       const std::string missing = test.Folder() + "\\gone";
-                       test.Installer().DeleteInstalledFile(missing.c_str(), "usbd.sys");
-                   },
-                   false,
-                   [](const std::string& folder) {
-                       return std::vector<std::string>{"DeleteFile: " + folder +
-                                                       "\\gone\\usbd.sys"};
-                   },
-                   [](const std::string& folder, const PendingRenamesGuard& renames) {
-                       EXPECT_FALSE(renames.Scheduled(folder + "\\gone\\usbd.sys", ""));
-                   }},
-        RestartRow{"DeleteInstalledFile of a file in use schedules it",
-                   [](JournalTest& test) {
-                       WriteWholeFile(test.Folder() + "\\usbd.sys", "loaded");
-                       test.Hold("usbd.sys");
-                   },
-                   [](JournalTest& test) {
-                       test.Installer().DeleteInstalledFile(test.Folder().c_str(), "usbd.sys");
-                   },
-                   true,
-                   [](const std::string& folder) {
-                       return std::vector<std::string>{"DeleteFile: " + folder + "\\usbd.sys",
-                                                       kRebootWarning};
-                   },
-                   [](const std::string& folder, const PendingRenamesGuard& renames) {
-                       EXPECT_TRUE(FileExists(folder + "\\usbd.sys"));
-                       EXPECT_TRUE(renames.Scheduled(folder + "\\usbd.sys", ""));
-                   }},
-        RestartRow{"the commit deletes backups without a restart",
-                   [](JournalTest& test) {
-                       WriteWholeFile(test.Folder() + "\\readme.txt", "old");
-                       test.InstallHere("readme.txt", "new");
-                   },
-                   [](JournalTest& test) { test.Installer().DiscardBackups(); }, false,
-                   [](const std::string&) { return std::vector<std::string>{}; },
-                   [](const std::string& folder, const PendingRenamesGuard&) {
-                       EXPECT_EQ(ListFolder(folder), std::vector<std::string>{"readme.txt"});
-                       EXPECT_EQ(ReadWholeFile(folder + "\\readme.txt"), "new");
-                   }}));
+                   Before::CreatedFolderWithUsersFile, Walk::DeleteDirectory, "logs", false, true},
+        RestartRow{"DeleteInstalledFile deletes a file now", Before::UsersFile,
+                   Walk::DeleteInstalledFile, "usbd.sys", false, false},
+        RestartRow{"DeleteInstalledFile of a missing file needs nothing", Before::Nothing,
+                   Walk::DeleteInstalledFile, "usbd.sys", false, false},
+        RestartRow{"DeleteInstalledFile in a missing folder needs nothing", Before::Nothing,
+                   Walk::DeleteInstalledFile, "gone\\usbd.sys", false, false},
+        RestartRow{"DeleteInstalledFile of a file in use schedules it", Before::UsersFileInUse,
+                   Walk::DeleteInstalledFile, "usbd.sys", true, true}));
 
 } // namespace

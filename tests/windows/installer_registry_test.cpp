@@ -240,17 +240,6 @@ TEST_F(RegistryJournalTest, SkipsAKeyThatIsGoneAndRestoresTheOthers) {
     EXPECT_TRUE(installer->GetRegistryBackups().empty());
 }
 
-TEST_F(RegistryJournalTest, TheCommitForgetsSavedValues) {
-    WriteRaw(first.Subkey(), "Value", REG_SZ, Sz("before"));
-    ASSERT_TRUE(installer->SaveRegistryValue(first.Subkey().c_str(), "Value"));
-    WriteRaw(first.Subkey(), "Value", REG_SZ, Sz("installed"));
-
-    installer->DiscardBackups();
-    installer->RestoreRegistryValues();
-
-    EXPECT_EQ(ReadRaw(first.Subkey(), "Value").data, Sz("installed"));
-}
-
 // The Welcome page's check against real uninstall entries.
 struct InstalledRow {
     const char* what;
@@ -303,19 +292,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         InstalledRow{"no entry", false, nullptr, 0, "", 0, 0, nullptr},
         InstalledRow{"an entry without DisplayVersion", true, nullptr, 0, "", 0, 0, nullptr},
-        InstalledRow{"the same version", true, "DisplayVersion", REG_SZ, Sz("3.12.0.3230"), 0, 0,
-                     nullptr},
-        InstalledRow{"an older version", true, "DisplayVersion", REG_SZ, Sz("2.15.0.7"), 0, 0,
-                     nullptr},
         InstalledRow{"a newer version", true, "DisplayVersion", REG_SZ, Sz("3.13.0.1"), 0, 1,
                      "3.13.0.1"},
         InstalledRow{"a newer version as the longest value read", true, "DisplayVersion", REG_SZ,
                      Sz(kLongest), 0, 1, kLongest.c_str()},
         InstalledRow{"a newer version one character too long", true, "DisplayVersion", REG_SZ,
                      Sz(kLongest + "_"), 0, 0, nullptr},
-        InstalledRow{"a text without numbers", true, "DisplayVersion", REG_SZ, Sz("unknown"), 0, 0,
-                     nullptr},
-        // Another view's entry is another product's business.
         InstalledRow{"a newer version in the 64-bit view only", true, "DisplayVersion", REG_SZ,
                      Sz("9.0.0.0"), KEY_WOW64_64KEY, 0, nullptr}));
 

@@ -185,50 +185,12 @@ TEST_P(ShellLinkTest, CreatesALinkTheShellReadsBack) {
     EXPECT_TRUE(installer->GetFileBackups().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Arguments, ShellLinkTest,
-    ::testing::Values(LinkRow{"WithoutArguments", nullptr, ""},
-                      LinkRow{"WithHelpArgument", "-help", "-help"},
-                      LinkRow{"WithQuotedPathArgument", "\"C:\\Program Files\\read me.txt\" -q",
-                              "\"C:\\Program Files\\read me.txt\" -q"}),
-    [](const ::testing::TestParamInfo<LinkRow>& info) { return std::string(info.param.what); });
-
-// The caller's thread may already be in its apartment (the wizard's main
-// thread is): that counts as success and must not be left on its behalf.
-TEST_F(ShortcutsTest, KeepsTheCallersApartment) {
-    OnNewThread([&] {
-        ASSERT_EQ(CoInitialize(nullptr), S_OK);
-        CreateLink();
-        // Still inside: entering again only adds a reference.
-        EXPECT_EQ(CoInitialize(nullptr), S_FALSE);
-        CoUninitialize();
-        CoUninitialize();
-        EXPECT_TRUE(ThreadIsOutsideCom());
-    });
-    EXPECT_TRUE(FileExists(LinkPath()));
-}
-
-// A link of that name from an earlier installation (or the user's own) is
-// backed up before the save replaces it, so that rollback can put it back.
-TEST_F(ShortcutsTest, BacksUpAnExistingLinkBeforeReplacingIt) {
-    const std::string link = LinkPath();
-    WriteWholeFile(link, "the user's own link");
-    CreateLink("-help");
-
-    EXPECT_EQ(ReadLink(link).path, programFolder / kTargetName);
-    EXPECT_EQ(ReadLink(link).arguments, "-help");
-    ASSERT_EQ(installer->GetFileBackups().size(), 1u);
-    EXPECT_EQ(installer->GetFileBackups().begin()->first, link);
-    EXPECT_EQ(ReadWholeFile(installer->GetFileBackups().begin()->second), "the user's own link");
-    EXPECT_EQ(JournalKind(link), nullptr) << "rollback must not delete the user's link";
-
-    // The same link again in this run: the first backup keeps the original.
-    CreateLink("-q");
-    EXPECT_EQ(ReadLink(link).arguments, "-q");
-    ASSERT_EQ(installer->GetFileBackups().size(), 1u);
-    EXPECT_EQ(ReadWholeFile(installer->GetFileBackups().begin()->second), "the user's own link");
-    EXPECT_EQ(ListFolder(shortcutFolder.Path()).size(), 2u) << "one link, one backup";
-}
+INSTANTIATE_TEST_SUITE_P(Arguments, ShellLinkTest,
+                         ::testing::Values(LinkRow{"WithoutArguments", nullptr, ""},
+                                           LinkRow{"WithHelpArgument", "-help", "-help"}),
+                         [](const ::testing::TestParamInfo<LinkRow>& info) {
+                             return std::string(info.param.what);
+                         });
 
 // What rollback makes of the shortcuts of a failed installation: the new ones
 // are gone, the ones that were there before are back byte for byte, and
@@ -242,6 +204,8 @@ TEST_F(ShortcutsTest, RollbackRemovesNewShortcutsAndPutsBackOldOnes) {
     WriteWholeFile(notes, "not ours");
 
     CreateLink();
+    // The same link again in this run: the first backup keeps the user's.
+    CreateLink("-help");
     installer->CreateShortcut(kTargetName, programFolder.Path().c_str(),
                               shortcutFolder.Path().c_str(), "Uninstall Corvane RDP", "-uninstall");
     installer->CreateUrlShortcut("Quick Start.url", shortcutFolder.Path().c_str(),
@@ -249,6 +213,10 @@ TEST_F(ShortcutsTest, RollbackRemovesNewShortcutsAndPutsBackOldOnes) {
     installer->CreateUrlShortcut("Corvane on the Web.url", shortcutFolder.Path().c_str(),
                                  "http://www.corvane.example/");
     ASSERT_EQ(ListFolder(shortcutFolder.Path()).size(), 7u) << "three old, two new, two backups";
+
+    EXPECT_EQ(ReadLink(oldLink).arguments, "-help");
+    EXPECT_EQ(installer->GetFileBackups().size(), 2u);
+    EXPECT_EQ(installer->GetJournalEntries().size(), 2u) << "only the new ones are ours";
 
     installer->RemoveInstallFiles();
     installer->RollBackInstallFiles();
@@ -350,13 +318,6 @@ INSTANTIATE_TEST_SUITE_P(
                               return folder.Path();
                           },
                           1113, ERROR_ACCESS_DENIED},
-                      SaveFailureRow{"FolderIsAFile",
-                                     [](const ScratchFolder& folder, UniqueFile*) {
-                                         WriteWholeFile(folder / "Programs", "a file");
-                                         return folder / "Programs";
-                                     },
-                                     1113, ERROR_PATH_NOT_FOUND},
-                      // A path the save could only take cut short is refused before it.
                       SaveFailureRow{"PathLongerThanMaxPath",
                                      [](const ScratchFolder& folder, UniqueFile*) {
                                          return folder / std::string(MAX_PATH, 'x');
@@ -609,35 +570,6 @@ TEST_F(ShortcutsTest, WritesAnInternetShortcutByteForByte) {
     EXPECT_EQ(OperationLines(), std::vector<std::string>{"Install File: " + path});
     ASSERT_NE(JournalKind(path), nullptr);
     EXPECT_EQ(*JournalKind(path), kJournalCreatedFile);
-}
-
-// An Internet shortcut the user already has is an installed file like any
-// other: backed up before it is overwritten, not journaled as ours.
-TEST_F(ShortcutsTest, BacksUpAnExistingInternetShortcut) {
-    const std::string path = shortcutFolder / "Quick Start.url";
-    WriteWholeFile(path, "[InternetShortcut]\r\nURL=http://old.example/\r\n");
-    installer->CreateUrlShortcut("Quick Start.url", shortcutFolder.Path().c_str(),
-                                 "http://new.example/");
-
-    EXPECT_EQ(ReadWholeFile(path), "[InternetShortcut]\r\nURL=http://new.example/");
-    EXPECT_EQ(JournalKind(path), nullptr);
-    ASSERT_EQ(installer->GetFileBackups().size(), 1u);
-    EXPECT_EQ(installer->GetFileBackups().begin()->first, path);
-    EXPECT_EQ(ReadWholeFile(installer->GetFileBackups().begin()->second),
-              "[InternetShortcut]\r\nURL=http://old.example/\r\n");
-}
-
-TEST_F(ShortcutsTest, InternetShortcutInAMissingFolderFailsAsItsFileDoes) {
-    try {
-        installer->CreateUrlShortcut("Quick Start.url", (shortcutFolder / "missing").c_str(),
-                                     "http://www.corvane.example/");
-        FAIL() << "no error";
-    } catch (const CSetupError& error) {
-        EXPECT_EQ(error.wModule, kModuleInstaller);
-        EXPECT_EQ(error.wLocation, 871);
-        EXPECT_EQ(error.dwCode, DWORD(ERROR_PATH_NOT_FOUND));
-    }
-    EXPECT_TRUE(installer->GetJournalEntries().empty());
 }
 
 } // namespace

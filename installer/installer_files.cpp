@@ -159,8 +159,9 @@ void CInstaller::RemoveInstallFiles() {
         }
         Log("RemoveInstallFiles: ", path.c_str());
         if (!DeleteFileA(path.c_str())) {
-            // In use, or already gone: either way the restart takes care of
-            // it, and the user is told that one is needed.
+            // In use: the restart deletes it, and the user is told that one
+            // is needed. A file someone else removed already is treated the
+            // same way; the restart then simply finds nothing to delete.
             MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
             RequireRestart();
         }

@@ -1,5 +1,6 @@
 #include "pack_tool.h"
 
+#include "check_payload.h"
 #include "package_files.h"
 #include "package_format.h"
 #include "package_inspection.h"
@@ -32,8 +33,8 @@ commands:
 %COMMANDS%
 exit codes:
   0  success
-  1  bad input (the message names the file and the reason), or the package
-     failed verification
+  1  bad input (the message names the file and the reason), the package
+     failed verification, or a payload folder lacks entries
   2  usage error (unknown command or option, missing argument)
 
 release order: append first, then sign.
@@ -639,6 +640,21 @@ int RunExtract(const ParsedArgs& args, std::ostream& out, std::ostream&) {
     return kExitOk;
 }
 
+// ---------------------------------------------------------------- check-payload
+
+int RunCheckPayload(const ParsedArgs& args, std::ostream& out, std::ostream&) {
+    const auto profileName = args.Value("profile");
+    if (!profileName) {
+        throw UsageError("--profile workstation|server is required");
+    }
+    const ProductProfile* profile = FindPayloadProfile(*profileName);
+    if (profile == nullptr) {
+        throw UsageError("unknown profile \"" + *profileName + "\" (workstation or server)");
+    }
+    const fs::path folder = SingleOperand(args, "payload folder");
+    return CheckPayloadFolder(*profile, *profileName, folder, out);
+}
+
 // ---------------------------------------------------------------- commands
 
 struct Command {
@@ -667,6 +683,11 @@ const std::vector<Command>& Commands() {
          kExtractUsage,
          {{"directory", 'd'}},
          RunExtract},
+        {"check-payload",
+         "say whether a payload folder holds every entry a profile can ask for",
+         kCheckPayloadUsage,
+         {{"profile", 0}},
+         RunCheckPayload},
     };
     return commands;
 }
@@ -683,7 +704,7 @@ const Command* FindCommand(const std::string& name) {
 std::string GeneralHelp() {
     std::ostringstream list;
     for (const Command& command : Commands()) {
-        list << "  " << std::left << std::setw(9) << command.name << command.summary << "\n";
+        list << "  " << std::left << std::setw(15) << command.name << command.summary << "\n";
     }
     std::string text = kGeneralHelp;
     const std::string marker = "%COMMANDS%";
@@ -726,7 +747,8 @@ int RunPackTool(const std::vector<std::string>& args, std::ostream& out, std::os
     const Command* command = FindCommand(first);
     if (command == nullptr) {
         err << "corvane-pack: unknown command \"" << first
-            << "\" (commands: create, list, verify, extract; see corvane-pack --help)\n";
+            << "\" (commands: create, list, verify, extract, check-payload; see corvane-pack "
+               "--help)\n";
         return kExitUsage;
     }
     const std::string prefix = std::string("corvane-pack ") + command->name + ": ";

@@ -95,7 +95,8 @@ public:
     // backed up before it is overwritten, so rollback puts it back; a new one
     // is journaled as created once it is saved, so rollback deletes it.
     // Failures throw CSetupError {installer, location of the failed step,
-    // GetLastError()} and leave no backup and no journal record.
+    // GetLastError()} and journal no link; an old link is put back at once,
+    // or, when it is held open elsewhere, left to rollback through its backup.
     void CreateShortcut(const char* targetFileName, const char* targetFolder,
                         const char* shortcutFolder, const char* shortcutName,
                         const char* arguments);

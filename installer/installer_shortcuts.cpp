@@ -117,12 +117,14 @@ void CInstaller::CreateShortcut(const char* targetFileName, const char* targetFo
         }
     }
     if (failure) {
-        // The old link was not touched, and a failed link leaves no trace:
-        // neither a backup file nor a journal record.
+        // A save that failed may have cut the old link short first, so its
+        // backup goes back over it now, and then nothing of the attempt is
+        // left. A link held open elsewhere cannot be replaced: its backup
+        // stays on record, and rollback (or the commit) deals with it.
         if (backedUpNow) {
             const auto backup = fileBackups.find(linkPath);
-            if (backup != fileBackups.end()) {
-                DeleteFileA(backup->second.c_str());
+            if (backup != fileBackups.end() &&
+                MoveFileExA(backup->second.c_str(), linkPath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
                 fileBackups.erase(backup);
             }
         }

@@ -231,8 +231,9 @@ TEST_F(ShortcutsTest, RollbackRemovesNewShortcutsAndPutsBackOldOnes) {
     EXPECT_EQ(ReadWholeFile(notes), "not ours");
 }
 
-// Failures of the save, as the user meets them: the error names the save
-// step and the system's reason, no link is left and nothing is journaled.
+// Failures of the save, as the user meets them: the error names the failed
+// step and the system's reason, no new link is left and none is journaled,
+// and the user's old link is theirs again.
 struct SaveFailureRow {
     const char* what;
     // Prepares the shortcut folder's situation, possibly holding a file open
@@ -240,6 +241,8 @@ struct SaveFailureRow {
     std::string (*prepare)(const ScratchFolder& shortcutFolder, UniqueFile* held);
     uint16_t expectedLocation;
     DWORD expectedCode;
+    // The old link was held open, so its backup could not go back at once.
+    bool backupKept;
 };
 
 void PrintTo(const SaveFailureRow& row, std::ostream* out) {
@@ -259,7 +262,7 @@ std::string HoldOldLink(const ScratchFolder& folder, UniqueFile* held, DWORD sha
 class ShellLinkSaveFailureTest : public ShortcutsTest,
                                  public ::testing::WithParamInterface<SaveFailureRow> {};
 
-TEST_P(ShellLinkSaveFailureTest, ThrowsTheFailedStepAndLeavesNoTrace) {
+TEST_P(ShellLinkSaveFailureTest, ThrowsTheFailedStepAndKeepsTheOldLink) {
     const SaveFailureRow& row = GetParam();
     UniqueFile held;
     const std::string folder = row.prepare(shortcutFolder, &held);
@@ -278,15 +281,21 @@ TEST_P(ShellLinkSaveFailureTest, ThrowsTheFailedStepAndLeavesNoTrace) {
     EXPECT_EQ(error.wModule, kModuleInstaller);
     EXPECT_EQ(error.wLocation, row.expectedLocation);
     EXPECT_EQ(error.dwCode, row.expectedCode);
-    EXPECT_TRUE(installer->GetJournalEntries().empty());
+    EXPECT_TRUE(installer->GetJournalEntries().empty()) << "a failed link is not journaled";
+    // The line comes first, so the log names the link that failed.
+    EXPECT_EQ(OperationLines(), std::vector<std::string>{"CreateShortcuts: " + existing});
+    held.reset();
+    if (row.backupKept) {
+        ASSERT_EQ(installer->GetFileBackups().size(), 1u);
+        EXPECT_EQ(ReadWholeFile(installer->GetFileBackups().begin()->second),
+                  "the user's own link");
+        installer->RollBackInstallFiles();
+    }
     EXPECT_TRUE(installer->GetFileBackups().empty());
     EXPECT_EQ(ListFolder(shortcutFolder.Path()), before);
-    held.reset();
     if (existed) {
         EXPECT_EQ(ReadWholeFile(existing), "the user's own link") << "the user's link is kept";
     }
-    // The line comes first, so the log names the link that failed.
-    EXPECT_EQ(OperationLines(), std::vector<std::string>{"CreateShortcuts: " + existing});
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -295,20 +304,20 @@ INSTANTIATE_TEST_SUITE_P(
                                      [](const ScratchFolder& folder, UniqueFile*) {
                                          return folder / "Corvane RDP";
                                      },
-                                     1113, ERROR_PATH_NOT_FOUND},
-                      // The old link is open for reading elsewhere: it can be backed up but
-                      // not written, and its backup goes again.
+                                     1113, ERROR_PATH_NOT_FOUND, false},
+                      // Open for reading elsewhere: the old link can be backed up but
+                      // neither written nor put back, so rollback puts it back.
                       SaveFailureRow{"LinkOpenForReading",
                                      [](const ScratchFolder& folder, UniqueFile* held) {
                                          return HoldOldLink(folder, held, FILE_SHARE_READ);
                                      },
-                                     1113, ERROR_SHARING_VIOLATION},
+                                     1113, ERROR_SHARING_VIOLATION, true},
                       // Open elsewhere without any sharing: not even the backup can be taken.
                       SaveFailureRow{"LinkLockedElsewhere",
                                      [](const ScratchFolder& folder, UniqueFile* held) {
                                          return HoldOldLink(folder, held, 0);
                                      },
-                                     660, ERROR_SHARING_VIOLATION},
+                                     660, ERROR_SHARING_VIOLATION, false},
                       SaveFailureRow{
                           "LinkNameTakenByAFolder",
                           [](const ScratchFolder& folder, UniqueFile*) {
@@ -317,12 +326,12 @@ INSTANTIATE_TEST_SUITE_P(
                                   nullptr);
                               return folder.Path();
                           },
-                          1113, ERROR_ACCESS_DENIED},
+                          1113, ERROR_ACCESS_DENIED, false},
                       SaveFailureRow{"PathLongerThanMaxPath",
                                      [](const ScratchFolder& folder, UniqueFile*) {
                                          return folder / std::string(MAX_PATH, 'x');
                                      },
-                                     1113, ERROR_INSUFFICIENT_BUFFER}),
+                                     1113, ERROR_INSUFFICIENT_BUFFER, false}),
     [](const ::testing::TestParamInfo<SaveFailureRow>& info) {
         return std::string(info.param.what);
     });
@@ -427,7 +436,16 @@ public:
     HRESULT STDMETHODCALLTYPE Resolve(HWND, DWORD) override { return E_NOTIMPL; }
 
     // IPersistFile
-    HRESULT STDMETHODCALLTYPE Save(LPCOLESTR, BOOL) override { return Step(FakeStep::Save); }
+    // A failing save cuts the old link short first, as a full disk would.
+    HRESULT STDMETHODCALLTYPE Save(LPCOLESTR file, BOOL) override {
+        if (m_failAt == FakeStep::Save) {
+            UniqueFile cut(CreateFileW(file, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+            DWORD written = 0;
+            WriteFile(cut.get(), "L\0\0", 3, &written, nullptr);
+        }
+        return Step(FakeStep::Save);
+    }
     HRESULT STDMETHODCALLTYPE GetClassID(CLSID* id) override {
         *id = CLSID_ShellLink;
         return S_OK;
@@ -521,18 +539,21 @@ protected:
     }
 };
 
+// Each case starts from an old link of the user's, which the stand-in never
+// writes unless its save is the step that fails.
 TEST_P(ShellLinkStepTest, ReportsTheFailedStepAndReleasesTheLinkObject) {
     const FakeStepRow& row = GetParam();
     const DWORD code = 20000 + row.expectedLocation;
+    WriteWholeFile(LinkPath(), "the user's own link");
     FakeShellLink::alive = 0;
     const auto error = CreateWithFake(row.failAt, code);
 
     EXPECT_EQ(FakeShellLink::alive, 0) << "every interface obtained must be released";
     EXPECT_EQ(OperationLines(), std::vector<std::string>{"CreateShortcuts: " + LinkPath()});
+    EXPECT_EQ(JournalKind(LinkPath()), nullptr) << "the old link is covered by its backup";
     if (row.expectedLocation == 0) {
         EXPECT_FALSE(error) << "a failed SetArguments is not an error";
-        ASSERT_NE(JournalKind(LinkPath()), nullptr);
-        EXPECT_EQ(*JournalKind(LinkPath()), kJournalCreatedFile);
+        EXPECT_EQ(installer->GetFileBackups().size(), 1u);
         return;
     }
     ASSERT_TRUE(error);
@@ -545,6 +566,11 @@ TEST_P(ShellLinkStepTest, ReportsTheFailedStepAndReleasesTheLinkObject) {
         EXPECT_EQ(error->dwCode, code);
     }
     EXPECT_TRUE(installer->GetJournalEntries().empty()) << "a failed link journals nothing";
+    // The backup went back over the link at once and is off the record.
+    EXPECT_TRUE(installer->GetFileBackups().empty());
+    EXPECT_EQ(ListFolder(shortcutFolder.Path()),
+              std::vector<std::string>{std::string(kShortcutName) + ".lnk"});
+    EXPECT_EQ(ReadWholeFile(LinkPath()), "the user's own link");
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -2,9 +2,13 @@
 # Configures and builds the three build trees (incrementally; run it as often as you like):
 #   build/native       gcc, native code and its tests
 #   build/native-asan  clang with AddressSanitizer, UndefinedBehaviorSanitizer and libFuzzer
+#   build/win64        the 64-bit stand-in programs of the sample payload (payload/programs only)
 #   build/win32        the 32-bit Windows programs, MinGW-w64 i686 (tests run under Wine)
 #
-#   scripts/build.sh [native|native-asan|win32]...     (default: all three)
+#   scripts/build.sh [native|native-asan|win64|win32]...     (default: all four)
+#
+# The order matters: win32 packs its setup programs with build/native's corvane-pack and
+# the 64-bit programs of build/win64.
 #
 # Every tree is built as far as it goes: one broken target does not stop the others (ninja -k 0),
 # so the test programs that do build can still run. The status is non-zero if any tree failed.
@@ -24,22 +28,30 @@ else
 fi
 
 trees=("$@")
-[ ${#trees[@]} -gt 0 ] || trees=(native native-asan win32)
+[ ${#trees[@]} -gt 0 ] || trees=(native native-asan win64 win32)
 
 configure_arguments() {
     case $1 in
     native) echo "-DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++" ;;
     native-asan) echo "-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++" \
         "-DCORVANE_SANITIZE=ON -DCORVANE_FUZZ=ON" ;;
+    win64) echo "-DCMAKE_TOOLCHAIN_FILE=$repository/cmake/mingw-x86_64.cmake" ;;
     win32) echo "-DCMAKE_TOOLCHAIN_FILE=$repository/cmake/mingw-i686.cmake" ;;
     *) return 1 ;;
+    esac
+}
+
+source_folder() {
+    case $1 in
+    win64) echo payload/programs ;;
+    *) echo . ;;
     esac
 }
 
 failed=()
 for tree in "${trees[@]}"; do
     if ! arguments=$(configure_arguments "$tree"); then
-        echo "build.sh: unknown tree $tree (native, native-asan or win32)" >&2
+        echo "build.sh: unknown tree $tree (native, native-asan, win64 or win32)" >&2
         exit 2
     fi
     directory=build/$tree
@@ -52,7 +64,8 @@ for tree in "${trees[@]}"; do
         rm -rf "$directory"
     fi
     # shellcheck disable=SC2086 # the arguments are words
-    if ! cmake -S . -B "$directory" -G "$generator" $arguments >"$directory.configure.log" 2>&1; then
+    if ! cmake -S "$(source_folder "$tree")" -B "$directory" -G "$generator" $arguments \
+        >"$directory.configure.log" 2>&1; then
         cat "$directory.configure.log" >&2
         echo "build.sh: configuring $tree failed" >&2
         failed+=("$tree")

@@ -133,9 +133,13 @@ int main(void) {
     static char unknown_word[MAX_PATH];
     while (stand_in_next_word(&cursor, word, sizeof word)) {
         if (strcmp(word, "-help") == 0) {
-            stand_in_print("usage: corvane-rdp-...-installer.exe -std-pipe (-log | -setupapi-log)\n"
-                           "Stand-in child installer of the sample payload: reports progress "
-                           "records on standard output.\n");
+            char usage[400];
+            snprintf(usage, sizeof usage,
+                     "usage: %s -std-pipe (-log | -setupapi-log)\n"
+                     "Stand-in child installer of the sample payload: reports progress records "
+                     "on standard output.\n",
+                     stand_in_name());
+            stand_in_print(usage);
             return 0;
         }
         if (strcmp(word, "-std-pipe") == 0 && !std_pipe) {

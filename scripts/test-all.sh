@@ -67,34 +67,54 @@ ctest_step() {
 }
 
 fuzz_step() {
-    local started=$SECONDS passed=0 failed=0 fuzzer name corpus work
+    local started=$SECONDS passed=0 failed=0 fuzzer name corpus work running=0 pid
     local artifacts=$repository/build/fuzz-artifacts
+    local -A fuzzer_of work_of
     mkdir -p "$artifacts"
-    echo "=== fuzz: $fuzz_seconds s per fuzzer"
+    echo "=== fuzz: $fuzz_seconds s per fuzzer, $jobs at a time"
+    finish_one() {
+        local finished status
+        # Only the fuzzers: the pristine prefixes are made by another background job.
+        wait -n -p finished "${!fuzzer_of[@]}"
+        status=$?
+        name=${fuzzer_of[$finished]}
+        unset "fuzzer_of[$finished]"
+        if [ "$status" -eq 0 ]; then
+            passed=$((passed + 1))
+            echo "--- $name: ok, $(grep -E '^stat::number_of_executed_units' \
+                "$logs/fuzz-$name.log" | grep -oE '[0-9]+$' || echo '?') inputs tried"
+        else
+            failed=$((failed + 1))
+            tail -60 "$logs/fuzz-$name.log"
+            echo "--- $name: FAILED (status $status); the input that broke it is in $artifacts/"
+        fi
+        rm -rf "${work_of[$finished]}"
+        running=$((running - 1))
+    }
     while IFS= read -r fuzzer; do
         name=$(basename "$fuzzer")
         work=$(mktemp -d)
         corpus=tests/fuzz/corpus/$name
         # The seed corpus is copied: libFuzzer adds the inputs it finds to the folder it runs on.
         [ ! -d "$corpus" ] || cp -r "$corpus/." "$work/"
-        echo "--- $name ($(find "$work" -type f | wc -l) seed inputs)"
-        if UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+        echo "--- $name: starting with $(find "$work" -type f | wc -l) seed inputs"
+        UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
             "$fuzzer" -max_total_time="$fuzz_seconds" -timeout=20 -rss_limit_mb=4096 \
             -print_final_stats=1 -artifact_prefix="$artifacts/$name-" "$work" \
-            >"$logs/fuzz-$name.log" 2>&1; then
-            passed=$((passed + 1))
-            grep -E '^stat::number_of_executed_units|^Done' "$logs/fuzz-$name.log" || true
-        else
-            failed=$((failed + 1))
-            tail -60 "$logs/fuzz-$name.log"
-            echo "$name FAILED; the input that broke it is in $artifacts/"
-        fi
-        rm -rf "$work"
+            >"$logs/fuzz-$name.log" 2>&1 &
+        pid=$!
+        fuzzer_of[$pid]=$name
+        work_of[$pid]=$work
+        running=$((running + 1))
+        [ "$running" -lt "$jobs" ] || finish_one
     done < <(find build/native-asan/tests/fuzz -maxdepth 2 -type f -executable \
         \( -name 'fuzz_*' -o -name '*_fuzz' \) 2>/dev/null | sort)
+    while [ "$running" -gt 0 ]; do
+        finish_one
+    done
     if [ $((passed + failed)) -eq 0 ]; then
         echo "no fuzzers built in build/native-asan/tests/fuzz"
-        if [ -d tests/fuzz ] && grep -q add_executable tests/fuzz/CMakeLists.txt 2>/dev/null; then
+        if grep -q add_executable tests/fuzz/CMakeLists.txt 2>/dev/null; then
             failed=1 # they exist in the sources, so the build lost them
         fi
     fi

@@ -23,21 +23,41 @@ from __future__ import annotations
 
 import os
 import shutil
+import subprocess
 import sys
+import time
 from pathlib import Path
 
 import pytest
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
-from winehost import (WIN_BUILD, Prefix, check_pristine, start_xvfb,  # noqa: E402
-                      unique_prefix_path)
+from winehost import (WIN_BUILD, WINE_PREFIX_TOOL, WINE_ROOT, Prefix,  # noqa: E402
+                      check_pristine, start_xvfb, unique_prefix_path)
 
 
 def pytest_configure(config):
     config.addinivalue_line(
         "markers", "windows_version(name): the Windows version the prefix reports "
         "(nt40, win2k, winxp, win2003, vista, win2008, win7, win2008r2, win8, win81, win10)")
+
+
+def pytest_sessionstart(session):
+    """Prefixes of runs that were killed stay behind (about 30 MB each); those older than a
+    day go. Younger ones may belong to a run still going on in the same tree."""
+    tests = WINE_ROOT / "tests"
+    if not tests.is_dir():
+        return
+    for folder in tests.iterdir():
+        try:
+            if time.time() - folder.stat().st_mtime < 24 * 3600:
+                continue
+        except FileNotFoundError:
+            continue
+        prefix = folder / "prefix"
+        if (prefix / ".corvane-copy-of").exists():
+            subprocess.run([str(WINE_PREFIX_TOOL), "destroy", str(prefix)], check=False)
+        shutil.rmtree(folder, ignore_errors=True)
 
 
 @pytest.hookimpl(hookwrapper=True, tryfirst=True)

@@ -23,11 +23,38 @@ public:
     void CreateFirewallRules();
     void RestartSystem();
 
+    // Registers the Citrix support (or, with false, takes it away again).
+    void RegisterCitrixSupport(bool reg);
+
 private:
+    // The steps of the running profile, in their fixed order.
     void PerformInstallSteps();
     void PerformRollbackSteps();
+
+    void CreateInstallDirectory();
+    // Every payload file rule of the profile, into the install folder.
+    void CopyPayloadFiles();
+    void InstallPayloadFile(const char* entryName, const char* destinationName, const char* folder);
+    // Server: the package's usbd.sys copy for this Windows, when it has one.
+    void CopySystemUsbDriver();
+    void CreateProductShortcuts();
+    // A shortcut whose failure is only a warning; 1 when it was created.
+    int CreateShortcutOrWarn(const char* targetFileName, const char* targetFolder,
+                             const char* shortcutFolder, const char* shortcutName,
+                             const char* arguments);
+    void RegisterUninstallInfo();
+
+    // Child installer (child_installer.cpp): runs the profile's installer
+    // program from the install folder and follows its notifications.
+    void RunChildInstaller();
+    static DWORD WINAPI NotificationThread(LPVOID parameter);
 
     CInstallApp* m_pApp;
     int m_bSetupApiLog;
     HANDLE m_hChildStandardError;
+    HANDLE m_hPipeRead = nullptr;
+    HANDLE m_hPipeWrite = nullptr;
+    uint32_t m_dwNotifiedError = 0;
+    uint32_t m_dwNotifiedLocation = 0;
+    uint32_t m_dwNotifiedModule = 0;
 };

@@ -181,18 +181,22 @@ else
     record wine-prefixes 0 1 $((SECONDS - started))
 fi
 start_xvfb
-# A fresh copy of the fresh pristine prefix for ctest's wine-exec.
-scripts/wine-prefix destroy build/win32/wine-prefix
+# Every prefix copy in the build tree (wine-exec's and those of ctest fixtures) starts afresh
+# from the fresh pristine prefix, so no run sees what an earlier one left behind.
+while IFS= read -r marker; do
+    scripts/wine-prefix destroy "$(dirname "$marker")"
+done < <(find build/win32 -maxdepth 5 -name .corvane-copy-of 2>/dev/null)
 ctest_step windows build/win32
 
 # --- end-to-end tests
 started=$SECONDS
 echo "=== e2e: pytest tests/e2e"
-"$python" -m pytest tests/e2e -q -p no:cacheprovider -o console_output_style=classic \
+"$python" -m pytest tests/e2e -q -p no:cacheprovider -o console_output_style=classic --durations=15 \
     2>&1 | tee "$logs/e2e.log"
 status=${PIPESTATUS[0]}
 # "3 failed, 40 passed, 1 skipped, 2 errors in 201.53s"
-line=$(grep -E '^=*.*[0-9]+ (passed|failed|error)' "$logs/e2e.log" | tail -1)
+line=$(grep -E '^(=+ )?[0-9]+ (passed|failed|errors?|skipped|xfailed|xpassed|deselected)' \
+    "$logs/e2e.log" | tail -1)
 count() { grep -oE "[0-9]+ $1" <<<"$line" | grep -oE '[0-9]+' || echo 0; }
 passed=$(count passed)
 failed=$(($(count failed) + $(count 'errors?')))

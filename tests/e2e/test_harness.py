@@ -306,6 +306,8 @@ def test_pristine_check_notices_a_file_written_in_place(tmp_path):
 def test_host_and_windows_paths_convert_both_ways(wine_prefix):
     assert wine_prefix.windows_path(wine_prefix.drive_c / "windows" / "win.ini") == \
         "C:\\windows\\win.ini"
+    assert wine_prefix.windows_path(wine_prefix.drive_c / ".hidden") == "C:\\.hidden"
+    assert wine_prefix.windows_path(wine_prefix.drive_c) == "C:\\"
     assert wine_prefix.windows_path("/usr/share") == "Z:\\usr\\share"
     assert wine_prefix.host_path("c:/WINDOWS/System32/KERNEL32.dll") == \
         wine_prefix.drive_c / "windows" / "system32" / "kernel32.dll"

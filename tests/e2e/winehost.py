@@ -611,7 +611,7 @@ class Prefix:
         path = Path(os.path.abspath(host_path))
         try:
             relative = path.relative_to(self.drive_c)
-            return "C:\\" + str(relative).replace("/", "\\").lstrip(".")
+            return "C:\\" + ("" if relative == Path(".") else str(relative).replace("/", "\\"))
         except ValueError:
             return "Z:" + str(path).replace("/", "\\")
 

@@ -436,7 +436,6 @@ class Prefix:
         self.display = display
         self.drive_c = self.path / "drive_c"
         self.scratch = Path(str(self.path) + ".scratch")  # outside drive_c: not in snapshots
-        self.scratch.mkdir(parents=True, exist_ok=True)
         self._counter = 0
 
     # -- life cycle ---------------------------------------------------------------------------
@@ -456,6 +455,7 @@ class Prefix:
         run would keep a pipe open (see start())."""
         self._ensure_server()
         self._counter += 1
+        self.scratch.mkdir(parents=True, exist_ok=True)
         paths = (self.scratch / f"capture-out-{self._counter}",
                  self.scratch / f"capture-err-{self._counter}")
         try:
@@ -544,6 +544,7 @@ class Prefix:
         """Starts a program and returns at once; see run()."""
         program_path = self._program_windows_path(program)
         self._counter += 1
+        self.scratch.mkdir(parents=True, exist_ok=True)
         exit_code_file = self.scratch / f"exit-code-{self._counter}"
         exit_code_file.unlink(missing_ok=True)
         command = [

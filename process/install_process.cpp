@@ -99,8 +99,6 @@ void CInstallProcess::PerformInstallSteps() {
 
 void CInstallProcess::PerformRollbackSteps() {}
 
-void CInstallProcess::CreateFirewallRules() {}
-
 void CInstallProcess::RestartSystem() {
     Log("Restart System");
     HANDLE token = nullptr;

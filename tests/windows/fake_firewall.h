@@ -1,8 +1,9 @@
-// A stand-in for the newer firewall policy, for the cases Wine's own cannot
-// show: its rules collection keeps no rule and cannot be walked (the
-// enumerator is not implemented). Registered with CoRegisterClassObject in
-// place of the system's policy and rule classes, for this thread's apartment
-// only; it keeps every rule added, walks them, and can be told to fail.
+// Stand-ins for the firewall's objects, for the cases Wine's own cannot show:
+// its rules collection keeps no rule and cannot be walked (the enumerator is
+// not implemented), and its authorized applications keep nothing either.
+// Registered with CoRegisterClassObject in place of the system's classes, for
+// this thread's apartment only; they keep what is added, walk it, and can be
+// told to fail.
 #pragma once
 
 #include "handles.h"
@@ -432,6 +433,266 @@ private:
     Factory m_ruleFactory;
     DWORD m_policyCookie = 0;
     DWORD m_ruleCookie = 0;
+    bool m_ok = false;
+};
+
+// The older firewall interfaces, for systems without the newer policy: the
+// manager's local policy, its current profile and that profile's authorized
+// applications, kept by path.
+class Application : public Object<INetFwAuthorizedApplication> {
+public:
+    std::wstring name, processImageFileName;
+    VARIANT_BOOL enabled = VARIANT_TRUE; // as a new entry starts
+
+    HRESULT STDMETHODCALLTYPE get_Name(BSTR* value) override { return CopyOut(name, true, value); }
+    HRESULT STDMETHODCALLTYPE put_Name(BSTR value) override {
+        name = value ? value : L"";
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_ProcessImageFileName(BSTR* value) override {
+        return CopyOut(processImageFileName, true, value);
+    }
+    HRESULT STDMETHODCALLTYPE put_ProcessImageFileName(BSTR value) override {
+        processImageFileName = value ? value : L"";
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_Enabled(VARIANT_BOOL* value) override {
+        *value = enabled;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE put_Enabled(VARIANT_BOOL value) override {
+        enabled = value;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_IpVersion(NET_FW_IP_VERSION* ipVersion) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE put_IpVersion(NET_FW_IP_VERSION ipVersion) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE get_Scope(NET_FW_SCOPE* scope) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_Scope(NET_FW_SCOPE scope) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_RemoteAddresses(BSTR* remoteAddrs) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_RemoteAddresses(BSTR remoteAddrs) override { return E_NOTIMPL; }
+};
+
+class Applications : public Object<INetFwAuthorizedApplications> {
+public:
+    ~Applications() override {
+        for (Application* application : applications) {
+            application->Release();
+        }
+    }
+    std::vector<Application*> applications; // each holds one reference
+
+    HRESULT STDMETHODCALLTYPE get_Count(LONG* count) override {
+        *count = LONG(applications.size());
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Add(INetFwAuthorizedApplication* added) override {
+        Application* own = static_cast<Application*>(added);
+        own->AddRef();
+        applications.push_back(own);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Item(BSTR path, INetFwAuthorizedApplication** result) override {
+        for (Application* application : applications) {
+            if (application->processImageFileName == path) {
+                application->AddRef();
+                *result = application;
+                return S_OK;
+            }
+        }
+        *result = nullptr;
+        return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    }
+    HRESULT STDMETHODCALLTYPE Remove(BSTR imageFileName) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown** newEnum) override { return E_NOTIMPL; }
+};
+
+class Profile : public Object<INetFwProfile> {
+public:
+    Profile() : applications(new Applications) {}
+    ~Profile() override { applications->Release(); }
+    Applications* applications;
+
+    HRESULT STDMETHODCALLTYPE
+    get_AuthorizedApplications(INetFwAuthorizedApplications** result) override {
+        applications->AddRef();
+        *result = applications;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_Type(NET_FW_PROFILE_TYPE* type) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_FirewallEnabled(VARIANT_BOOL* enabled) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE put_FirewallEnabled(VARIANT_BOOL enabled) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE get_ExceptionsNotAllowed(VARIANT_BOOL* notAllowed) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE put_ExceptionsNotAllowed(VARIANT_BOOL notAllowed) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE get_NotificationsDisabled(VARIANT_BOOL* disabled) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE put_NotificationsDisabled(VARIANT_BOOL disabled) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE
+    get_UnicastResponsesToMulticastBroadcastDisabled(VARIANT_BOOL* disabled) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE
+    put_UnicastResponsesToMulticastBroadcastDisabled(VARIANT_BOOL disabled) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE
+    get_RemoteAdminSettings(INetFwRemoteAdminSettings** remoteAdminSettings) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE get_IcmpSettings(INetFwIcmpSettings** icmpSettings) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE get_GloballyOpenPorts(INetFwOpenPorts** openPorts) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE get_Services(INetFwServices** services) override { return E_NOTIMPL; }
+};
+
+class LegacyPolicy : public Object<INetFwPolicy> {
+public:
+    explicit LegacyPolicy(Profile* profile) : m_profile(profile) { m_profile->AddRef(); }
+    ~LegacyPolicy() override { m_profile->Release(); }
+
+    HRESULT STDMETHODCALLTYPE get_CurrentProfile(INetFwProfile** result) override {
+        m_profile->AddRef();
+        *result = m_profile;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetProfileByType(NET_FW_PROFILE_TYPE profileType,
+                                               INetFwProfile** profile) override {
+        return E_NOTIMPL;
+    }
+
+private:
+    Profile* m_profile;
+};
+
+class Manager : public Object<INetFwMgr> {
+public:
+    explicit Manager(Profile* profile) : m_profile(profile) { m_profile->AddRef(); }
+    ~Manager() override { m_profile->Release(); }
+
+    HRESULT STDMETHODCALLTYPE get_LocalPolicy(INetFwPolicy** result) override {
+        *result = new LegacyPolicy(m_profile);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_CurrentProfileType(NET_FW_PROFILE_TYPE* profileType) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE RestoreDefaults() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE IsPortAllowed(BSTR imageFileName, NET_FW_IP_VERSION ipVersion,
+                                            LONG portNumber, BSTR localAddress,
+                                            NET_FW_IP_PROTOCOL ipProtocol, VARIANT* allowed,
+                                            VARIANT* restricted) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE IsIcmpTypeAllowed(NET_FW_IP_VERSION ipVersion, BSTR localAddress,
+                                                BYTE type, VARIANT* allowed,
+                                                VARIANT* restricted) override {
+        return E_NOTIMPL;
+    }
+
+private:
+    Profile* m_profile;
+};
+
+// Hands out managers over the one profile, new authorized applications, and
+// refuses the newer policy, as a system that does not have it.
+class LegacyFactory : public IClassFactory {
+public:
+    enum Kind { kManager, kApplication, kNoPolicy2 };
+    LegacyFactory(Kind kind, Profile* profile) : m_kind(kind), m_profile(profile) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** result) override {
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
+            *result = static_cast<IClassFactory*>(this);
+            return S_OK;
+        }
+        *result = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** result) override {
+        *result = nullptr;
+        if (outer) {
+            return CLASS_E_NOAGGREGATION;
+        }
+        IUnknown* made = nullptr;
+        switch (m_kind) {
+        case kManager:
+            made = static_cast<INetFwMgr*>(new Manager(m_profile));
+            break;
+        case kApplication:
+            made = static_cast<INetFwAuthorizedApplication*>(new Application);
+            break;
+        case kNoPolicy2:
+            return REGDB_E_CLASSNOTREG;
+        }
+        const HRESULT queried = made->QueryInterface(iid, result);
+        made->Release();
+        return queried;
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+
+private:
+    Kind m_kind;
+    Profile* m_profile;
+};
+
+// Puts a firewall with only the older interfaces in place of the system's
+// while it lives. The calling thread must already be in its COM apartment.
+class LegacyInstalled {
+public:
+    LegacyInstalled()
+        : m_profile(new Profile), m_manager(LegacyFactory::kManager, m_profile),
+          m_application(LegacyFactory::kApplication, m_profile),
+          m_noPolicy2(LegacyFactory::kNoPolicy2, m_profile) {
+        m_ok = Register(CLSID_NetFwMgr, &m_manager) &&
+               Register(CLSID_NetFwAuthorizedApplication, &m_application) &&
+               Register(CLSID_NetFwPolicy2, &m_noPolicy2);
+    }
+    ~LegacyInstalled() {
+        for (DWORD cookie : m_cookies) {
+            CoRevokeClassObject(cookie);
+        }
+        m_profile->Release();
+    }
+    LegacyInstalled(const LegacyInstalled&) = delete;
+    LegacyInstalled& operator=(const LegacyInstalled&) = delete;
+
+    bool ok() const { return m_ok; }
+    std::vector<Application*>& applications() { return m_profile->applications->applications; }
+
+private:
+    bool Register(REFCLSID clsid, IClassFactory* factory) {
+        DWORD cookie = 0;
+        if (FAILED(CoRegisterClassObject(clsid, factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
+                                         &cookie))) {
+            return false;
+        }
+        m_cookies.push_back(cookie);
+        return true;
+    }
+
+    Profile* m_profile;
+    LegacyFactory m_manager;
+    LegacyFactory m_application;
+    LegacyFactory m_noPolicy2;
+    std::vector<DWORD> m_cookies;
     bool m_ok = false;
 };
 

@@ -5,6 +5,7 @@
 #include "firewall.h"
 #include "install_process_test_support.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -254,6 +255,27 @@ TEST_F(FirewallPolicyTest, RefusedRuleIsLoggedWithItsLocation) {
         EXPECT_EQ(std::vector<std::string>(lines.begin() + before, lines.end()), expected);
         EXPECT_TRUE(fake.rules().empty());
     }
+}
+
+// Systems without the newer policy get one authorized application in the
+// current profile instead: named after the first rule, enabled, and found by
+// its path when the step runs again.
+TEST_F(FirewallPolicyTest, WithoutTheNewerPolicyOneApplicationIsAuthorized) {
+    m_fake.reset();
+    fake_firewall::LegacyInstalled legacy;
+    ASSERT_TRUE(legacy.ok());
+
+    m_process->CreateFirewallRules();
+    m_process->CreateFirewallRules();
+
+    const std::vector<std::string> lines = LogLines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "=== Error creating firewall rules ==="), 0)
+        << m_log->Content();
+    ASSERT_EQ(legacy.applications().size(), 1u);
+    const fake_firewall::Application& application = *legacy.applications()[0];
+    EXPECT_EQ(application.processImageFileName, WideServiceProgramPath());
+    EXPECT_EQ(application.name, std::wstring(kServiceName) + L" (TCP-IN)");
+    EXPECT_EQ(application.enabled, VARIANT_TRUE);
 }
 
 } // namespace

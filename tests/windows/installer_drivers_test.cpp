@@ -27,7 +27,7 @@ using installer_test::TestSetupLog;
 
 namespace {
 
-constexpr char kRebootWarning[] = "Warning: === Reboot required to complete operation ===";
+using installer_test::kRebootWarning;
 constexpr char kInfService[] = "CorvaneInfTestService"; // named in corvane-test-service.inf
 constexpr char kInfValuesKey[] = "Software\\Corvane Test\\Inf";
 constexpr char kFilter[] = "corvflt";
@@ -103,34 +103,7 @@ template <typename Action> DWORD Timed(Action action) {
     return GetTickCount() - start;
 }
 
-// Lines the test's installer wrote after construction (which may have logged
-// the RunOnce key).
-class DriversTest : public ::testing::Test {
-protected:
-    ScratchFolder logFolder;
-    TestSetupLog log{logFolder / "setup.log"};
-    std::unique_ptr<CInstaller> installer;
-    int restartNeeded = 0;
-
-    void SetUp() override {
-        installer = std::make_unique<CInstaller>(log.Handle(), FALSE, TRUE, FALSE, FALSE);
-        installer->SetRestartFlagPointer(&restartNeeded);
-    }
-    void TearDown() override { installer.reset(); }
-
-    std::vector<std::string> OperationLines() const {
-        auto lines = log.Lines();
-        lines.erase(std::remove(lines.begin(), lines.end(), "Create 'RunOnce' registry key entry"),
-                    lines.end());
-        return lines;
-    }
-
-    std::optional<int32_t> JournalKind(const std::string& key) const {
-        const auto& journal = installer->GetJournalEntries();
-        const auto found = journal.find(key);
-        return found == journal.end() ? std::nullopt : std::optional<int32_t>(found->second);
-    }
-};
+using DriversTest = installer_test::InstallerTest;
 
 // ---------------------------------------------------------------------------
 // Services

@@ -12,6 +12,7 @@
 #include <regex>
 
 using installer_test::FileExists;
+using installer_test::kRebootWarning;
 using installer_test::ListFolder;
 using installer_test::ReadWholeFile;
 using installer_test::ScratchFolder;
@@ -20,40 +21,13 @@ using installer_test::WriteWholeFile;
 
 namespace {
 
-constexpr char kRebootWarning[] = "Warning: === Reboot required to complete operation ===";
-
-class InstallerFilesTest : public ::testing::Test {
+class InstallerFilesTest : public installer_test::InstallerTest {
 protected:
-    ScratchFolder logFolder;
-    TestSetupLog log{logFolder / "setup.log"};
     ScratchFolder folder;
-    std::unique_ptr<CInstaller> installer;
-    int restartNeeded = 0;
-
-    void SetUp() override {
-        installer = std::make_unique<CInstaller>(log.Handle(), FALSE, TRUE, FALSE, FALSE);
-        // As the install procedure does before its first step.
-        installer->SetRestartFlagPointer(&restartNeeded);
-    }
-    void TearDown() override { installer.reset(); }
 
     void Install(const std::string& name, const std::string& data) {
         installer->InstallFile(name.c_str(), folder.Path().c_str(), data.data(),
                                uint32_t(data.size()));
-    }
-
-    // Lines written after construction (which may have logged the RunOnce key).
-    std::vector<std::string> OperationLines() const {
-        auto lines = log.Lines();
-        lines.erase(std::remove(lines.begin(), lines.end(), "Create 'RunOnce' registry key entry"),
-                    lines.end());
-        return lines;
-    }
-
-    const int* JournalKind(const std::string& path) const {
-        const auto& journal = installer->GetJournalEntries();
-        const auto found = journal.find(path);
-        return found == journal.end() ? nullptr : &found->second;
     }
 };
 

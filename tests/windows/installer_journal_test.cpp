@@ -20,7 +20,7 @@ using installer_test::WriteWholeFile;
 
 namespace {
 
-constexpr char kRebootWarning[] = "Warning: === Reboot required to complete operation ===";
+using installer_test::kRebootWarning;
 
 // Every byte value, a few times over: a restore that converts line ends or
 // stops at a zero byte shows.
@@ -43,7 +43,7 @@ UniqueFile HoldOpen(const std::string& path) {
     return file;
 }
 
-class JournalTest : public ::testing::Test {
+class JournalTest : public installer_test::InstallerTest {
 public:
     // For the rows of table-driven cases.
     const std::string& Folder() const { return folder.Path(); }
@@ -54,21 +54,13 @@ public:
     void Hold(const std::string& name) { held = HoldOpen(folder / name); }
 
 protected:
-    ScratchFolder logFolder;
-    TestSetupLog log{logFolder / "setup.log"};
     ScratchFolder folder;
     PendingRenamesGuard pendingRenames;
-    std::unique_ptr<CInstaller> installer;
-    int restartNeeded = 0;
     // A file the test keeps open while the walkers run.
     UniqueFile held;
 
-    void SetUp() override {
-        installer = std::make_unique<CInstaller>(log.Handle(), FALSE, TRUE, FALSE, FALSE);
-        installer->SetRestartFlagPointer(&restartNeeded);
-    }
     void TearDown() override {
-        installer.reset();
+        InstallerTest::TearDown();
         held.reset();
     }
 

@@ -95,19 +95,15 @@ bool ThreadIsOutsideCom() {
     return result == S_OK;
 }
 
-class ShortcutsTest : public ::testing::Test {
+class ShortcutsTest : public installer_test::InstallerTest {
 protected:
-    ScratchFolder logFolder;
-    TestSetupLog log{logFolder / "setup.log"};
     ScratchFolder programFolder;
     ScratchFolder shortcutFolder;
-    std::unique_ptr<CInstaller> installer;
 
     void SetUp() override {
         WriteWholeFile(programFolder / kTargetName, "MZ program");
-        installer = std::make_unique<CInstaller>(log.Handle(), FALSE, TRUE, FALSE, FALSE);
+        InstallerTest::SetUp();
     }
-    void TearDown() override { installer.reset(); }
 
     std::string LinkPath(const std::string& name = kShortcutName) const {
         return shortcutFolder / (name + ".lnk");
@@ -130,20 +126,6 @@ protected:
         }
         ADD_FAILURE() << "CreateShortcut did not fail";
         return {};
-    }
-
-    // Lines written after construction (which may have logged the RunOnce key).
-    std::vector<std::string> OperationLines() const {
-        auto lines = log.Lines();
-        lines.erase(std::remove(lines.begin(), lines.end(), "Create 'RunOnce' registry key entry"),
-                    lines.end());
-        return lines;
-    }
-
-    const int* JournalKind(const std::string& path) const {
-        const auto& journal = installer->GetJournalEntries();
-        const auto found = journal.find(path);
-        return found == journal.end() ? nullptr : &found->second;
     }
 };
 

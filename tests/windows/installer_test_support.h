@@ -2,11 +2,14 @@
 // setup log to read back, and file and registry access that states what failed.
 #pragma once
 
+#include "installer.h"
+
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -304,6 +307,39 @@ public:
 
 private:
     std::string m_subkey;
+};
+
+inline constexpr char kRebootWarning[] = "Warning: === Reboot required to complete operation ===";
+
+// An installer as the install process makes one, logging into a file of the
+// test's own, with its restart flag pointed at `restartNeeded`.
+class InstallerTest : public ::testing::Test {
+protected:
+    ScratchFolder logFolder;
+    TestSetupLog log{logFolder / "setup.log"};
+    std::unique_ptr<CInstaller> installer;
+    int restartNeeded = 0;
+
+    void SetUp() override {
+        installer = std::make_unique<CInstaller>(log.Handle(), FALSE, TRUE, FALSE, FALSE);
+        installer->SetRestartFlagPointer(&restartNeeded);
+    }
+    void TearDown() override { installer.reset(); }
+
+    // Lines written after construction (which may have logged the RunOnce key).
+    std::vector<std::string> OperationLines() const {
+        auto lines = log.Lines();
+        lines.erase(std::remove(lines.begin(), lines.end(), "Create 'RunOnce' registry key entry"),
+                    lines.end());
+        return lines;
+    }
+
+    // The journal kind recorded for `key`, or null.
+    const int* JournalKind(const std::string& key) const {
+        const auto& journal = installer->GetJournalEntries();
+        const auto found = journal.find(key);
+        return found == journal.end() ? nullptr : &found->second;
+    }
 };
 
 } // namespace installer_test

@@ -8,6 +8,8 @@
 #include "setup_error.h"
 #include "strings.h"
 
+#include <shlobj.h>
+
 #include <cstdlib>
 #include <string>
 
@@ -92,12 +94,177 @@ void CInstallProcess::Install(int* restartNeeded, int* installFailed, HWND owner
 }
 
 void CInstallProcess::PerformInstallSteps() {
-    // The install steps arrive with the payload plan; until then an install
-    // must fail honestly rather than report a success that did not happen.
-    throw CSetupError{kModuleInstallProcess, 1, ERROR_CALL_NOT_IMPLEMENTED};
+    const bool server = CurrentProfile().isServer;
+    m_pApp->SetProgress(1, 13);
+    Sleep(200);
+    m_pApp->SetProgress(10, 0);
+    CreateInstallDirectory();
+    Sleep(200);
+    m_pApp->SetProgress(20, 0);
+    CopyPayloadFiles();
+    if (server) {
+        CopySystemUsbDriver();
+    }
+    Sleep(200);
+    RunChildInstaller();
+    if (!server) {
+        m_pApp->SetProgress(85, 3);
+        RegisterCitrixSupport(true);
+    }
+    m_pApp->SetProgressPosition(87);
+    m_pApp->SetProgress(90, 4);
+    CreateProductShortcuts();
+    RegisterUninstallInfo();
+    m_pApp->SetProgress(95, 5);
+    DiscardBackups();
+    Sleep(1000);
+    m_pApp->SetProgress(100, 5);
 }
 
-void CInstallProcess::PerformRollbackSteps() {}
+void CInstallProcess::PerformRollbackSteps() {
+    Sleep(2000);
+    m_pApp->SetProgress(40, 7);
+    RunInfDefaultUninstall();
+    RemoveClassFilters();
+    Sleep(500);
+    m_pApp->SetProgressPosition(40);
+    m_pApp->SetProgress(35, 7);
+    RemoveServicesAndDevices();
+    Sleep(500);
+    m_pApp->SetProgressPosition(27);
+    m_pApp->SetProgress(25, 8);
+    RestoreRegistryValues();
+    Sleep(500);
+    if (!CurrentProfile().isServer) {
+        RegisterCitrixSupport(false);
+    }
+    m_pApp->SetProgressPosition(16);
+    m_pApp->SetProgress(15, 10);
+    RemoveInstallFiles();
+    Sleep(500);
+    m_pApp->SetProgressPosition(11);
+    m_pApp->SetProgress(10, 11);
+    RollBackInstallFiles();
+    Sleep(500);
+    m_pApp->SetProgress(1, 12);
+    DeleteDirectory();
+    Sleep(1000);
+    m_pApp->SetProgress(0, 5);
+}
+
+void CInstallProcess::CreateInstallDirectory() {
+    MakeDirectory(m_pApp->m_strInstallDir.c_str());
+}
+
+void CInstallProcess::CopyPayloadFiles() {
+    const std::string& folder = m_pApp->m_strInstallDir;
+    const PayloadSystem system{IsWow64System(), IsVistaOrLater(), IsWindows10OrLater()};
+    MakeDirectory((folder + "\\" + ArchitectureFolderName(system)).c_str());
+    for (const PayloadRule& rule : CurrentProfile().payloadRules) {
+        const PayloadDecision decision = ResolvePayloadRule(rule, system);
+        if (decision.skipped) {
+            Log("skip copy of file:", decision.entryName.c_str());
+            continue;
+        }
+        Log("source file:", decision.entryName.c_str());
+        InstallPayloadFile(decision.entryName.c_str(), decision.destinationName.c_str(),
+                           folder.c_str());
+    }
+}
+
+void CInstallProcess::InstallPayloadFile(const char* entryName, const char* destinationName,
+                                         const char* folder) {
+    const uint8_t* data = nullptr;
+    uint32_t size = 0;
+    if (!GetPackedTools()->FindEntry(entryName, &data, &size)) {
+        throw CSetupError{kModuleInstallProcess, 798, GetLastError()};
+    }
+    InstallFile(destinationName, folder, data, size);
+}
+
+void CInstallProcess::CopySystemUsbDriver() {
+    const std::string entry = SystemUsbDriverEntryName(IsWow64System(), GetOsVersionCode());
+    const uint8_t* data = nullptr;
+    uint32_t size = 0;
+    // Not every Windows has a copy in the package; the child then runs
+    // without one.
+    if (!GetPackedTools()->FindEntry(entry.c_str(), &data, &size)) {
+        return;
+    }
+    Log("source file:", entry.c_str());
+    InstallFile("usbd.sys", m_pApp->m_strInstallDir.c_str(), data, size);
+}
+
+int CInstallProcess::CreateShortcutOrWarn(const char* targetFileName, const char* targetFolder,
+                                          const char* shortcutFolder, const char* shortcutName,
+                                          const char* arguments) {
+    try {
+        CreateShortcut(targetFileName, targetFolder, shortcutFolder, shortcutName, arguments);
+        return 1;
+    } catch (const CSetupError& error) {
+        const std::string text = FormatResourceString(
+            IDS_ERROR_DURING_INSTALLATION, unsigned(error.dwCode), unsigned(error.Arg0()));
+        Log("Warning: ");
+        Log(text.c_str());
+        return 0;
+    }
+}
+
+void CInstallProcess::CreateProductShortcuts() {
+    const ProductProfile& profile = CurrentProfile();
+    const char* installDir = m_pApp->m_strInstallDir.c_str();
+
+    char programs[MAX_PATH] = {};
+    if (!SHGetSpecialFolderPathA(nullptr, programs, CSIDL_COMMON_PROGRAMS, TRUE)) {
+        throw CSetupError{kModuleInstallProcess, 1010, GetLastError()};
+    }
+    const std::string menu = std::string(programs) + "\\" + m_pApp->m_strStartMenuFolder;
+    MakeDirectory(menu.c_str());
+
+    const std::string name = profile.displayName;
+    CreateShortcut(profile.mainProgram, installDir, menu.c_str(), name.c_str(), nullptr);
+    CreateShortcutOrWarn(profile.helpFile, installDir, menu.c_str(), (name + " Help").c_str(),
+                         nullptr);
+    CreateShortcutOrWarn(profile.licenseFile, installDir, menu.c_str(), (name + " License").c_str(),
+                         nullptr);
+    CreateShortcutOrWarn(profile.uninstaller, installDir, menu.c_str(),
+                         (name + " Uninstall Wizard").c_str(), nullptr);
+    CreateShortcutOrWarn(profile.consoleTool, installDir, menu.c_str(),
+                         (name + " Console Command Line").c_str(), nullptr);
+    CreateShortcutOrWarn(profile.mainProgram, installDir, menu.c_str(),
+                         (name + " Command Line").c_str(), "-help");
+    CreateUrlShortcut(profile.webShortcutFileName, menu.c_str(), profile.homePageUrl);
+    if (profile.citrixSupportInstaller != nullptr) {
+        CreateShortcutOrWarn(profile.citrixSupportInstaller, installDir, menu.c_str(),
+                             ("Install Cirtix support for " + name).c_str(), nullptr);
+    }
+
+    if (m_pApp->m_bDesktopIcon) {
+        char desktop[MAX_PATH] = {};
+        if (SHGetSpecialFolderPathA(nullptr, desktop, CSIDL_COMMON_DESKTOPDIRECTORY, TRUE)) {
+            CreateShortcutOrWarn(profile.mainProgram, installDir, desktop, name.c_str(), nullptr);
+        }
+    }
+    if (m_pApp->m_bQuickLaunchIcon) {
+        char appData[MAX_PATH] = {};
+        if (SHGetSpecialFolderPathA(nullptr, appData, CSIDL_APPDATA, FALSE)) {
+            const std::string quickLaunch =
+                std::string(appData) + "\\" + "Microsoft\\Internet Explorer\\Quick Launch";
+            WIN32_FIND_DATAA found;
+            if (UniqueFindHandle(FindFirstFileA(quickLaunch.c_str(), &found))) {
+                CreateShortcutOrWarn(profile.mainProgram, installDir, quickLaunch.c_str(),
+                                     name.c_str(), nullptr);
+            }
+        }
+    }
+}
+
+void CInstallProcess::RegisterUninstallInfo() {
+    const ProductProfile& profile = CurrentProfile();
+    WriteUninstallRegistration(profile.productCode, m_pApp->m_strInstallDir.c_str(),
+                               m_pApp->m_strStartMenuFolder.c_str(), profile.uninstaller,
+                               profile.displayName, profile.productVersion, profile.publisher);
+}
 
 void CInstallProcess::RestartSystem() {
     Log("Restart System");

@@ -259,6 +259,21 @@ def test_a_child_error_fails_the_install_and_leaves_the_machine_as_it_was(wine_p
         assert f"DeleteFile: {folder}\\usbd.sys" in lines[:rollback]
 
 
+def test_a_failed_install_over_an_earlier_one_puts_its_files_back(wine_prefix):
+    # An earlier installation's folder with a file the payload overwrites and one it does
+    # not know: after the failure both are as they were, and the folder stays.
+    folder = install_folder("workstation")
+    wine_prefix.write_file(folder + "\\readme.txt", b"the earlier readme\r\n")
+    wine_prefix.write_file(folder + "\\settings.ini", b"[user]\r\nkept=1\r\n")
+    before = wine_prefix.snapshot()
+    result = wine_prefix.run(setup_program(), SILENT, env={"CORVANE_CHILD_MODE": "error"},
+                             timeout=INSTALL_TIMEOUT)
+    lines, rollback = assert_failed_and_rolled_back(wine_prefix, "workstation", result, before,
+                                                    0x5, 0x20000021)
+    assert wine_prefix.read_file(folder + "\\readme.txt") == b"the earlier readme\r\n"
+    assert f"RollBackInstallFiles: {folder}\\readme.txt" in lines[rollback:]
+
+
 def test_a_child_error_with_code_0_is_no_failure(wine_prefix):
     result = wine_prefix.run(setup_program(), SILENT, env={"CORVANE_CHILD_MODE": "error-code-0"},
                              timeout=INSTALL_TIMEOUT)

@@ -6,7 +6,9 @@
 #   3. checks the result with corvane-pack verify and shows it with corvane-pack list,
 #   4. runs the result under Wine in a throw-away prefix: the program finds and loads the
 #      package appended to its own file,
-#   5. damages one byte of the package in a copy: verify names the fault, the program refuses.
+#   5. damages one byte of the package in a copy: verify names the fault, the program refuses,
+#   6. installs the workstation edition silently in the same throw-away prefix and shows its
+#      exit code, the installed files, the uninstall registration and the setup log.
 #
 # Output goes to build/demo/. Builds with scripts/build.sh (trees build/native and build/win32);
 # with CORVANE_NATIVE_BUILD or CORVANE_WIN_BUILD set, builds just the two programs in those
@@ -35,14 +37,14 @@ step "Building the package tool (native) and the package probe (Windows)"
 if [ -x "$here/build.sh" ] && [ -z "${CORVANE_NATIVE_BUILD:-}${CORVANE_WIN_BUILD:-}" ]; then
     # build.sh builds whole trees and goes on past a broken target; what the demo needs is
     # checked below, so a failure elsewhere in the trees does not stop it.
-    "$here/build.sh" native win32 ||
+    "$here/build.sh" native win64 win32 ||
         echo "demo: build.sh reported a failure elsewhere; going on with what was built"
 else
     cmake -S "$repository" -B "$native_build" -G Ninja >/dev/null
     ninja -C "$native_build" corvane-pack
     cmake -S "$repository" -B "$win_build" -G Ninja \
         -DCMAKE_TOOLCHAIN_FILE="$repository/cmake/mingw-i686.cmake" >/dev/null
-    ninja -C "$win_build" package-probe
+    ninja -C "$win_build" package-probe corvane-rdp-workstation-setup corvane-rdp-server-setup
 fi
 [ -x "$pack" ] || fail "the build did not produce $pack"
 [ -f "$probe" ] || fail "the build did not produce $probe"
@@ -121,7 +123,41 @@ fi
 echo "exit code: $damaged_status"
 [ "$damaged_status" -ne 0 ] || fail "the damaged copy loaded"
 
+workstation=$win_build/setup/corvane-rdp-workstation-setup.exe
+[ -f "$workstation" ] || fail "the build did not produce $workstation"
+step "Installing the workstation edition silently"
+echo "\$ corvane-rdp-workstation-setup.exe -silent -licenseaccept"
+install_status=0
+if [ -x "$here/wine-exec" ]; then
+    "$here/wine-exec" "$workstation" -silent -licenseaccept || install_status=$?
+else
+    wine "$workstation" -silent -licenseaccept || install_status=$?
+fi
+# The runner reports the exit code's low 8 bits to the shell: 0 is success, 246 is -10.
+echo "exit code: $install_status"
+program_files="$prefix/drive_c/Program Files"
+install_dir="$program_files/Corvane RDP Edition - Workstation"
+echo
+echo "Installed files (C:\\Program Files\\Corvane RDP Edition - Workstation):"
+(cd "$install_dir" 2>/dev/null && find . -type f | sed 's|^\./|  |' | sort) ||
+    echo "  (no install folder)"
+echo
+echo "Uninstall registration (32-bit registry view):"
+wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\{7C3E5A10-2B4D-4E6F-9A81-3D5C7B9E1F02}' \
+    /reg:32 2>/dev/null | tr -d '\r' | sed -n 's/^ *\([A-Za-z]*\) *REG_SZ *\(.*\)/  \1 = \2/p'
+echo
+echo "Setup log (copied into the install folder after a successful installation):"
+log="$install_dir/corvane-rdp-workstation-setup.log"
+if [ -f "$log" ]; then
+    tr -d '\r' <"$log" | sed 's/^/  | /'
+else
+    echo "  (not in the install folder: the installation failed and kept its log in the work folder)"
+fi
+[ "$install_status" -eq 0 ] || fail "the silent installation failed (exit code $install_status)"
+
 step "Result"
 echo "sample-setup.exe found the package appended to its own file, checked both digests and"
 echo "unpacked every entry; the damaged copy was refused by verify and by the program alike."
+echo "The workstation setup installed its sample payload silently, registered itself for"
+echo "uninstall and left its log in the install folder."
 echo "The prefix has been removed; the programs stay in $out."

@@ -128,3 +128,26 @@ def wine_prefix(request, display, win_build):
 def wine_prefix32(request, display, win_build):
     """A 32-bit prefix (WINEARCH=win32) of the test's own."""
     yield from _prefix(request, "win32", display, win_build)
+
+
+_FAULT_OUTCOMES = pytest.StashKey[list]()
+
+
+@pytest.fixture
+def fault_outcomes(request) -> list:
+    """Rows (dicts of column -> text) a test records about a case it ran; they are printed as
+    one table at the end of the run."""
+    return request.config.stash.setdefault(_FAULT_OUTCOMES, [])
+
+
+def pytest_terminal_summary(terminalreporter, exitstatus, config):
+    rows = config.stash.get(_FAULT_OUTCOMES, [])
+    if not rows:
+        return
+    columns = list(rows[0])
+    widths = [max(len(str(row.get(column, ""))) for row in rows + [dict(zip(columns, columns))])
+              for column in columns]
+    terminalreporter.section("fault cases")
+    for row in [dict(zip(columns, columns))] + rows:
+        terminalreporter.write_line("  ".join(str(row.get(column, "")).ljust(width)
+                                              for column, width in zip(columns, widths)).rstrip())

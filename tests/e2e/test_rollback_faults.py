@@ -99,14 +99,18 @@ class Case:
     env: dict | None = None
     # Files (Windows paths) that must hold these bytes after the run.
     kept: dict = dataclasses.field(default_factory=dict)
+    # The log line right before the error message: the step that failed.
+    failed_step: str | None = None
 
 
 CASES = [
     Case("missing payload entry", missing_entry, -10, 0x1000031E),
     Case("destination locked without sharing", locked_destination, -10, 0x00130294, code=32,
          kept={EARLIER_FILE: EARLIER_DATA}),
+    # A file of the folder's name counts as an existing folder (CreateDirectory reports it as
+    # already there); the first folder inside it is where the install fails.
     Case("install folder blocked by a file", folder_blocked_by_file, -10, 0x001303D0,
-         kept={FOLDER: b"not a folder\r\n"}),
+         kept={FOLDER: b"not a folder\r\n"}, failed_step=f"CreateDirectory: {FOLDER}\\amd64"),
     Case("child installer cannot start", child_cannot_start, -10, 0x1000050E),
     Case("child reports NotifyError", child_reports_error, -10, 0x20000021, code=5,
          env={"CORVANE_CHILD_MODE": "error"}),
@@ -156,6 +160,9 @@ def test_a_failing_step_ends_the_install_as_the_table_says(wine_prefix, tmp_path
     assert arg0 == case.arg0, messages
     if case.code is not None:
         assert int(messages[0][0], 16) == case.code, messages
+    if case.failed_step is not None:
+        message = next(i for i, line in enumerate(lines) if line.startswith("Error during"))
+        assert lines[message - 1] == case.failed_step, "\n".join(lines)
     for path, data in case.kept.items():
         assert wine_prefix.read_file(path) == data, path
     if case.exit_code == 0:

@@ -6,23 +6,7 @@ bool IsSeparator(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-char FoldAsciiCase(char c) {
-    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
-}
-
 } // namespace
-
-bool EqualsIgnoringAsciiCase(std::string_view left, std::string_view right) {
-    if (left.size() != right.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < left.size(); ++i) {
-        if (FoldAsciiCase(left[i]) != FoldAsciiCase(right[i])) {
-            return false;
-        }
-    }
-    return true;
-}
 
 std::vector<std::string> SplitCommandLine(const char* text) {
     std::vector<std::string> tokens;

@@ -3,6 +3,7 @@
 // natively; the program feeds it GetCommandLineA().
 #pragma once
 
+#include "ascii_case.h"
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,7 +35,3 @@ std::vector<std::string> SplitCommandLine(const char* text);
 // option) and keeps it only when it is non-empty; as the last token it is
 // ignored.
 CommandLineOptions ParseCommandLine(const std::vector<std::string>& tokens);
-
-// Whole-string comparison that folds only A-Z to a-z, whatever the C locale:
-// option names are ASCII, and a folder name's other bytes must never match.
-bool EqualsIgnoringAsciiCase(std::string_view left, std::string_view right);

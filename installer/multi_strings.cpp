@@ -1,24 +1,10 @@
 #include "multi_strings.h"
 
+#include "ascii_case.h"
+
 #include <cstring>
 
 namespace {
-
-char AsciiLower(char letter) {
-    return letter >= 'A' && letter <= 'Z' ? char(letter - 'A' + 'a') : letter;
-}
-
-bool EqualIgnoringAsciiCase(std::string_view left, std::string_view right) {
-    if (left.size() != right.size()) {
-        return false;
-    }
-    for (size_t index = 0; index < left.size(); ++index) {
-        if (AsciiLower(left[index]) != AsciiLower(right[index])) {
-            return false;
-        }
-    }
-    return true;
-}
 
 // The string starting at `offset`, without its terminator, cut at the end of
 // the data when the terminator is missing.
@@ -46,7 +32,7 @@ size_t RemoveFromMultiString(std::string& data, std::string_view name) {
             break;
         }
         const size_t stored = StoredLength(text, data.size(), offset);
-        if (!name.empty() && EqualIgnoringAsciiCase(text, name)) {
+        if (!name.empty() && EqualsIgnoringAsciiCase(text, name)) {
             // The next string moves into this place and is looked at next.
             data.erase(offset, stored);
             ++removed;

@@ -185,6 +185,15 @@ def test_a_silent_install_puts_every_file_registration_and_shortcut_in_place(
     assert "Notification thread is finished!" in lines
     assert not any(line.startswith(("Warning", "Error")) for line in lines), "\n".join(lines)
 
+    # A successful silent install lets the service program through the firewall, last.
+    service = {"workstation": "corvanewssrv.exe", "server": "corvanetssrv.exe"}[edition]
+    firewall = lines.index("Create Firewall rules")
+    assert firewall > lines.index(f"CreateShortcuts: {START_MENU}{display}\\{display}.lnk")
+    assert lines[firewall + 1].lower() == f"authorized appication: c:\\windows\\system32\\{service}"
+    assert lines[firewall + 2:] in (
+        ["Firewall rules (TCP-IN) was created", "Firewall rules (TCP-OUT) was created"],
+        ["Firewall rules was created"]), "\n".join(lines[firewall:])
+
     values = wine_prefix.reg_values(UNINSTALL_KEY + product["code"], view=32)
     assert {name: value.data for name, value in values.items()} == {
         "InstallLocation": folder,
@@ -226,6 +235,8 @@ def assert_failed_and_rolled_back(prefix, edition, result, before, error_code, a
         diff.values_changed = []
     assert not diff, str(diff)
     lines = log_lines(work_log(prefix, edition))
+    # The firewall is opened only for a product that was installed.
+    assert "Create Firewall rules" not in lines
     message = ("Error during installation.\nError code = 0x%.8x\nError arg0 = 0x%.8x"
                % (error_code, arg0)) if error_code is not None else None
     rollback = lines.index("=== Rollback process ===")

@@ -127,34 +127,31 @@ TEST(PackageVerifyTest, AnyValidZlibStreamIsAccepted) {
     }
 }
 
+// Deflates all of `content` through a stream set up by the caller, and ends it.
+Bytes FinishDeflate(z_stream* stream, const Bytes& content) {
+    Bytes packed(deflateBound(stream, uLong(content.size())));
+    stream->next_in = const_cast<Bytef*>(content.data());
+    stream->avail_in = uInt(content.size());
+    stream->next_out = packed.data();
+    stream->avail_out = uInt(packed.size());
+    deflate(stream, Z_FINISH);
+    packed.resize(stream->total_out);
+    deflateEnd(stream);
+    return packed;
+}
+
 Bytes WithPresetDictionary(const Bytes& content) {
     z_stream stream{};
     deflateInit(&stream, 9);
     const char dictionary[] = "dictionary";
     deflateSetDictionary(&stream, reinterpret_cast<const Bytef*>(dictionary), sizeof dictionary);
-    Bytes packed(deflateBound(&stream, uLong(content.size())));
-    stream.next_in = const_cast<Bytef*>(content.data());
-    stream.avail_in = uInt(content.size());
-    stream.next_out = packed.data();
-    stream.avail_out = uInt(packed.size());
-    deflate(&stream, Z_FINISH);
-    packed.resize(stream.total_out);
-    deflateEnd(&stream);
-    return packed;
+    return FinishDeflate(&stream, content);
 }
 
 Bytes RawDeflate(const Bytes& content) {
     z_stream stream{};
     deflateInit2(&stream, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-    Bytes packed(deflateBound(&stream, uLong(content.size())));
-    stream.next_in = const_cast<Bytef*>(content.data());
-    stream.avail_in = uInt(content.size());
-    stream.next_out = packed.data();
-    stream.avail_out = uInt(packed.size());
-    deflate(&stream, Z_FINISH);
-    packed.resize(stream.total_out);
-    deflateEnd(&stream);
-    return packed;
+    return FinishDeflate(&stream, content);
 }
 
 // Each case replaces the packed data of the middle entry while the entries

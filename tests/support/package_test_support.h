@@ -1,6 +1,6 @@
-// Builders for package images that the writer would never produce: a test
-// takes a real package apart, breaks one thing and seals the rest again, so
-// that exactly that one thing is what the reader has to catch.
+// Package images the writer would never produce: a test breaks one thing in a
+// real package and seals the rest again, so that one thing is what the reader
+// has to catch.
 #pragma once
 
 #include "md5.h"
@@ -9,7 +9,6 @@
 
 #include <zlib.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
@@ -46,11 +45,16 @@ inline Bytes NoiseBytes(size_t size, uint32_t seed) {
     return bytes;
 }
 
-// One zlib stream; windowBits 8..15, level 0..9.
-inline Bytes Deflate(const Bytes& content, int level = Z_BEST_COMPRESSION, int windowBits = 15) {
+// One zlib stream; negative windowBits give raw deflate.
+inline Bytes Deflate(const Bytes& content, int level = Z_BEST_COMPRESSION, int windowBits = 15,
+                     std::string_view dictionary = {}) {
     z_stream stream{};
     if (deflateInit2(&stream, level, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
         throw std::runtime_error("deflateInit2 failed");
+    }
+    if (!dictionary.empty()) {
+        deflateSetDictionary(&stream, reinterpret_cast<const Bytef*>(dictionary.data()),
+                             uInt(dictionary.size()));
     }
     Bytes packed(deflateBound(&stream, uLong(content.size())));
     stream.next_in = const_cast<Bytef*>(content.data());
@@ -72,32 +76,27 @@ inline void PutLittleEndian32(uint8_t* at, uint32_t value) {
     }
 }
 
-// An entry record as bytes. Each field is taken as given, so a test can
-// announce sizes that do not match what follows.
+// An entry record; the size fields may announce what does not follow (-1: the real size).
 struct RawEntry {
     std::string name;
     Bytes packed;
     Md5Digest contentDigest{};
-    int64_t packedSizeField = -1; // -1: the real size
+    int64_t packedSizeField = -1;
     int64_t nameLengthField = -1;
 };
 
 inline RawEntry EntryOf(std::string name, const Bytes& content) {
-    RawEntry entry;
-    entry.name = std::move(name);
-    entry.packed = Deflate(content);
-    entry.contentDigest = Md5::Of(content.data(), content.size());
-    return entry;
+    return {std::move(name), Deflate(content), Md5::Of(content.data(), content.size())};
 }
 
 inline Bytes RecordBytes(const RawEntry& entry) {
     // Sized once: growing the vector piecewise trips a false -Warray-bounds in GCC 12.
     Bytes record(package::kEntryHeadSize + entry.name.size() + entry.packed.size());
-    PutLittleEndian32(record.data(), entry.packedSizeField < 0 ? uint32_t(entry.packed.size())
-                                                               : uint32_t(entry.packedSizeField));
-    PutLittleEndian32(record.data() + 4, entry.nameLengthField < 0
-                                             ? uint32_t(entry.name.size())
-                                             : uint32_t(entry.nameLengthField));
+    PutLittleEndian32(record.data(), uint32_t(entry.packedSizeField < 0 ? entry.packed.size()
+                                                                        : entry.packedSizeField));
+    PutLittleEndian32(
+        record.data() + 4,
+        uint32_t(entry.nameLengthField < 0 ? entry.name.size() : entry.nameLengthField));
     std::memcpy(record.data() + 8, entry.contentDigest.bytes, 16);
     std::copy(entry.name.begin(), entry.name.end(), record.begin() + package::kEntryHeadSize);
     std::copy(entry.packed.begin(), entry.packed.end(),
@@ -114,8 +113,8 @@ inline Bytes AreaOf(const std::vector<RawEntry>& entries) {
     return area;
 }
 
-// A sealed header announcing `areaSize` and `count`, with the digest of `area`
-// (which need not be `areaSize` bytes long), followed by `area`.
+// A sealed header announcing `areaSize` and `count` with the digest of `area`
+// (whatever its length), followed by `area`.
 inline Bytes SealedPackage(const Bytes& area, uint32_t count, uint32_t areaSize,
                            uint8_t seal = package::kDefaultSealByte) {
     Bytes image(package::kHeaderSize);
@@ -132,32 +131,25 @@ inline Bytes SealedPackage(const Bytes& area, uint32_t count, uint32_t areaSize,
     return image;
 }
 
-inline Bytes SealedPackage(const std::vector<RawEntry>& entries,
-                           uint8_t seal = package::kDefaultSealByte) {
+inline Bytes SealedPackage(const std::vector<RawEntry>& entries) {
     const Bytes area = AreaOf(entries);
-    return SealedPackage(area, uint32_t(entries.size()), uint32_t(area.size()), seal);
+    return SealedPackage(area, uint32_t(entries.size()), uint32_t(area.size()));
 }
 
-// Makes the header at `headerOffset` carry the digest of the entries area it
-// announces again, after a test changed bytes inside it.
-inline void ResealArea(Bytes* image, size_t headerOffset) {
+// Makes the digest of the header at `headerOffset` right again for the area it announces.
+inline void ResealArea(Bytes* image, size_t headerOffset = 0) {
     const uint8_t* header = image->data() + headerOffset;
     const uint32_t areaSize = package::ReadLittleEndian32(header + 64);
     const Md5Digest digest = Md5::Of(header + package::kHeaderSize, areaSize);
     std::memcpy(image->data() + headerOffset + 72, digest.bytes, 16);
 }
 
-// Stands in for the program the package is appended to: it holds the
-// signature text in its data, unsealed, as the real reader's program does.
+// Stands in for the setup program: its data holds the signature text, unsealed.
 inline Bytes FakeProgram() {
     Bytes program = ToBytes("MZ\x90");
     program.resize(0x400, 0);
     const Bytes text = ToBytes(package::kSignature);
-    program.insert(program.end(), text.begin(), text.end());
-    program.push_back(0);
-    const Bytes more = NoiseBytes(0x300, 7);
-    program.insert(program.end(), more.begin(), more.end());
-    program.insert(program.end(), text.begin(), text.end());
+    program = Concat({program, text, {0}, NoiseBytes(0x300, 7), text});
     program.resize(0x1000, 0);
     return program;
 }
@@ -165,8 +157,7 @@ inline Bytes FakeProgram() {
 struct LoadOutcome {
     int result = 0;
     int status = 0;
-    // In the order GetEntryAt walks them.
-    std::vector<std::pair<std::string, Bytes>> entries;
+    std::vector<std::pair<std::string, Bytes>> entries; // in GetEntryAt order
 };
 
 inline LoadOutcome Load(const Bytes& image) {

@@ -1,0 +1,411 @@
+// corvane-pack create, list, verify and extract: round trips through the
+// reader, refusals that leave no output, and damaged or hostile packages.
+#include "pack_tool_test_support.h"
+
+namespace corvane::pack::testing {
+namespace {
+
+Bytes Raw(const std::vector<std::pair<std::string, std::string>>& entries) {
+    std::vector<package::PackageInput> inputs;
+    for (const auto& [name, content] : entries) {
+        inputs.push_back({name, ToBytes(content)});
+    }
+    return package::BuildPackage(inputs);
+}
+
+using CreateTest = PackToolTest;
+
+// Texts, every byte value, and more than the reader's 2 MiB inflate buffer; a
+// folder, a list (with a comment, a blank line and a file from elsewhere) and
+// names in any order give the same bytes.
+TEST_F(CreateTest, FilesRoundTripThroughVerifyListAndExtract) {
+    WriteFile("payload/readme.txt", "Read me first.\r\n");
+    WriteFile("payload/licence.txt", std::string(3000, 'L'));
+    WriteFile("payload/big.dat", NoiseBytes(5 << 20, 7));
+    Bytes binary;
+    for (int i = 0; i < 512; ++i) {
+        binary.push_back(uint8_t(i));
+    }
+    WriteFile("payload/sample.bin", binary);
+    WriteFile("sample.bin", binary);
+    WriteFile("names.txt", "# the sample payload\r\nsample.bin\r\n\r\npayload/readme.txt\r\n"
+                           "payload/licence.txt\r\npayload/big.dat\r\n");
+    const ToolRun create = Run({"create", "-o", P("out/a.pkg"), "--dir", P("payload")});
+    ASSERT_EQ(create.code, 0) << create.err;
+    EXPECT_THAT(create.out, HasSubstr("4 entries"));
+    ASSERT_EQ(Run({"create", "-o", P("out/b.pkg"), "--list", P("names.txt")}).code, 0);
+    ASSERT_EQ(Run({"create", "-o", P("out/c.pkg"), P("payload/sample.bin"), P("payload/readme.txt"),
+                   P("payload/licence.txt"), P("payload/big.dat")})
+                  .code,
+              0);
+    EXPECT_TRUE(ReadFile(Path("out/a.pkg")) == ReadFile(Path("out/b.pkg")));
+    EXPECT_TRUE(ReadFile(Path("out/a.pkg")) == ReadFile(Path("out/c.pkg")));
+    const ToolRun verify = Run({"verify", P("out/a.pkg")});
+    EXPECT_EQ(verify.code, 0) << verify.out;
+    EXPECT_THAT(verify.out, HasSubstr("OK:"));
+
+    const ToolRun list = Run({"list", P("out/a.pkg")});
+    ASSERT_EQ(list.code, 0) << list.err;
+    for (const std::string& name : FolderNames(Path("payload"))) {
+        const Bytes content = ReadFile(Path("payload") / name);
+        const std::string md5 = ToHex(Md5::Of(content.data(), content.size()));
+        EXPECT_THAT(list.out, HasSubstr(std::to_string(content.size()) + "  " + md5 + "  " + name));
+    }
+    EXPECT_THAT(list.out, HasSubstr("seal byte           0x5a"));
+    EXPECT_THAT(list.out, HasSubstr("entry count         4"));
+    // Byte-wise name order, the order the reader walks its names in.
+    EXPECT_LT(list.out.find("big.dat"), list.out.find("licence.txt"));
+    EXPECT_LT(list.out.find("readme.txt"), list.out.find("sample.bin"));
+
+    ASSERT_EQ(Run({"extract", P("out/a.pkg"), "-d", P("unpacked/new")}).code, 0);
+    EXPECT_EQ(FolderNames(Path("unpacked/new")), FolderNames(Path("payload")));
+    for (const std::string& name : FolderNames(Path("payload"))) {
+        EXPECT_TRUE(ReadFile(Path("unpacked/new") / name) == ReadFile(Path("payload") / name))
+            << name;
+    }
+}
+
+TEST_F(CreateTest, SealByteChangesOnlyTheSealedPartOfTheHeader) {
+    WriteFile("payload/readme.txt", "Read me first.\r\n");
+    ASSERT_EQ(Run({"create", "-o", P("default.pkg"), "--dir", P("payload")}).code, 0);
+    ASSERT_EQ(Run({"create", "--seal-byte", "0xA7", "-o", P("a7.pkg"), "--dir", P("payload")}).code,
+              0);
+    ASSERT_EQ(Run({"create", "--seal-byte=167", "-o", P("167.pkg"), "--dir", P("payload")}).code,
+              0);
+    const Bytes standard = ReadFile(Path("default.pkg"));
+    const Bytes sealed = ReadFile(Path("a7.pkg"));
+    EXPECT_TRUE(sealed == ReadFile(Path("167.pkg")));
+    ASSERT_EQ(standard.size(), sealed.size());
+    EXPECT_EQ(sealed[31], 0xA7);
+    // Bytes 31..63 are the seal byte and block; the rest stays.
+    EXPECT_FALSE(std::equal(standard.begin() + 31, standard.begin() + 64, sealed.begin() + 31));
+    EXPECT_TRUE(std::equal(standard.begin() + 64, standard.end(), sealed.begin() + 64));
+    EXPECT_TRUE(std::equal(standard.begin(), standard.begin() + 31, sealed.begin()));
+    EXPECT_EQ(Run({"verify", P("a7.pkg")}).code, 0);
+}
+
+// One bad input among good ones: exit 1, a message naming the file and the
+// reason, and no output file.
+using Files = std::vector<std::pair<std::string, Bytes>>;
+
+struct Refusal {
+    const char* what;
+    Files files;                   // written first
+    std::vector<std::string> args; // "@" stands for the test's folder
+    const char* message;
+};
+
+Refusal R(const char* what, Files files, std::vector<std::string> args, const char* message) {
+    return {what, std::move(files), std::move(args), message};
+}
+
+class CreateRefusalTest : public PackToolTest, public ::testing::WithParamInterface<Refusal> {};
+
+std::string Expand(std::string arg, const fs::path& root) {
+    for (size_t at = arg.find('@'); at != std::string::npos; at = arg.find('@', at + 1)) {
+        arg.replace(at, 1, root.string());
+    }
+    return arg;
+}
+
+TEST_P(CreateRefusalTest, RefusesWithAClearMessageAndWritesNothing) {
+    WriteFile("good/a.txt", "aaa");
+    WriteFile("good/b.txt", "bbb");
+    for (const auto& [name, content] : GetParam().files) {
+        WriteFile(name, content);
+    }
+    std::vector<std::string> args = {"create", "-o", P("out/result.pkg")};
+    for (const std::string& arg : GetParam().args) {
+        args.push_back(Expand(arg, m_root));
+    }
+    fs::create_directories(Path("out"));
+    const ToolRun run = Run(args);
+    EXPECT_EQ(run.code, 1) << run.err;
+    EXPECT_THAT(run.err, HasSubstr(Expand(GetParam().message, m_root)));
+    EXPECT_TRUE(run.out.empty()) << run.out;
+    EXPECT_TRUE(FolderNames(Path("out")).empty());
+}
+
+const Bytes kX = ToBytes("x");
+
+const Refusal kRefusals[] = {
+    R("empty name", {}, {"@/good/a.txt", "@/good/"}, "is not a plain file name: the name is empty"),
+    R("dot-dot", {}, {"@/good/a.txt", "@/good/.."}, "entry name \"..\" is not a plain file name"),
+    R("dot", {}, {"@/good/."}, "entry name \".\" is not a plain file name"),
+    R("backslash", {{"in/dir\\file.txt", kX}}, {"@/good/a.txt", "@/in/dir\\file.txt"},
+      "\"@/in/dir\\file.txt\": entry name \"dir\\\\file.txt\" is not a plain file name: it "
+      "contains a path separator"),
+    R("colon", {{"in/c:stream", kX}}, {"@/in/c:stream"},
+      "entry name \"c:stream\" is not a plain file name: it contains a colon"),
+    R("control character", {{"in/tab\there", kX}}, {"@/in/tab\there"},
+      "entry name \"tab\\x09here\" is not a plain file name: it contains a control character"),
+    R("device name", {{"in/nul.txt", kX}}, {"@/good/a.txt", "@/in/nul.txt"},
+      "entry name \"nul.txt\" is not a plain file name: it is a device name on Windows"),
+    R("trailing dot", {{"in/notes.", kX}}, {"@/in/notes."},
+      "entry name \"notes.\" is not a plain file name: it ends with a dot or a blank"),
+    R("duplicate names in a list",
+      {{"a/x", ToBytes("one")},
+       {"b/x", ToBytes("two")},
+       {"list.txt", ToBytes("good/a.txt\na/x\nb/x\n")}},
+      {"--list", "@/list.txt"}, "duplicate entry name \"x\": \"@/a/x\" and \"@/b/x\""),
+    R("names differing in case", {{"c/A.TXT", kX}}, {"@/good/a.txt", "@/c/A.TXT"},
+      "differ only in letter case"),
+    R("empty file", {{"good/c.txt", {}}}, {"--dir", "@/good"},
+      "input file \"@/good/c.txt\" is empty"),
+    R("missing file after good ones", {}, {"@/good/a.txt", "@/good/b.txt", "@/good/zz-missing.txt"},
+      "cannot read input file \"@/good/zz-missing.txt\": no such file"),
+    R("folder named as an input", {{"deep/inner/x", kX}}, {"@/good/a.txt", "@/deep/inner"},
+      "cannot read input file \"@/deep/inner\": it is a folder"),
+    R("missing stub", {}, {"--stub", "@/no-stub.exe", "--dir", "@/good"},
+      "cannot read stub \"@/no-stub.exe\": no such file"),
+    R("stub already carrying a package",
+      {{"carrying.exe", Concat({ToBytes("MZ program"), Raw({{"old.txt", "old"}})})}},
+      {"--stub", "@/carrying.exe", "--dir", "@/good"},
+      "stub \"@/carrying.exe\" already carries a package (header at offset 10)"),
+    R("subfolder in the input folder", {{"good/docs/x.txt", kX}}, {"--dir", "@/good"},
+      "input folder \"@/good\" holds the subfolder \"docs\""),
+    R("missing input folder", {}, {"--dir", "@/nowhere"},
+      "input folder \"@/nowhere\" does not exist"),
+    R("output inside the input folder", {}, {"--dir", "@/out"},
+      "output \"@/out/result.pkg\" is inside the input folder \"@/out\""),
+    R("input folder without files", {{"none/", {}}}, {"--dir", "@/none"},
+      "input folder \"@/none\" holds no files"),
+    R("list naming nothing", {{"list.txt", ToBytes("# none\n\n")}}, {"--list", "@/list.txt"},
+      "list file \"@/list.txt\" names no files"),
+};
+
+INSTANTIATE_TEST_SUITE_P(Inputs, CreateRefusalTest, ::testing::ValuesIn(kRefusals),
+                         [](const auto& info) { return TestName(info.param.what); });
+
+TEST_F(CreateTest, FailedRenameRemovesTheTemporary) {
+    WriteFile("payload/readme.txt", "Read me first.\r\n");
+    // Writing succeeds, the rename over a folder cannot.
+    fs::create_directories(Path("out/setup.pkg/inside"));
+    const ToolRun run = Run({"create", "-o", P("out/setup.pkg"), "--dir", P("payload")});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_THAT(run.err, HasSubstr("cannot replace \"" + P("out/setup.pkg") + "\""));
+    EXPECT_EQ(FolderNames(Path("out")), std::set<std::string>{"setup.pkg"});
+    EXPECT_TRUE(fs::is_directory(Path("out/setup.pkg/inside")));
+}
+
+TEST_F(CreateTest, OutputMayReplaceOneOfItsOwnInputs) {
+    WriteFile("in/a.txt", "alpha");
+    WriteFile("in/b.txt", "beta");
+    ASSERT_EQ(Run({"create", "-o", P("in/b.txt"), P("in/a.txt"), P("in/b.txt")}).code, 0);
+    ASSERT_EQ(Run({"extract", P("in/b.txt"), "-d", P("x")}).code, 0);
+    EXPECT_EQ(ReadFile(Path("x/b.txt")), ToBytes("beta"));
+}
+
+TEST_F(CreateTest, UsageErrorsExitWithTwoAndShowTheUsage) {
+    const struct {
+        std::vector<std::string> args;
+        const char* message;
+    } cases[] = {
+        {{"create", "--dir", "x"}, "-o OUTPUT is required"},
+        {{"create", "-o", "p"}, "name the files"},
+        {{"create", "-o", "p", "--dir", "x", "y"}, "give only one of"},
+        {{"create", "-o", "p", "--seal-byte", "256", "x"}, "from 1 to 255, not \"256\""},
+        {{"create", "-o", "p", "--seal-byte", "0", "x"}, "would leave the header unsealed"},
+        {{"create", "-o", "p", "--seal-byte", "0x", "x"}, "not \"0x\""},
+        {{"create", "-o", "p", "--seal-byte", "-5", "x"}, "not \"-5\""},
+        {{"create", "-o", "p", "-o", "q", "x"}, "option --output is given twice"},
+        {{"create", "--bogus", "x"}, "unknown option --bogus"},
+        {{"create", "x", "-o"}, "option --output needs a value"},
+        {{"extract", "p"}, "-d FOLDER is required"},
+        {{"list"}, "name the file to list"},
+        {{"verify", "a", "b"}, "unexpected argument \"b\""},
+        {{"pack"}, "unknown command \"pack\""},
+        {{}, "usage: corvane-pack COMMAND"},
+    };
+    for (const auto& usage : cases) {
+        const ToolRun run = Run(usage.args);
+        EXPECT_EQ(run.code, 2) << ::testing::PrintToString(usage.args);
+        EXPECT_THAT(run.err, HasSubstr(usage.message)) << ::testing::PrintToString(usage.args);
+    }
+}
+
+TEST_F(CreateTest, HelpNamesExitCodesAndTheSigningOrder) {
+    const ToolRun help = Run({"--help"});
+    EXPECT_EQ(help.code, 0);
+    EXPECT_THAT(help.out, HasSubstr("2  usage error"));
+    EXPECT_THAT(help.out, HasSubstr("append first, then sign"));
+    for (const char* command : {"create", "list", "verify", "extract"}) {
+        const ToolRun usage = Run({command, "--help"});
+        EXPECT_EQ(usage.code, 0);
+        EXPECT_THAT(usage.out, HasSubstr(std::string("usage: corvane-pack ") + command));
+        EXPECT_EQ(Run({"help", command}).out, usage.out);
+    }
+}
+
+constexpr size_t kFirstRecord = package::kHeaderSize;
+constexpr size_t kFirstName = kFirstRecord + package::kEntryHeadSize;
+
+// "alpha.txt" (9-byte name) and "beta.bin".
+Bytes TwoEntries() {
+    return Raw({{"alpha.txt", std::string(400, 'a') + "alpha"}, {"beta.bin", "beta"}});
+}
+
+Bytes Damaged(size_t cutTo, size_t field, uint32_t value, size_t flip, bool reseal) {
+    Bytes image = TwoEntries();
+    if (cutTo != 0) {
+        image.resize(cutTo);
+    }
+    if (field != 0) {
+        PutLittleEndian32(&image[field], value);
+    }
+    if (flip != 0) {
+        image[flip] ^= 0xFF;
+    }
+    if (reseal) {
+        ResealArea(&image);
+    }
+    return image;
+}
+
+struct Damage {
+    const char* what;
+    Bytes image;
+    const char* message;
+};
+
+const size_t kSecondRecord =
+    kFirstName + 9 + package::ReadLittleEndian32(&TwoEntries()[kFirstRecord]);
+
+const Damage kDamages[] = {
+    {"no header at all", Bytes(500, 'x'), "no sealed package header found"},
+    {"signature text without a seal",
+     Concat({ToBytes("MZ...."), ToBytes(package::kSignature), Bytes(100, 0)}),
+     "no sealed package header found (the signature text occurs 1 time(s) without a valid seal, "
+     "first at offset 6)"},
+    {"file cut inside the seal", Concat({ToBytes("MZ"), Damaged(50, 0, 0, 0, false)}),
+     "the signature text at offset 2 is followed by 19 bytes, too few for its seal; the file is "
+     "cut short"},
+    {"header cut short", Damaged(70, 0, 0, 0, false),
+     "package header at offset 0 is cut short: 70 of 88 bytes present"},
+    {"file cut inside the entries area", Damaged(TwoEntries().size() - 3, 0, 0, 0, false),
+     "entries area runs past the end of the file: the header at offset 0 announces"},
+    {"byte flipped in the entries area", Damaged(0, 0, 0, kFirstName + 3, false),
+     "entries-area digest mismatch: the header records "},
+    {"packed data that does not inflate", Damaged(0, 0, 0, kFirstName + 9 + 6, true),
+     "entry 1 \"alpha.txt\": packed data does not inflate"},
+    {"content digest mismatch", Damaged(0, 0, 0, kFirstRecord + 8, true),
+     "entry 1 \"alpha.txt\": content digest mismatch: recorded "},
+    {"entry that inflates to nothing", Raw({{"full.txt", "content"}, {"hollow.txt", ""}}),
+     "entry 2 \"hollow.txt\": packed data inflates to nothing"},
+    {"packed size past the area", Damaged(0, kSecondRecord, 5000, 0, true),
+     "entry 2 \"beta.bin\": packed data (5000 bytes) runs past the end of the entries area"},
+    {"name past the area", Damaged(0, kFirstRecord + 4, 0x10000, 0, true),
+     "entry 1: name (65536 bytes) runs past the end of the entries area"},
+    {"more entries counted than stored", Damaged(0, 68, 3, 0, false),
+     "entry 3: record head runs past the end of the entries area (0 of 24 bytes present)"},
+};
+
+class VerifyDamageTest : public PackToolTest, public ::testing::WithParamInterface<Damage> {};
+
+TEST_P(VerifyDamageTest, FailsWithThePreciseFaultAndExtractsNothing) {
+    WriteFile("damaged.pkg", GetParam().image);
+    const ToolRun verify = Run({"verify", P("damaged.pkg")});
+    EXPECT_EQ(verify.code, 1);
+    EXPECT_THAT(verify.out, HasSubstr("FAILED: \"" + P("damaged.pkg") + "\""));
+    EXPECT_THAT(verify.out, HasSubstr("status -2, damaged"));
+    EXPECT_THAT(verify.out, HasSubstr(GetParam().message));
+    const ToolRun extract = Run({"extract", P("damaged.pkg"), "-d", P("out")});
+    EXPECT_EQ(extract.code, 1);
+    EXPECT_THAT(extract.err, HasSubstr("nothing extracted"));
+    EXPECT_FALSE(fs::exists(Path("out")));
+    EXPECT_EQ(Run({"list", P("damaged.pkg")}).code, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Packages, VerifyDamageTest, ::testing::ValuesIn(kDamages),
+                         [](const auto& info) { return TestName(info.param.what); });
+
+TEST_F(PackToolTest, DamagedEntryIsStillListedWithWhatCanBeRead) {
+    WriteFile("damaged.pkg", Damaged(0, 0, 0, kFirstName + 9 + 6, true));
+    const ToolRun list = Run({"list", P("damaged.pkg")});
+    EXPECT_EQ(list.code, 1);
+    EXPECT_THAT(list.out, HasSubstr("?  "));
+    EXPECT_THAT(list.out, HasSubstr("beta.bin"));
+    EXPECT_THAT(list.err, HasSubstr("does not inflate"));
+}
+
+TEST_F(PackToolTest, RepeatedNamePassesWithAWarningAndTheLaterOneWins) {
+    WriteFile("twice.pkg", Raw({{"same.txt", "first"}, {"other", "o"}, {"same.txt", "second"}}));
+    const ToolRun verify = Run({"verify", P("twice.pkg")});
+    EXPECT_EQ(verify.code, 0) << verify.out;
+    EXPECT_THAT(verify.out, HasSubstr("entry 3 \"same.txt\" repeats the name of entry 1; the "
+                                      "reader keeps the later one"));
+    ASSERT_EQ(Run({"extract", P("twice.pkg"), "-d", P("out")}).code, 0);
+    EXPECT_EQ(ReadFile(Path("out/same.txt")), ToBytes("second"));
+}
+
+TEST_F(PackToolTest, VerifyWarnsAboutWhatTheReaderIgnores) {
+    // Trailing bytes inside the area, then a second whole package.
+    Bytes image = Concat({Raw({{"a.txt", "a"}}), {1, 2, 3}});
+    PutLittleEndian32(&image[64], package::ReadLittleEndian32(&image[64]) + 3);
+    ResealArea(&image);
+    const size_t secondAt = image.size();
+    WriteFile("odd.pkg", Concat({image, Raw({{"b.txt", "b"}})}));
+    const ToolRun verify = Run({"verify", P("odd.pkg")});
+    EXPECT_EQ(verify.code, 0) << verify.out;
+    EXPECT_THAT(verify.out, HasSubstr("3 bytes after the last entry"));
+    EXPECT_THAT(verify.out, HasSubstr("a second package header at offset " +
+                                      std::to_string(secondAt) + " is ignored"));
+    EXPECT_THAT(verify.out, HasSubstr("1 entry,"));
+}
+
+// Names the reader accepts but no file should be written under; the harmless
+// entry sorting first must not be written either.
+TEST_F(PackToolTest, ExtractRefusesNamesThatAreNotPlainFileNames) {
+    const std::pair<std::string, const char*> cases[] = {
+        {"../escape.txt", "\"../escape.txt\""},
+        {"..\\escape.txt", "\"..\\\\escape.txt\""},
+        {"C:evil.txt", "\"C:evil.txt\""},
+        {"..", "\"..\""},
+        {"", "\"\""},
+        // The reader hands names out as C strings: the part after the NUL must count.
+        {std::string("a.txt\0/../x", 11), "\"a.txt\\x00/../x\""},
+    };
+    for (const auto& [name, shown] : cases) {
+        WriteFile("hostile.pkg", Raw({{"0-first.txt", "harmless"}, {name, "payload"}}));
+        const ToolRun extract = Run({"extract", P("hostile.pkg"), "-d", P("out")});
+        EXPECT_EQ(extract.code, 1) << shown;
+        EXPECT_THAT(extract.err, HasSubstr("holds the entry " + std::string(shown) +
+                                           ", which is not a plain file name"));
+        EXPECT_FALSE(fs::exists(Path("out"))) << shown;
+        EXPECT_FALSE(fs::exists(Path("escape.txt"))) << shown;
+    }
+}
+
+TEST_F(PackToolTest, ExtractReplacesExistingFilesAndLeavesOthers) {
+    WriteFile("out/keep.txt", "mine");
+    WriteFile("out/a.txt", "old");
+    WriteFile("p.pkg", Raw({{"a.txt", "new"}, {"b.txt", "bee"}}));
+    ASSERT_EQ(Run({"extract", P("p.pkg"), "--directory", P("out")}).code, 0);
+    EXPECT_EQ(FolderNames(Path("out")), (std::set<std::string>{"a.txt", "b.txt", "keep.txt"}));
+    EXPECT_EQ(ReadFile(Path("out/a.txt")), ToBytes("new"));
+    EXPECT_EQ(ReadFile(Path("out/keep.txt")), ToBytes("mine"));
+}
+
+TEST_F(PackToolTest, UnreadableFilesNameTheFile) {
+    for (const std::string command : {"list", "verify", "extract"}) {
+        std::vector<std::string> args = {command, P("absent.exe")};
+        if (command == "extract") {
+            args.insert(args.end(), {"-d", P("out")});
+        }
+        const ToolRun run = Run(args);
+        EXPECT_EQ(run.code, 1) << command;
+        EXPECT_THAT(run.err, HasSubstr("corvane-pack " + command + ": cannot read package \"" +
+                                       P("absent.exe") + "\": no such file"));
+    }
+}
+
+// The program itself passes the exit codes through to the shell.
+TEST(PackToolProgram, ExitCodesReachTheShell) {
+    const std::string program = CORVANE_PACK_PROGRAM;
+    EXPECT_EQ(WEXITSTATUS(std::system((program + " >/dev/null 2>&1").c_str())), 2);
+    EXPECT_EQ(WEXITSTATUS(std::system((program + " verify /nonexistent 2>/dev/null").c_str())), 1);
+    EXPECT_EQ(WEXITSTATUS(std::system((program + " --help >/dev/null").c_str())), 0);
+}
+
+} // namespace
+} // namespace corvane::pack::testing

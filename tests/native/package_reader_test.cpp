@@ -1,0 +1,448 @@
+// The package reader on memory images: finding the sealed header, verifying
+// digests, records and zlib streams (every failure is "damaged" and leaves no
+// entries), and the table of unpacked entries.
+#include "package_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace {
+
+using namespace corvane::testing;
+namespace package = corvane::package;
+
+const Bytes& SmallPackage() {
+    static const Bytes bytes =
+        package::BuildPackage({{"readme.txt", ToBytes("Read me first.\r\n")},
+                               {"setup.ini", ToBytes("[Setup]\r\nMode=quiet\r\n")}});
+    return bytes;
+}
+
+bool Locate(const Bytes& image, size_t* position) {
+    return CPackedTools::LocatePackage(image.data(), image.size(), position);
+}
+
+void ExpectDamaged(const Bytes& image, const std::string& what) {
+    const LoadOutcome outcome = Load(image);
+    EXPECT_EQ(outcome.result, 0) << what;
+    EXPECT_EQ(outcome.status, CPackedTools::kDamaged) << what;
+    EXPECT_TRUE(outcome.entries.empty()) << what;
+}
+
+TEST(PackageLocateTest, EmptyAndTinyImagesHaveNoPackage) {
+    for (const Bytes& image :
+         {Bytes{}, ToBytes("M"), ToBytes(package::kSignature), FakeProgram()}) {
+        ExpectDamaged(image, std::to_string(image.size()) + " bytes");
+    }
+    CPackedTools reader;
+    EXPECT_EQ(reader.LoadFromImage(nullptr, 0), 0);
+    EXPECT_EQ(reader.GetStatus(), CPackedTools::kDamaged);
+}
+
+// The signature's first letter repeats right before it: a scan that skips
+// past a partial match would miss it.
+TEST(PackageLocateTest, SignaturePrecededByPartialMatchesIsFound) {
+    for (const char* prefix : {"M", "MM", "MarrowfendM", "Marrowfend LLC installer syste",
+                               "Marrowfend LLC installer systemM"}) {
+        const Bytes image = Concat({ToBytes(prefix), SmallPackage()});
+        size_t position = 0;
+        EXPECT_TRUE(Locate(image, &position)) << prefix;
+        EXPECT_EQ(position, std::strlen(prefix)) << prefix;
+        EXPECT_EQ(Load(image).status, CPackedTools::kReady) << prefix;
+    }
+}
+
+// Every byte of the seal block counts, its last one (always 0) too; a broken
+// seal does not stop the scan for a later one.
+TEST(PackageLocateTest, SealBlockWithAnyWrongByteIsNoHeader) {
+    for (size_t k = 0; k < package::kSealBlockSize; ++k) {
+        Bytes decoy = SmallPackage();
+        decoy[package::kSignatureSize + 1 + k] ^= 0x01;
+        size_t position = 0;
+        EXPECT_FALSE(Locate(decoy, &position)) << "seal block byte " << k;
+        ExpectDamaged(decoy, "seal block byte " + std::to_string(k));
+        const Bytes image = Concat({decoy, SmallPackage()});
+        EXPECT_TRUE(Locate(image, &position));
+        EXPECT_EQ(position, decoy.size()) << "seal block byte " << k;
+    }
+}
+
+TEST(PackageLocateTest, AnySealByteIsAccepted) {
+    for (uint8_t seal : {0x00, 0x4D, 0xFF}) {
+        const Bytes package = package::BuildPackage({{"a.bin", ToBytes("alpha")}}, seal);
+        EXPECT_EQ(package[package::kSignatureSize], seal);
+        EXPECT_EQ(package[package::kSignatureSize + package::kSealBlockSize], 0) << "seal ^ seal";
+        const LoadOutcome outcome = Load(Concat({FakeProgram(), package}));
+        EXPECT_EQ(outcome.status, CPackedTools::kReady) << int(seal);
+        ASSERT_EQ(outcome.entries.size(), 1u);
+        EXPECT_EQ(outcome.entries[0].second, ToBytes("alpha"));
+    }
+}
+
+// The signature needs 33 bytes after it to count as a header at all, and the
+// full 88-byte header to be read; the header of an empty package may be the
+// image's very last bytes.
+TEST(PackageLocateTest, HeaderCutShortAtTheEndOfTheImage) {
+    const Bytes program = FakeProgram();
+    const Bytes header = package::BuildPackage({});
+    ASSERT_EQ(header.size(), package::kHeaderSize);
+    for (size_t kept = package::kSignatureSize; kept < package::kHeaderSize; ++kept) {
+        const Bytes image = Concat({program, Bytes(header.begin(), header.begin() + kept)});
+        size_t position = 0;
+        EXPECT_EQ(Locate(image, &position),
+                  kept >= package::kSignatureSize + 1 + package::kSealBlockSize)
+            << kept << " header bytes";
+        ExpectDamaged(image, std::to_string(kept) + " header bytes");
+    }
+    const LoadOutcome outcome = Load(Concat({program, header}));
+    EXPECT_EQ(outcome.result, 1);
+    EXPECT_EQ(outcome.status, CPackedTools::kReady);
+    EXPECT_TRUE(outcome.entries.empty());
+}
+
+// The digest is right for the bytes present, but the header announces more.
+TEST(PackageLocateTest, EntriesAreaRunningPastTheEndIsDamaged) {
+    const Bytes area = AreaOf({EntryOf("a.txt", ToBytes("alpha"))});
+    for (uint32_t announced : {uint32_t(area.size() + 1), uint32_t(area.size() + 4096), 0x7FFFFFFFu,
+                               0xFFFFFFFFu, 0xFFFFFFA8u}) {
+        ExpectDamaged(Concat({FakeProgram(), SealedPackage(area, 1, announced)}),
+                      std::to_string(announced));
+    }
+}
+
+// What follows the entries area (padding, a certificate table, even another
+// sealed header) is not the reader's business: the first header wins.
+TEST(PackageLocateTest, DataAfterTheEntriesAreaIsIgnored) {
+    const Bytes decoy = package::BuildPackage({{"decoy.txt", ToBytes("decoy")}});
+    for (const Bytes& trailer : {Bytes{}, Concat({Bytes(4096, 0), NoiseBytes(3000, 99)})}) {
+        const LoadOutcome outcome = Load(Concat({FakeProgram(), SmallPackage(), trailer, decoy}));
+        EXPECT_EQ(outcome.status, CPackedTools::kReady);
+        ASSERT_EQ(outcome.entries.size(), 2u);
+        EXPECT_EQ(outcome.entries[0].first, "readme.txt");
+        EXPECT_EQ(outcome.entries[1].first, "setup.ini");
+    }
+}
+
+TEST(PackageVerifyTest, WrongEntriesDigestIsDamaged) {
+    for (size_t at = 72; at < 88; ++at) {
+        Bytes image = SmallPackage();
+        image[at] ^= 0x10;
+        ExpectDamaged(image, "digest byte " + std::to_string(at - 72));
+    }
+}
+
+// Only the last entry's content digest is wrong: the entries unpacked before
+// it must not stay in the table.
+TEST(PackageVerifyTest, WrongContentDigestOfTheLastEntryLeavesNoEntries) {
+    std::vector<RawEntry> entries = {EntryOf("a.txt", ToBytes("alpha")),
+                                     EntryOf("b.txt", ToBytes("bravo")),
+                                     EntryOf("c.txt", ToBytes("charlie"))};
+    EXPECT_EQ(Load(SealedPackage(entries)).entries.size(), 3u);
+    entries.back().contentDigest.bytes[15] ^= 1;
+    ExpectDamaged(Concat({FakeProgram(), SealedPackage(entries)}), "content digest of c.txt");
+}
+
+// Content is gathered across refills of the 2 MiB inflate buffer; sizes at
+// its edges catch an off-by-one in the last append.
+TEST(PackageVerifyTest, EntriesLargerThanTheInflateBufferComeBackWhole) {
+    const size_t buffer = CPackedTools::kInflateBufferSize;
+    Bytes text;
+    while (text.size() < 3 * buffer + 12345) {
+        const Bytes line = ToBytes("line " + std::to_string(text.size()) + " of a log file\r\n");
+        text.insert(text.end(), line.begin(), line.end());
+    }
+    const std::vector<package::PackageInput> inputs = {
+        {"1-noise-minus-1", NoiseBytes(buffer - 1, 6)},
+        {"2-noise", NoiseBytes(buffer, 7)},
+        {"3-zeros", Bytes(buffer, 0)},
+        {"4-noise-plus-1", NoiseBytes(buffer + 1, 8)},
+        {"5-zeros-twice", Bytes(2 * buffer, 0)},
+        {"6-text", text}};
+    const LoadOutcome outcome = Load(package::BuildPackage(inputs));
+    ASSERT_EQ(outcome.status, CPackedTools::kReady);
+    ASSERT_EQ(outcome.entries.size(), inputs.size());
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        EXPECT_EQ(outcome.entries[i].first, inputs[i].name);
+        EXPECT_EQ(outcome.entries[i].second.size(), inputs[i].content.size()) << inputs[i].name;
+        EXPECT_TRUE(outcome.entries[i].second == inputs[i].content) << inputs[i].name;
+    }
+}
+
+// Other compression settings than the writer's still make zlib streams.
+TEST(PackageVerifyTest, AnyValidZlibStreamIsAccepted) {
+    const Bytes content = Concat({NoiseBytes(3000, 3), Bytes(70000, 'q'), NoiseBytes(100, 4)});
+    const std::pair<int, int> settings[] = {{0, 15}, {1, 15}, {6, 9},
+                                            {9, 9},  {9, 12}, {Z_DEFAULT_COMPRESSION, 15}};
+    for (const auto& [level, windowBits] : settings) {
+        RawEntry entry = EntryOf("payload.bin", content);
+        entry.packed = Deflate(content, level, windowBits);
+        const LoadOutcome outcome = Load(SealedPackage({entry}));
+        EXPECT_EQ(outcome.status, CPackedTools::kReady) << level << ", " << windowBits;
+        ASSERT_EQ(outcome.entries.size(), 1u);
+        EXPECT_TRUE(outcome.entries[0].second == content);
+    }
+}
+
+// The middle entry's packed data is replaced while both digests stay right,
+// so only the inflate can object.
+TEST(PackageVerifyTest, PackedDataThatIsNoCompleteZlibStreamIsDamaged) {
+    const Bytes content = Concat({ToBytes("header line\n"), NoiseBytes(40000, 11), Bytes(9000, 0)});
+    const Bytes good = Deflate(content);
+    Bytes badTrailer = good, badCheck = good;
+    badTrailer.back() ^= 0x01;
+    badCheck[1] ^= 0x01;
+    const std::pair<const char*, Bytes> cases[] = {
+        {"truncated by one byte", Bytes(good.begin(), good.end() - 1)},
+        {"truncated in the Adler-32 trailer", Bytes(good.begin(), good.end() - 3)},
+        {"truncated inside the deflate data", Bytes(good.begin(), good.begin() + good.size() / 2)},
+        {"only the zlib header", Bytes(good.begin(), good.begin() + 2)},
+        {"no packed data at all", Bytes{}},
+        {"wrong Adler-32 trailer", badTrailer},
+        {"zlib header with a bad check value", badCheck},
+        {"raw deflate without zlib header", Deflate(content, 9, -15)},
+        {"gzip member",
+         Concat({{0x1F, 0x8B, 0x08, 0, 0, 0, 0, 0, 0, 3}, Deflate(content, 9, -15)})},
+        {"plain bytes", content},
+        {"stream needing a preset dictionary", Deflate(content, 9, 15, "dictionary")},
+        // An entry is never empty, even when its digest is that of nothing.
+        {"stream of nothing", Deflate({})},
+    };
+    for (const auto& [what, packed] : cases) {
+        std::vector<RawEntry> entries = {EntryOf("first.txt", ToBytes("first")),
+                                         EntryOf("middle.bin", content),
+                                         EntryOf("last.txt", ToBytes("last"))};
+        entries[1].packed = packed;
+        if (packed == Deflate({})) {
+            entries[1].contentDigest = corvane::Md5::Of(nullptr, 0);
+        }
+        ExpectDamaged(Concat({FakeProgram(), SealedPackage(entries)}), what);
+    }
+}
+
+// The entries digest is right: only the record walk can stop these, without
+// reading past the area even where more readable bytes follow it.
+TEST(PackageVerifyTest, RecordsRunningPastTheEntriesAreaAreDamaged) {
+    const RawEntry first = EntryOf("first.txt", ToBytes("first"));
+    const RawEntry last = EntryOf("last.txt", ToBytes("the last entry"));
+    const int64_t packed = last.packed.size(), name = last.name.size();
+    const struct {
+        const char* what;
+        int64_t packedSize, nameLength;
+    } cases[] = {
+        {"packed size one past the end", packed + 1, -1},
+        {"packed size far past the end", 0x10000000, -1},
+        {"packed size 0xFFFFFFFF", 0xFFFFFFFF, -1},
+        {"name length one past the end", -1, name + packed + 1},
+        {"name length 0xFFFFFFFF", -1, 0xFFFFFFFF},
+        {"name and packed size that only overflow together", 0x80000000, 0x80000000},
+        {"name length eating the packed data", 0, name + packed + 1},
+    };
+    for (const auto& c : cases) {
+        RawEntry broken = last;
+        broken.packedSizeField = c.packedSize;
+        broken.nameLengthField = c.nameLength;
+        const Bytes area = AreaOf({first, broken});
+        ExpectDamaged(Concat({FakeProgram(), SealedPackage(area, 2, uint32_t(area.size())),
+                              NoiseBytes(RecordBytes(last).size() + 64, 1)}),
+                      c.what);
+    }
+}
+
+TEST(PackageVerifyTest, RecordHeadCutShortIsDamaged) {
+    const Bytes record = RecordBytes(EntryOf("second.txt", ToBytes("second")));
+    for (size_t kept = 0; kept < package::kEntryHeadSize; ++kept) {
+        const Bytes area = Concat({AreaOf({EntryOf("first.txt", ToBytes("first"))}),
+                                   Bytes(record.begin(), record.begin() + kept)});
+        ExpectDamaged(Concat({SealedPackage(area, 2, uint32_t(area.size())), record}),
+                      std::to_string(kept) + " bytes of the second record head");
+    }
+}
+
+// Entry names become file names when a package is unpacked into a folder.
+TEST(PackageEntryNameTest, OnlyPlainFileNamesWindowsWritesAsGivenAreAccepted) {
+    for (const std::string name :
+         {"readme.txt", "hxvhub.sys.amd64.v10", "a", ".hidden", "name with spaces.txt",
+          "\xE9t\xE9.txt", "console.txt", "com10", "lpt", "nul_device.txt", "auxiliary.dll"}) {
+        EXPECT_TRUE(package::IsPlainEntryName(name)) << name;
+    }
+    // Reaching outside the folder, or opening a device, or landing under another name.
+    for (const std::string& name : std::initializer_list<std::string>{"",
+                                                                      std::string("nul\0byte", 8),
+                                                                      ".",
+                                                                      "..",
+                                                                      "../evil.dll",
+                                                                      "..\\evil.dll",
+                                                                      "sub/file.txt",
+                                                                      "sub\\file.txt",
+                                                                      "/etc/passwd",
+                                                                      "\\\\server\\share\\x",
+                                                                      "C:evil.dll",
+                                                                      "C:\\Windows\\evil.dll",
+                                                                      "file.txt:stream",
+                                                                      "new\nline",
+                                                                      "tab\there",
+                                                                      "\x1F",
+                                                                      "CON",
+                                                                      "con",
+                                                                      "nul.txt",
+                                                                      "NUL.tar.gz",
+                                                                      "Com1",
+                                                                      "LPT9.log",
+                                                                      "aux .txt",
+                                                                      "PRN",
+                                                                      "conin$",
+                                                                      "readme.txt.",
+                                                                      "readme.txt ",
+                                                                      "...",
+                                                                      "a<b",
+                                                                      "a>b",
+                                                                      "say\"hi\"",
+                                                                      "a|b",
+                                                                      "what?",
+                                                                      "star*",
+                                                                      "del\x7F"}) {
+        EXPECT_FALSE(package::IsPlainEntryName(name)) << name;
+    }
+}
+
+class PackageTableTest : public ::testing::Test {
+protected:
+    int LoadEntries(const std::vector<package::PackageInput>& entries) {
+        image_ = Concat({FakeProgram(), package::BuildPackage(entries)});
+        return reader_.LoadFromImage(image_.data(), image_.size());
+    }
+    Bytes Find(const char* name) const {
+        const uint8_t* data = nullptr;
+        uint32_t size = 0;
+        if (reader_.FindEntry(name, &data, &size) != 1) {
+            return ToBytes("(not found)");
+        }
+        return Bytes(data, data + size);
+    }
+    int At(uint32_t index, char* name, uint32_t nameSize) {
+        return reader_.GetEntryAt(index, name, nameSize, &data_, &size_);
+    }
+
+    Bytes image_;
+    CPackedTools reader_;
+    const uint8_t* data_ = nullptr;
+    uint32_t size_ = 0;
+};
+
+// A later entry of the same name wins, within one load and across loads;
+// equal contents under different names stay two entries.
+TEST_F(PackageTableTest, LaterEntryOfTheSameNameWins) {
+    ASSERT_EQ(LoadEntries({{"setup.ini", ToBytes("first")},
+                           {"x86.sys", ToBytes("same")},
+                           {"amd64.sys", ToBytes("same")},
+                           {"setup.ini", ToBytes("second")}}),
+              1);
+    EXPECT_EQ(reader_.GetEntryCount(), 3u);
+    EXPECT_EQ(Find("setup.ini"), ToBytes("second"));
+    EXPECT_EQ(Find("x86.sys"), ToBytes("same"));
+    EXPECT_EQ(Find("amd64.sys"), ToBytes("same"));
+    ASSERT_EQ(LoadEntries({{"x86.sys", ToBytes("x2")}, {"c.txt", ToBytes("c2")}}), 1);
+    EXPECT_EQ(reader_.GetEntryCount(), 4u);
+    EXPECT_EQ(Find("setup.ini"), ToBytes("second"));
+    EXPECT_EQ(Find("x86.sys"), ToBytes("x2"));
+    EXPECT_EQ(Find("c.txt"), ToBytes("c2"));
+}
+
+// Names are byte strings: upper case before lower case, a prefix before its
+// extensions, bytes of 0x80 and above (as unsigned) after all of ASCII.
+TEST_F(PackageTableTest, GetEntryAtWalksNamesInUnsignedByteOrder) {
+    const std::vector<std::string> sorted = {
+        "Readme.txt",           "Z",          "a",      "a b",  "hxvhub.sys",    "hxvhub.sys.amd64",
+        "hxvhub.sys.amd64.v10", "readme.txt", "~tilde", "\x80", "\xE9t\xE9.txt", "\xFF"};
+    std::vector<package::PackageInput> inputs;
+    for (auto name = sorted.rbegin(); name != sorted.rend(); ++name) {
+        inputs.push_back({*name, ToBytes("content of " + *name)});
+    }
+    ASSERT_EQ(LoadEntries(inputs), 1);
+    ASSERT_EQ(reader_.GetEntryCount(), sorted.size());
+    for (uint32_t i = 0; i < sorted.size(); ++i) {
+        char name[64];
+        ASSERT_EQ(At(i, name, sizeof name), 1) << i;
+        EXPECT_EQ(name, sorted[i]) << i;
+        EXPECT_EQ(Bytes(data_, data_ + size_), ToBytes("content of " + sorted[i]));
+        EXPECT_EQ(reader_.GetStatus(), CPackedTools::kReady);
+    }
+}
+
+// Out-of-range indexes set a status that FindEntry leaves as it was; names
+// are matched exactly, not case-folded or by prefix.
+TEST_F(PackageTableTest, GetEntryAtRefusesIndexesOutsideTheTable) {
+    char name[32];
+    EXPECT_EQ(At(0, name, sizeof name), 0);
+    EXPECT_EQ(reader_.GetStatus(), CPackedTools::kIndexOutOfRange);
+    ASSERT_EQ(LoadEntries({}), 1);
+    EXPECT_EQ(At(0, name, sizeof name), 0);
+    EXPECT_EQ(reader_.GetStatus(), CPackedTools::kIndexOutOfRange);
+
+    ASSERT_EQ(LoadEntries({{"a.txt", ToBytes("a")}, {"b.txt", ToBytes("b")}}), 1);
+    for (uint32_t index : {2u, 3u, 0x80000000u, 0xFFFFFFFFu}) {
+        EXPECT_EQ(At(index, name, sizeof name), 0) << index;
+        EXPECT_EQ(reader_.GetStatus(), CPackedTools::kIndexOutOfRange) << index;
+    }
+    EXPECT_EQ(Find("a.txt"), ToBytes("a"));
+    for (const char* missing : {"missing.txt", "A.TXT", "a.tx", ""}) {
+        EXPECT_EQ(Find(missing), ToBytes("(not found)")) << missing;
+    }
+    EXPECT_EQ(reader_.GetStatus(), CPackedTools::kIndexOutOfRange);
+    EXPECT_EQ(At(1, name, sizeof name), 1);
+    EXPECT_EQ(reader_.GetStatus(), CPackedTools::kReady);
+    EXPECT_STREQ(name, "b.txt");
+}
+
+TEST_F(PackageTableTest, GetEntryAtNeedsRoomForTheTerminator) {
+    ASSERT_EQ(LoadEntries({{"readme.txt", ToBytes("readme")}}), 1);
+    char name[32];
+    std::memset(name, '#', sizeof name);
+    for (uint32_t bufferSize : {0u, 1u, 9u, 10u}) {
+        EXPECT_EQ(At(0, name, bufferSize), 0) << bufferSize;
+        EXPECT_EQ(reader_.GetStatus(), CPackedTools::kNameBufferTooSmall) << bufferSize;
+        EXPECT_EQ(name[0], '#') << "nothing is copied into a buffer too small";
+    }
+    EXPECT_EQ(At(0, name, 11), 1);
+    EXPECT_STREQ(name, "readme.txt");
+    EXPECT_EQ(name[11], '#') << "no byte written past the terminator";
+    EXPECT_EQ(reader_.GetStatus(), CPackedTools::kReady);
+}
+
+// Callers keep the data pointers they were handed (files are written from
+// them) while the table is not cleared, even when a later load replaces the
+// entry; and the table holds copies, so the file image may go.
+TEST_F(PackageTableTest, DataPointersSurviveALaterLoadAndTheImage) {
+    const Bytes firstContent = NoiseBytes(4096, 1);
+    ASSERT_EQ(LoadEntries({{"driver.sys", firstContent}}), 1);
+    const uint8_t* first = nullptr;
+    uint32_t firstSize = 0;
+    ASSERT_EQ(reader_.FindEntry("driver.sys", &first, &firstSize), 1);
+    ASSERT_EQ(LoadEntries({{"driver.sys", NoiseBytes(4096, 2)}, {"other.txt", ToBytes("x")}}), 1);
+    std::fill(image_.begin(), image_.end(), 0);
+    image_ = Bytes();
+    EXPECT_EQ(Find("driver.sys"), NoiseBytes(4096, 2));
+    ASSERT_EQ(firstSize, firstContent.size());
+    EXPECT_TRUE(std::memcmp(first, firstContent.data(), firstSize) == 0);
+}
+
+// A failed load and ClearEntries empty the table; a load refills it.
+TEST_F(PackageTableTest, FailedLoadAndClearEntriesEmptyTheTable) {
+    ASSERT_EQ(LoadEntries({{"a.txt", ToBytes("a1")}}), 1);
+    Bytes damaged = Concat({FakeProgram(), package::BuildPackage({{"b.txt", ToBytes("b")}})});
+    damaged.back() ^= 1;
+    EXPECT_EQ(reader_.LoadFromImage(damaged.data(), damaged.size()), 0);
+    EXPECT_EQ(reader_.GetStatus(), CPackedTools::kDamaged);
+    EXPECT_EQ(reader_.GetEntryCount(), 0u);
+    EXPECT_EQ(Find("a.txt"), ToBytes("(not found)"));
+
+    ASSERT_EQ(LoadEntries({{"a.txt", ToBytes("a1")}, {"b.txt", ToBytes("b1")}}), 1);
+    reader_.ClearEntries();
+    EXPECT_EQ(reader_.GetEntryCount(), 0u);
+    ASSERT_EQ(LoadEntries({{"c.txt", ToBytes("c1")}}), 1);
+    EXPECT_EQ(reader_.GetEntryCount(), 1u);
+    EXPECT_EQ(Find("c.txt"), ToBytes("c1"));
+}
+
+} // namespace

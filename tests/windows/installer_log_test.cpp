@@ -1,8 +1,6 @@
-// The setup log's line writer on a real file.
+// The setup log's line writer and the installer's code lines on real files.
 #include "installer_test_support.h"
 #include "setup_log_api.h"
-
-#include <gtest/gtest.h>
 
 #include <ostream>
 
@@ -18,7 +16,6 @@ struct LineRow {
     const char* expected;
 };
 
-// Names the row in test listings, so ctest shows what each case checks.
 void PrintTo(const LineRow& row, std::ostream* out) {
     *out << row.what;
 }
@@ -26,54 +23,65 @@ void PrintTo(const LineRow& row, std::ostream* out) {
 class WriteLineTest : public ::testing::TestWithParam<LineRow> {};
 
 TEST_P(WriteLineTest, WritesTheBytesOfOneLine) {
-    const LineRow& row = GetParam();
     ScratchFolder folder;
     TestSetupLog log(folder / "setup.log");
-    {
-        CSetupLogApi writer(log.Handle());
-        writer.WriteLine(row.text, row.second);
-    }
-    EXPECT_EQ(log.Content(), row.expected) << row.what;
+    CSetupLogApi(log.Handle()).WriteLine(GetParam().text, GetParam().second);
+    EXPECT_EQ(log.Content(), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, WriteLineTest,
     ::testing::Values(LineRow{"no blank is added between the two texts", "source file:",
                               "hxvhub.sys.amd64.v10", "source file:hxvhub.sys.amd64.v10\r\n"},
-                      LineRow{"a first text carries its own blank",
-                              "Install File: ", "C:\\P\\a.dll", "Install File: C:\\P\\a.dll\r\n"},
                       LineRow{"a text alone", "=== Rollback process ===", nullptr,
                               "=== Rollback process ===\r\n"},
-                      LineRow{"line feeds inside a text stay as they are",
-                              "Error during installation.\nError code = 0x00000005", "\nnext",
-                              "Error during installation.\nError code = 0x00000005\nnext\r\n"},
+                      LineRow{"line feeds inside a text stay as they are", "Error.\nCode = 0x5",
+                              "\nnext", "Error.\nCode = 0x5\nnext\r\n"},
                       LineRow{"an empty text still ends its line", "", "", "\r\n"},
                       LineRow{"without a first text nothing is written", nullptr, "orphan", ""}));
 
-// Pieces of lines from other writers (another thread, the child installer's
-// inherited handle) must not be overwritten: each piece goes to the end of the
-// file as it is then, wherever this handle's own position was.
+// Another writer's lines (the notification thread, the child's inherited
+// handle) must not be overwritten: each line goes to the end of the file.
 TEST(WriteLine, AppendsAfterWhatOtherWritersAdded) {
     ScratchFolder folder;
-    const std::string path = folder / "shared.log";
-    HANDLE first = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                               nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(first, INVALID_HANDLE_VALUE);
-    HANDLE second = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(second, INVALID_HANDLE_VALUE);
-    {
-        CSetupLogApi mainThread(first);
-        CSetupLogApi notificationThread(second);
-        mainThread.WriteLine("Install File: ", "C:\\P\\one.dll");
-        notificationThread.WriteLine("Notification thread is finished!");
-        mainThread.WriteLine("Install File: ", "C:\\P\\two.dll");
+    UniqueFile handles[2];
+    for (UniqueFile& handle : handles) {
+        handle.reset(CreateFileA((folder / "shared.log").c_str(), GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(handle);
     }
-    CloseHandle(second);
-    CloseHandle(first);
-    EXPECT_EQ(installer_test::ReadWholeFile(path), "Install File: C:\\P\\one.dll\r\n"
-                                                   "Notification thread is finished!\r\n"
-                                                   "Install File: C:\\P\\two.dll\r\n");
+    CSetupLogApi mainThread(handles[0].get()), notificationThread(handles[1].get());
+    mainThread.WriteLine("Install File: ", "one.dll");
+    notificationThread.WriteLine("Notification thread is finished!");
+    mainThread.WriteLine("Install File: ", "two.dll");
+    EXPECT_EQ(installer_test::ReadWholeFile(folder / "shared.log"),
+              "Install File: one.dll\r\nNotification thread is finished!\r\n"
+              "Install File: two.dll\r\n");
+}
+
+// Setup runs on when its log could not be created, whatever stands for "no log".
+TEST(InstallerLog, RunsWithoutALogFile) {
+    for (HANDLE none : {INVALID_HANDLE_VALUE, HANDLE(nullptr)}) {
+        CInstaller installer(none, FALSE, TRUE, FALSE, FALSE);
+        installer.Log("Install File: ", "C:\\nowhere");
+        installer.LogCode("Internal error: ", 31);
+    }
+}
+
+// Codes go out in lower-case hexadecimal, without leading zeros.
+TEST(InstallerLog, AppendsTheCodeInLowerCaseHexadecimal) {
+    ScratchFolder folder;
+    TestSetupLog log(folder / "setup.log");
+    CInstaller installer(log.Handle(), FALSE, TRUE, FALSE, FALSE);
+    installer.LogCode("Internal error: ", 0);
+    installer.LogCode("failed on SetupDiCallClassInstaller()", 0xE000020B);
+    auto lines = log.Lines();
+    ASSERT_GE(lines.size(), 2u);
+    lines.erase(lines.begin(), lines.end() - 2);
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{"Internal error: (0x0)",
+                                        "failed on SetupDiCallClassInstaller()(0xe000020b)"}));
 }
 
 } // namespace

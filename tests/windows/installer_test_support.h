@@ -1,5 +1,5 @@
-// Helpers of the installer's Windows-side tests: a scratch folder per test, a
-// setup log to read back, and file and registry access that states what failed.
+// Helpers of the installer's Windows-side tests: scratch folders and keys, a
+// setup log to read back, restart-time operations, and an installer fixture.
 #pragma once
 
 #include "installer.h"
@@ -11,10 +11,11 @@
 #include <algorithm>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace installer_test {
+
+inline constexpr char kRebootWarning[] = "Warning: === Reboot required to complete operation ===";
 
 inline bool RunningUnderWine() {
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");
@@ -25,58 +26,51 @@ inline bool FileExists(const std::string& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// The whole file, read through a handle that lets writers keep theirs open.
+// Read through a handle that lets writers keep theirs open.
 inline std::string ReadWholeFile(const std::string& path) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    UniqueFile file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
         ADD_FAILURE() << "cannot open " << path << " for reading, error " << GetLastError();
         return {};
     }
     std::string content;
     char buffer[4096];
     DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) {
+    while (ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
         content.append(buffer, read);
     }
-    CloseHandle(file);
     return content;
 }
 
 inline void WriteWholeFile(const std::string& path, const std::string& content) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE)
-        << "cannot create " << path << ", error " << GetLastError();
+    UniqueFile file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
-    const BOOL ok = WriteFile(file, content.data(), DWORD(content.size()), &written, nullptr);
-    CloseHandle(file);
-    ASSERT_TRUE(ok && written == content.size()) << "cannot write " << path;
+    ASSERT_TRUE(file &&
+                WriteFile(file.get(), content.data(), DWORD(content.size()), &written, nullptr) &&
+                written == content.size())
+        << "cannot write " << path << ", error " << GetLastError();
 }
 
-// Names of the entries of `folder`, without "." and "..".
+// Names of the entries of `folder`, sorted, without "." and "..".
 inline std::vector<std::string> ListFolder(const std::string& folder) {
     std::vector<std::string> names;
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) {
-        return names;
-    }
-    do {
-        const std::string name = found.cFileName;
-        if (name != "." && name != "..") {
-            names.push_back(name);
+    UniqueFindHandle search(FindFirstFileA((folder + "\\*").c_str(), &found));
+    for (bool more = bool(search); more; more = FindNextFileA(search.get(), &found)) {
+        if (std::string(found.cFileName) != "." && std::string(found.cFileName) != "..") {
+            names.push_back(found.cFileName);
         }
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
+    }
+    std::sort(names.begin(), names.end());
     return names;
 }
 
 inline void DeleteTree(const std::string& folder) {
     for (const std::string& name : ListFolder(folder)) {
         const std::string path = folder + "\\" + name;
-        const DWORD attributes = GetFileAttributesA(path.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        if (GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY) {
             DeleteTree(path);
         } else {
             SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -92,14 +86,10 @@ public:
     ScratchFolder() {
         char temp[MAX_PATH];
         GetTempPathA(sizeof temp, temp);
-        std::string base = temp;
-        if (!base.empty() && base.back() == '\\') {
-            base.pop_back();
-        }
         static unsigned counter = 0;
         do {
-            m_path = base + "\\corvane-installer-test-" + std::to_string(GetCurrentProcessId()) +
-                     "-" + std::to_string(++counter);
+            m_path = std::string(temp) + "corvane-installer-test-" +
+                     std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter);
         } while (!CreateDirectoryA(m_path.c_str(), nullptr) &&
                  GetLastError() == ERROR_ALREADY_EXISTS);
         EXPECT_TRUE(FileExists(m_path)) << "cannot create scratch folder " << m_path;
@@ -115,110 +105,70 @@ private:
     std::string m_path;
 };
 
-// A setup log opened the way the application opens it: write access, readers
-// allowed, emptied on creation.
-// (Not "SetupLogFile": setupapi.h, which the handle kit includes, takes that
+// A setup log opened as the application opens it: write access, readers
+// allowed, emptied on creation. (Not "SetupLogFile": setupapi.h takes that
 // name for a macro.)
 class TestSetupLog {
 public:
-    explicit TestSetupLog(const std::string& path) : m_path(path) {
-        m_handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-        EXPECT_NE(m_handle, INVALID_HANDLE_VALUE) << "cannot create log " << path;
+    explicit TestSetupLog(const std::string& path)
+        : m_path(path), m_file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)) {
+        EXPECT_TRUE(m_file) << "cannot create log " << path;
     }
-    ~TestSetupLog() {
-        if (m_handle != INVALID_HANDLE_VALUE) {
-            CloseHandle(m_handle);
-        }
-    }
-    TestSetupLog(const TestSetupLog&) = delete;
-    TestSetupLog& operator=(const TestSetupLog&) = delete;
 
-    HANDLE Handle() const { return m_handle; }
+    HANDLE Handle() const { return m_file.get(); }
     std::string Content() const { return ReadWholeFile(m_path); }
     // The log split at CR LF; a last line without CR LF is kept as it is.
     std::vector<std::string> Lines() const {
         std::vector<std::string> lines;
         const std::string content = Content();
-        size_t start = 0;
-        while (start < content.size()) {
-            const size_t end = content.find("\r\n", start);
-            if (end == std::string::npos) {
-                lines.push_back(content.substr(start));
-                break;
-            }
+        for (size_t start = 0, end = 0; start < content.size(); start = end + 2) {
+            end = std::min(content.find("\r\n", start), content.size());
             lines.push_back(content.substr(start, end - start));
-            start = end + 2;
         }
         return lines;
     }
 
 private:
     std::string m_path;
-    HANDLE m_handle = INVALID_HANDLE_VALUE;
+    UniqueFile m_file;
 };
 
-// What the system will do at the next restart: the (source, destination)
-// pairs of PendingFileRenameOperations, in order, as "\??\C:\..." paths. An
-// empty destination deletes the source; one that begins with "!" replaces an
-// existing file. A test that schedules such work takes it back with this
-// guard: the value is saved on construction and put back on destruction.
+// Saves PendingFileRenameOperations and puts it back, so no restart-time
+// operation a test caused outlives it.
 class PendingRenamesGuard {
 public:
     PendingRenamesGuard() {
-        EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0,
-                                KEY_QUERY_VALUE | KEY_SET_VALUE, &m_key),
-                  ERROR_SUCCESS)
-            << "cannot open the Session Manager key";
+        EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE,
+                                "System\\CurrentControlSet\\Control\\Session Manager", 0,
+                                KEY_QUERY_VALUE | KEY_SET_VALUE, m_key.put()),
+                  ERROR_SUCCESS);
         m_hadValue = ReadRaw(&m_saved);
     }
     ~PendingRenamesGuard() {
-        if (!m_key) {
-            return;
-        }
         if (m_hadValue) {
-            RegSetValueExA(m_key, kValueName, 0, REG_MULTI_SZ,
+            RegSetValueExA(m_key.get(), kValue, 0, REG_MULTI_SZ,
                            reinterpret_cast<const BYTE*>(m_saved.data()), DWORD(m_saved.size()));
         } else {
-            RegDeleteValueA(m_key, kValueName);
+            RegDeleteValueA(m_key.get(), kValue);
         }
-        RegCloseKey(m_key);
-    }
-    PendingRenamesGuard(const PendingRenamesGuard&) = delete;
-    PendingRenamesGuard& operator=(const PendingRenamesGuard&) = delete;
-
-    std::vector<std::pair<std::string, std::string>> Pairs() const {
-        std::vector<std::pair<std::string, std::string>> pairs;
-        std::string raw;
-        if (!ReadRaw(&raw)) {
-            return pairs;
-        }
-        size_t position = 0;
-        auto next = [&]() {
-            const size_t end = std::min(raw.find('\0', position), raw.size());
-            std::string piece = raw.substr(position, end - position);
-            position = end + 1;
-            return piece;
-        };
-        while (position < raw.size()) {
-            std::string source = next();
-            if (source.empty()) {
-                break;
-            }
-            pairs.emplace_back(std::move(source), position < raw.size() ? next() : "");
-        }
-        return pairs;
     }
 
-    // Whether the restart will move `source` to `destination` ("" deletes it;
-    // `replace` expects the "!" that lets it overwrite an existing file).
+    // Whether the restart moves `source` to `destination` ("": deletes it;
+    // `replace`: with the "!" that lets it overwrite an existing file).
     bool Scheduled(const std::string& source, const std::string& destination,
                    bool replace = false) const {
-        const std::pair<std::string, std::string> wanted(
-            "\\??\\" + source,
-            destination.empty() ? "" : (replace ? "!" : "") + std::string("\\??\\") + destination);
-        for (const auto& pair : Pairs()) {
-            if (pair == wanted) {
+        std::string raw;
+        ReadRaw(&raw);
+        std::vector<std::string> strings;
+        for (size_t start = 0, end = 0; start < raw.size(); start = end + 1) {
+            end = std::min(raw.find('\0', start), raw.size());
+            strings.push_back(raw.substr(start, end - start));
+        }
+        const std::string to =
+            destination.empty() ? "" : (replace ? "!\\??\\" : "\\??\\") + destination;
+        for (size_t index = 0; index + 1 < strings.size(); index += 2) {
+            if (strings[index] == "\\??\\" + source && strings[index + 1] == to) {
                 return true;
             }
         }
@@ -226,90 +176,93 @@ public:
     }
 
 private:
-    static constexpr const char* kSessionManagerKey =
-        "System\\CurrentControlSet\\Control\\Session Manager";
-    static constexpr const char* kValueName = "PendingFileRenameOperations";
+    static constexpr const char* kValue = "PendingFileRenameOperations";
 
     bool ReadRaw(std::string* value) const {
-        DWORD type = 0, size = 0;
-        if (!m_key ||
-            RegQueryValueExA(m_key, kValueName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
+        DWORD size = 0;
+        if (RegQueryValueExA(m_key.get(), kValue, nullptr, nullptr, nullptr, &size) !=
+            ERROR_SUCCESS) {
             return false;
         }
-        value->assign(size, '\0');
-        if (RegQueryValueExA(m_key, kValueName, nullptr, &type,
-                             reinterpret_cast<BYTE*>(value->empty() ? nullptr : &(*value)[0]),
-                             &size) != ERROR_SUCCESS) {
-            return false;
-        }
+        value->assign(size + 1, '\0');
+        const bool read =
+            RegQueryValueExA(m_key.get(), kValue, nullptr, nullptr,
+                             reinterpret_cast<BYTE*>(&(*value)[0]), &size) == ERROR_SUCCESS;
         value->resize(size);
-        return true;
+        return read;
     }
 
-    HKEY m_key = nullptr;
+    UniqueHkey m_key;
     bool m_hadValue = false;
     std::string m_saved;
 };
 
-// Deletes `subkey` of `root` with everything below it, in the registry view of
-// `view` (0, KEY_WOW64_32KEY or KEY_WOW64_64KEY).
-inline void DeleteKeyTree(HKEY root, const std::string& subkey, REGSAM view = 0) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root, subkey.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) {
-        return;
+// A registry value as stored, or its absence.
+struct RegValue {
+    bool exists = false;
+    DWORD type = REG_NONE;
+    std::string data;
+    bool operator==(const RegValue& other) const {
+        return exists == other.exists && (!exists || (type == other.type && data == other.data));
     }
-    std::vector<std::string> children;
-    char name[256];
-    for (DWORD index = 0;; ++index) {
-        DWORD length = sizeof name;
-        if (RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS) {
-            break;
-        }
-        children.emplace_back(name, length);
-    }
-    RegCloseKey(key);
-    for (const std::string& child : children) {
-        DeleteKeyTree(root, subkey + "\\" + child, view);
-    }
-    using DeleteKeyEx = LONG(WINAPI*)(HKEY, LPCSTR, REGSAM, DWORD);
-    static const auto deleteKeyEx = reinterpret_cast<DeleteKeyEx>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("advapi32.dll"), "RegDeleteKeyExA")));
-    if (view != 0 && deleteKeyEx) {
-        deleteKeyEx(root, subkey.c_str(), view, 0);
-    } else {
-        RegDeleteKeyA(root, subkey.c_str());
-    }
-}
-
-// A fresh key HKLM\Software\corvane-test-<process>-<n> in this process's own
-// (32-bit) view, deleted with everything below it.
-class ScratchKey {
-public:
-    ScratchKey() {
-        static unsigned counter = 0;
-        m_subkey = "Software\\corvane-test-" + std::to_string(GetCurrentProcessId()) + "-" +
-                   std::to_string(++counter);
-        HKEY key = nullptr;
-        EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, m_subkey.c_str(), 0, nullptr,
-                                  REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-                  ERROR_SUCCESS)
-            << "cannot create " << m_subkey;
-        if (key) {
-            RegCloseKey(key);
-        }
-    }
-    ~ScratchKey() { DeleteKeyTree(HKEY_LOCAL_MACHINE, m_subkey); }
-    ScratchKey(const ScratchKey&) = delete;
-    ScratchKey& operator=(const ScratchKey&) = delete;
-
-    const std::string& Subkey() const { return m_subkey; }
-
-private:
-    std::string m_subkey;
 };
 
-inline constexpr char kRebootWarning[] = "Warning: === Reboot required to complete operation ===";
+inline RegValue Sz(const std::string& text) {
+    return {true, REG_SZ, text + '\0'};
+}
+
+// HKLM\`subkey`'s value in the registry view `view` (0: this process's own).
+inline RegValue ReadValue(const std::string& subkey, const char* name, REGSAM view = 0) {
+    RegValue value;
+    UniqueHkey key;
+    DWORD size = 0;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, KEY_QUERY_VALUE | view, key.put()) ==
+            ERROR_SUCCESS &&
+        RegQueryValueExA(key.get(), name, nullptr, &value.type, nullptr, &size) == ERROR_SUCCESS) {
+        value.data.assign(size + 1, '\0');
+        value.exists =
+            RegQueryValueExA(key.get(), name, nullptr, nullptr,
+                             reinterpret_cast<BYTE*>(&value.data[0]), &size) == ERROR_SUCCESS;
+        value.data.resize(size);
+    }
+    return value;
+}
+
+// Creates the key if need be; a value that does not exist is deleted.
+inline void WriteValue(const std::string& subkey, const char* name, const RegValue& value,
+                       REGSAM view = 0) {
+    UniqueHkey key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, nullptr, 0,
+                              KEY_ALL_ACCESS | view, nullptr, key.put(), nullptr),
+              ERROR_SUCCESS)
+        << subkey;
+    if (!value.exists) {
+        RegDeleteValueA(key.get(), name);
+        return;
+    }
+    ASSERT_EQ(RegSetValueExA(key.get(), name, 0, value.type,
+                             reinterpret_cast<const BYTE*>(value.data.data()),
+                             DWORD(value.data.size())),
+              ERROR_SUCCESS)
+        << name;
+}
+
+inline bool KeyExists(const std::string& subkey, REGSAM view = 0) {
+    UniqueHkey key;
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, KEY_READ | view, key.put()) ==
+           ERROR_SUCCESS;
+}
+
+// Deletes HKLM\`subkey` with everything below it, in the registry view `view`.
+inline void DeleteKeyTree(const std::string& subkey, REGSAM view = 0) {
+    UniqueHkey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, KEY_ALL_ACCESS | view, key.put()) ==
+        ERROR_SUCCESS) {
+        RegDeleteTreeA(key.get(), nullptr);
+        key.reset();
+        RegDeleteKeyExA(HKEY_LOCAL_MACHINE, subkey.c_str(), view, 0);
+    }
+}
 
 // An installer as the install process makes one, logging into a file of the
 // test's own, with its restart flag pointed at `restartNeeded`.
@@ -334,11 +287,10 @@ protected:
         return lines;
     }
 
-    // The journal kind recorded for `key`, or null.
-    const int* JournalKind(const std::string& key) const {
-        const auto& journal = installer->GetJournalEntries();
-        const auto found = journal.find(key);
-        return found == journal.end() ? nullptr : &found->second;
+    // The journal kind recorded for `path`, or -1.
+    int JournalKind(const std::string& path) const {
+        const auto found = installer->GetJournalEntries().find(path);
+        return found == installer->GetJournalEntries().end() ? -1 : found->second;
     }
 };
 

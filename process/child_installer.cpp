@@ -26,6 +26,16 @@ bool ReadWholeRecord(HANDLE pipe, uint8_t* bytes) {
     return true;
 }
 
+// The setup's own write end stays open for the whole run, so the reader never
+// sees end-of-file; this record is what stops it when the child reported no
+// failure (or never ran).
+void WriteEndRecord(HANDLE pipe) {
+    uint8_t bytes[kNotificationRecordSize];
+    EncodeNotificationRecord(NotificationRecord{kNotifyEnd, 0, 0, 0}, bytes);
+    DWORD written = 0;
+    WriteFile(pipe, bytes, sizeof bytes, &written, nullptr);
+}
+
 } // namespace
 
 DWORD WINAPI CInstallProcess::NotificationThread(LPVOID parameter) {
@@ -93,13 +103,7 @@ void CInstallProcess::RunChildInstaller() {
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
         if (thread != nullptr) {
-            // The setup's own write end stays open for the whole run, so the
-            // reader never sees end-of-file; this record is what stops it
-            // when the child has reported no failure.
-            uint8_t bytes[kNotificationRecordSize];
-            EncodeNotificationRecord(NotificationRecord{kNotifyEnd, 0, 0, 0}, bytes);
-            DWORD written = 0;
-            WriteFile(m_hPipeWrite, bytes, sizeof bytes, &written, nullptr);
+            WriteEndRecord(m_hPipeWrite);
             Log("Waiting for notification thread!");
             if (WaitForSingleObject(thread, 5000) != WAIT_OBJECT_0) {
                 Log("Terminate notification thread!");
@@ -109,12 +113,9 @@ void CInstallProcess::RunChildInstaller() {
         }
         Sleep(250);
     } else if (thread != nullptr) {
-        // Nobody will ever write to the pipe; the end record lets the reader
-        // go so the thread is not left behind blocked on a pipe we close.
-        uint8_t bytes[kNotificationRecordSize];
-        EncodeNotificationRecord(NotificationRecord{kNotifyEnd, 0, 0, 0}, bytes);
-        DWORD written = 0;
-        WriteFile(m_hPipeWrite, bytes, sizeof bytes, &written, nullptr);
+        // Nobody else will ever write to the pipe; without the end record
+        // the thread would be left blocked on a pipe we are about to close.
+        WriteEndRecord(m_hPipeWrite);
         if (WaitForSingleObject(thread, 5000) != WAIT_OBJECT_0) {
             TerminateThread(thread, 0xFFFFFFFF);
         }

@@ -11,7 +11,7 @@ packages=(
   wine wine32:i386 wine64
   xvfb xauth imagemagick xdotool
   osslsigncode openssl
-  python3 python3-pytest zlib1g-dev
+  python3 python3-pytest python3-pytest-xdist zlib1g-dev
 )
 
 missing=()

@@ -7,7 +7,8 @@
 # one per fuzzer; a step that fails before it can count, like the build, counts as one failure).
 # The status is non-zero when anything failed. Logs: build/test-logs/.
 #
-# Environment: FUZZ_SECONDS (default 60 per fuzzer); CORVANE_REUSE_PRISTINE=1 keeps the pristine
+# Environment: FUZZ_SECONDS (default 60 per fuzzer); E2E_WORKERS (parallel pytest workers,
+# default one more than the cores); CORVANE_REUSE_PRISTINE=1 keeps the pristine
 # Wine prefixes of an earlier run instead of making them afresh.
 set -uo pipefail
 
@@ -190,8 +191,12 @@ ctest_step windows build/win32
 
 # --- end-to-end tests
 started=$SECONDS
-echo "=== e2e: pytest tests/e2e"
+# Most of an end-to-end test is waiting (for Wine to start, for the setup's own pauses), so
+# more workers than cores still pay off.
+e2e_workers=${E2E_WORKERS:-$((jobs + 1))}
+echo "=== e2e: pytest tests/e2e, $e2e_workers workers"
 "$python" -m pytest tests/e2e -q -p no:cacheprovider -o console_output_style=classic --durations=15 \
+    -n "$e2e_workers" \
     2>&1 | tee "$logs/e2e.log"
 status=${PIPESTATUS[0]}
 # "3 failed, 40 passed, 1 skipped, 2 errors in 201.53s"

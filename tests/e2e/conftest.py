@@ -130,18 +130,32 @@ def wine_prefix32(request, display, win_build):
     yield from _prefix(request, "win32", display, win_build)
 
 
-_FAULT_OUTCOMES = pytest.StashKey[list]()
+class _FaultOutcomes:
+    """Rows go with the test's report, so they reach the end of the run also from the worker
+    processes of a parallel run."""
+
+    def __init__(self, node):
+        self._node = node
+
+    def append(self, row: dict) -> None:
+        self._node.user_properties.append(("fault_outcome", row))
 
 
 @pytest.fixture
-def fault_outcomes(request) -> list:
+def fault_outcomes(request) -> _FaultOutcomes:
     """Rows (dicts of column -> text) a test records about a case it ran; they are printed as
     one table at the end of the run."""
-    return request.config.stash.setdefault(_FAULT_OUTCOMES, [])
+    return _FaultOutcomes(request.node)
 
 
 def pytest_terminal_summary(terminalreporter, exitstatus, config):
-    rows = config.stash.get(_FAULT_OUTCOMES, [])
+    rows = []
+    for reports in terminalreporter.stats.values():
+        for report in reports:
+            if getattr(report, "when", None) != "call":
+                continue
+            rows += [value for key, value in getattr(report, "user_properties", ())
+                     if key == "fault_outcome"]
     if not rows:
         return
     columns = list(rows[0])

@@ -134,69 +134,6 @@ private:
     UniqueFile m_file;
 };
 
-// Saves PendingFileRenameOperations and puts it back, so no restart-time
-// operation a test caused outlives it.
-class PendingRenamesGuard {
-public:
-    PendingRenamesGuard() {
-        EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE,
-                                "System\\CurrentControlSet\\Control\\Session Manager", 0,
-                                KEY_QUERY_VALUE | KEY_SET_VALUE, m_key.put()),
-                  ERROR_SUCCESS);
-        m_hadValue = ReadRaw(&m_saved);
-    }
-    ~PendingRenamesGuard() {
-        if (m_hadValue) {
-            RegSetValueExA(m_key.get(), kValue, 0, REG_MULTI_SZ,
-                           reinterpret_cast<const BYTE*>(m_saved.data()), DWORD(m_saved.size()));
-        } else {
-            RegDeleteValueA(m_key.get(), kValue);
-        }
-    }
-
-    // Whether the restart moves `source` to `destination` ("": deletes it;
-    // `replace`: with the "!" that lets it overwrite an existing file).
-    bool Scheduled(const std::string& source, const std::string& destination,
-                   bool replace = false) const {
-        std::string raw;
-        ReadRaw(&raw);
-        std::vector<std::string> strings;
-        for (size_t start = 0, end = 0; start < raw.size(); start = end + 1) {
-            end = std::min(raw.find('\0', start), raw.size());
-            strings.push_back(raw.substr(start, end - start));
-        }
-        const std::string to =
-            destination.empty() ? "" : (replace ? "!\\??\\" : "\\??\\") + destination;
-        for (size_t index = 0; index + 1 < strings.size(); index += 2) {
-            if (strings[index] == "\\??\\" + source && strings[index + 1] == to) {
-                return true;
-            }
-        }
-        return false;
-    }
-
-private:
-    static constexpr const char* kValue = "PendingFileRenameOperations";
-
-    bool ReadRaw(std::string* value) const {
-        DWORD size = 0;
-        if (RegQueryValueExA(m_key.get(), kValue, nullptr, nullptr, nullptr, &size) !=
-            ERROR_SUCCESS) {
-            return false;
-        }
-        value->assign(size + 1, '\0');
-        const bool read =
-            RegQueryValueExA(m_key.get(), kValue, nullptr, nullptr,
-                             reinterpret_cast<BYTE*>(&(*value)[0]), &size) == ERROR_SUCCESS;
-        value->resize(size);
-        return read;
-    }
-
-    UniqueHkey m_key;
-    bool m_hadValue = false;
-    std::string m_saved;
-};
-
 // A registry value as stored, or its absence.
 struct RegValue {
     bool exists = false;
@@ -263,6 +200,38 @@ inline void DeleteKeyTree(const std::string& subkey, REGSAM view = 0) {
         RegDeleteKeyExA(HKEY_LOCAL_MACHINE, subkey.c_str(), view, 0);
     }
 }
+
+// Saves PendingFileRenameOperations and puts it back, so no restart-time
+// operation a test caused outlives it.
+class PendingRenamesGuard {
+public:
+    ~PendingRenamesGuard() { WriteValue(kKey, kValue, m_saved); }
+
+    // Whether the restart moves `source` to `destination` ("": deletes it;
+    // `replace`: with the "!" that lets it overwrite an existing file).
+    bool Scheduled(const std::string& source, const std::string& destination,
+                   bool replace = false) const {
+        const std::string raw = ReadValue(kKey, kValue).data;
+        std::vector<std::string> strings;
+        for (size_t start = 0, end = 0; start < raw.size(); start = end + 1) {
+            end = std::min(raw.find('\0', start), raw.size());
+            strings.push_back(raw.substr(start, end - start));
+        }
+        const std::string to =
+            destination.empty() ? "" : (replace ? "!\\??\\" : "\\??\\") + destination;
+        for (size_t index = 0; index + 1 < strings.size(); index += 2) {
+            if (strings[index] == "\\??\\" + source && strings[index + 1] == to) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    static constexpr char kKey[] = "System\\CurrentControlSet\\Control\\Session Manager";
+    static constexpr char kValue[] = "PendingFileRenameOperations";
+    const RegValue m_saved = ReadValue(kKey, kValue);
+};
 
 // An installer as the install process makes one, logging into a file of the
 // test's own, with its restart flag pointed at `restartNeeded`.

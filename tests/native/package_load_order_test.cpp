@@ -109,23 +109,41 @@ TEST(PackageLoadOrderTest, WrongAreaByteIsRefusedBeforeAnyInflate) {
 }
 
 // Sizes and counts in the header and the records may say anything: the
-// reader allocates for what it unpacks, and stops as soon as the records run
-// out instead of walking a huge count.
-TEST(PackageLoadOrderTest, AnnouncedSizesAndCountsAllocateNothing) {
+// reader allocates for what it unpacks, never reads past the entries area
+// (readable bytes follow it here), and stops as soon as the records run out
+// instead of walking a huge count.
+TEST(PackageLoadOrderTest, AnnouncedSizesAndCountsAreRefusedCheaply) {
     CPackedTools reader;
-    const RawEntry entry = EntryOf("a.txt", ToBytes("alpha"));
-    const Bytes area = AreaOf({entry});
-    RawEntry hugePacked = entry, hugeName = entry;
-    hugePacked.packedSizeField = 0xFFFFFF00;
-    hugeName.nameLengthField = 0x7FFFFFFF;
+    const RawEntry first = EntryOf("first.txt", ToBytes("first"));
+    const RawEntry last = EntryOf("last.txt", ToBytes("the last entry"));
+    const Bytes area = AreaOf({first, last});
+    const uint32_t size = uint32_t(area.size());
+    const int64_t packed = last.packed.size(), name = last.name.size();
+    const auto broken = [&](int64_t packedSize, int64_t nameLength) {
+        RawEntry entry = last;
+        entry.packedSizeField = packedSize;
+        entry.nameLengthField = nameLength;
+        return Concat(
+            {SealedPackage({first, entry}), NoiseBytes(RecordBytes(last).size() + 64, 1)});
+    };
     const std::pair<const char*, Bytes> cases[] = {
-        {"area size past the end", SealedPackage(area, 1, 0xFFFFFF00)},
-        {"count past the records", SealedPackage(area, 2, uint32_t(area.size()))},
-        {"huge count past the records", SealedPackage(area, 0x10000000, uint32_t(area.size()))},
-        {"count 0xFFFFFFFF", SealedPackage(area, 0xFFFFFFFF, uint32_t(area.size()))},
+        {"area size one past the end", SealedPackage(area, 2, size + 1)},
+        {"area size 4096 past the end", SealedPackage(area, 2, size + 4096)},
+        {"area size 0x7FFFFFFF", SealedPackage(area, 2, 0x7FFFFFFF)},
+        {"area size 0xFFFFFFA8", SealedPackage(area, 2, 0xFFFFFFA8)},
+        {"area size 0xFFFFFFFF", SealedPackage(area, 2, 0xFFFFFFFF)},
+        {"count one past the records", SealedPackage(area, 3, size)},
+        {"huge count past the records", SealedPackage(area, 0x10000000, size)},
+        {"count 0xFFFFFFFF", SealedPackage(area, 0xFFFFFFFF, size)},
         {"count without area", SealedPackage(Bytes{}, 0xFFFFFFFF, 0)},
-        {"packed size past the area", SealedPackage({hugePacked})},
-        {"name length past the area", SealedPackage({hugeName})},
+        {"packed size one past the area", broken(packed + 1, -1)},
+        {"packed size far past the area", broken(0x10000000, -1)},
+        {"packed size 0xFFFFFFFF", broken(0xFFFFFFFF, -1)},
+        {"name length one past the area", broken(-1, name + packed + 1)},
+        {"name length 0x7FFFFFFF", broken(-1, 0x7FFFFFFF)},
+        {"name length 0xFFFFFFFF", broken(-1, 0xFFFFFFFF)},
+        {"name and packed size that only overflow together", broken(0x80000000, 0x80000000)},
+        {"name length eating the packed data", broken(0, name + packed + 1)},
     };
     for (const auto& [what, image] : cases) {
         const auto start = std::chrono::steady_clock::now();

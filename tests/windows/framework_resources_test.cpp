@@ -1,14 +1,11 @@
-// What the resources put into the setup programs: every string-table text
-// exactly as the program shows it, the version block that Explorer and the
-// installed-programs list show, the manifest that makes Windows elevate the
-// program and report its real version, the licence text and the icon. The
-// two small probe programs are built with the workstation and the server
-// resources; this test program itself carries the workstation ones.
+// What the resources put into the setup programs: every string-table text,
+// the version block, the manifest, the licence and the icon, read from the
+// two probe programs built with the workstation and the server resources.
+// This test program carries the workstation ones too.
 #include "dll_safety.h"
 #include "framework_test_support.h"
 #include "handles.h"
 #include "resource_ids.h"
-#include "strings.h"
 
 #include <gtest/gtest.h>
 
@@ -16,9 +13,7 @@
 
 #include <richedit.h>
 
-#include <cctype>
 #include <cstring>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -108,146 +103,109 @@ const StringCase kStrings[] = {
     {66, "To complete the installation of %s, you must restart your computer."},
 };
 
-TEST(StringTable, EveryTextLoadsBackExactly) {
-    for (const StringCase& expected : kStrings) {
-        EXPECT_EQ(LoadResourceString(expected.id), expected.text) << "string " << expected.id;
-    }
+// A resource's bytes; empty when it is missing.
+std::string ResourceOf(HMODULE module, const char* name, const char* type) {
+    HRSRC found = FindResourceA(module, name, type);
+    return found ? std::string(static_cast<const char*>(LockResource(LoadResource(module, found))),
+                               SizeofResource(module, found))
+                 : std::string();
 }
 
-struct Edition {
-    const char* name;
-    const char* probe; // built with the edition's resources
-    const char* productName;
-    const char* description;
-    const char* fileName;
-    const char* displayName;
-};
-
-void PrintTo(const Edition& value, std::ostream* out) {
-    *out << value.name;
-}
-
-const Edition kEditions[] = {
-    {"Workstation", "framework_version_probe_workstation.exe", "Corvane RDP Edition Workstation",
-     "Corvane RDP Edition Workstation Setup Wizard", "corvane-rdp-workstation-setup.exe",
-     "Corvane RDP Edition - Workstation"},
-    {"Server", "framework_version_probe_server.exe", "Corvane RDP Edition Server",
-     "Corvane RDP Edition Server Setup Wizard", "corvane-rdp-server-setup.exe",
-     "Corvane RDP Edition - Server"},
-};
-
-class EditionResources : public testing::TestWithParam<Edition> {
+// The parameter is the edition's name; its probe carries its resources.
+class EditionResources : public testing::TestWithParam<std::string> {
 protected:
     void SetUp() override {
-        m_path = ProgramFolder() + GetParam().probe;
+        m_edition = GetParam();
+        CharLowerA(&m_edition[0]);
+        m_path = ProgramFolder() + "framework_version_probe_" + m_edition + ".exe";
         m_module.reset(LoadLibraryExA(m_path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
         ASSERT_TRUE(m_module) << m_path << ": error " << GetLastError();
     }
-
-    // A resource's bytes; empty when it is missing.
     std::string Resource(const char* name, const char* type) {
-        HRSRC found = FindResourceA(m_module.get(), name, type);
-        if (found == nullptr) {
-            return std::string();
-        }
-        HGLOBAL loaded = LoadResource(m_module.get(), found);
-        const char* bytes = static_cast<const char*>(LockResource(loaded));
-        return std::string(bytes, SizeofResource(m_module.get(), found));
+        return ResourceOf(m_module.get(), name, type);
     }
 
+    std::string m_edition; // in lower case
     std::string m_path;
     UniqueHmodule m_module;
 };
 
 TEST_P(EditionResources, VersionBlockNamesTheEdition) {
-    const Edition& edition = GetParam();
+    const std::string product = "Corvane RDP Edition " + GetParam();
+    const std::string wizard = product + " Setup Wizard";
+    const std::string file = "corvane-rdp-" + m_edition + "-setup.exe";
     DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeA(m_path.c_str(), &ignored);
-    ASSERT_NE(size, 0u) << "no version block";
-    std::vector<BYTE> block(size);
-    ASSERT_TRUE(GetFileVersionInfoA(m_path.c_str(), 0, size, block.data()));
-
+    std::vector<BYTE> block(GetFileVersionInfoSizeA(m_path.c_str(), &ignored));
+    ASSERT_TRUE(GetFileVersionInfoA(m_path.c_str(), 0, DWORD(block.size()), block.data()))
+        << "no version block";
+    const auto query = [&](const std::string& path) -> void* {
+        void* value = nullptr;
+        UINT length = 0;
+        return VerQueryValueA(block.data(), path.c_str(), &value, &length) ? value : nullptr;
+    };
     const struct {
-        const char* key;
-        const char* value;
+        const char *key, *value;
+        bool whole; // false: the value holds it
     } fields[] = {
-        {"FileDescription", edition.description}, {"Comments", edition.description},
-        {"ProductName", edition.productName},     {"CompanyName", "Marrowfend LLC"},
-        {"InternalName", edition.fileName},       {"OriginalFilename", edition.fileName},
-        {"FileVersion", "3,12,0,3230"},           {"ProductVersion", "3,12,0,3230"},
-        {"PrivateBuild", "3,12,0,3230"},          {"SpecialBuild", "3,12,0,3230"},
+        {"FileDescription", wizard.c_str(), true},   {"Comments", wizard.c_str(), true},
+        {"ProductName", product.c_str(), true},      {"CompanyName", "Marrowfend LLC", true},
+        {"InternalName", file.c_str(), true},        {"OriginalFilename", file.c_str(), true},
+        {"FileVersion", "3,12,0,3230", true},        {"ProductVersion", "3,12,0,3230", true},
+        {"PrivateBuild", "3,12,0,3230", true},       {"SpecialBuild", "3,12,0,3230", true},
+        {"LegalCopyright", "Marrowfend LLC", false}, {"LegalTrademarks", "Marrowfend LLC", false},
     };
     for (const auto& field : fields) {
-        const std::string query = std::string("\\StringFileInfo\\040904b0\\") + field.key;
-        char* value = nullptr;
-        UINT length = 0;
-        ASSERT_TRUE(
-            VerQueryValueA(block.data(), query.c_str(), reinterpret_cast<void**>(&value), &length))
-            << field.key << " is missing";
-        EXPECT_STREQ(value, field.value) << field.key;
+        const auto* value = static_cast<const char*>(
+            query(std::string("\\StringFileInfo\\040904b0\\") + field.key));
+        ASSERT_NE(value, nullptr) << field.key << " is missing";
+        EXPECT_TRUE(field.whole ? std::strcmp(value, field.value) == 0
+                                : std::strstr(value, field.value) != nullptr)
+            << field.key << ": " << value;
     }
-    for (const char* key : {"LegalCopyright", "LegalTrademarks"}) {
-        char* value = nullptr;
-        UINT length = 0;
-        const std::string query = std::string("\\StringFileInfo\\040904b0\\") + key;
-        EXPECT_TRUE(VerQueryValueA(block.data(), query.c_str(), reinterpret_cast<void**>(&value),
-                                   &length) &&
-                    std::strstr(value, "Marrowfend LLC") != nullptr)
-            << key;
-    }
-
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT length = 0;
-    ASSERT_TRUE(VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+    const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(query("\\"));
+    ASSERT_NE(fixed, nullptr);
     EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
     EXPECT_EQ(fixed->dwFileVersionMS, (3u << 16) | 12u);
-    EXPECT_EQ(fixed->dwFileVersionLS, (0u << 16) | 3230u);
+    EXPECT_EQ(fixed->dwFileVersionLS, 3230u);
     EXPECT_EQ(fixed->dwProductVersionMS, (3u << 16) | 12u);
-    EXPECT_EQ(fixed->dwProductVersionLS, (0u << 16) | 3230u);
+    EXPECT_EQ(fixed->dwProductVersionLS, 3230u);
     EXPECT_EQ(fixed->dwFileType, DWORD(VFT_APP));
-
-    WORD* translation = nullptr;
-    ASSERT_TRUE(VerQueryValueA(block.data(), "\\VarFileInfo\\Translation",
-                               reinterpret_cast<void**>(&translation), &length));
-    ASSERT_GE(length, 4u);
+    const auto* translation = static_cast<const WORD*>(query("\\VarFileInfo\\Translation"));
+    ASSERT_NE(translation, nullptr);
     EXPECT_EQ(translation[0], 0x0409);
     EXPECT_EQ(translation[1], 1200);
 }
 
-TEST_P(EditionResources, ManifestAsksForAdministratorAndKnowsNewWindows) {
+// The manifest makes Windows elevate the program, give it the version 6
+// controls and report its real version; the licence is the edition's closed
+// RTF document; the icon and every text are there.
+TEST_P(EditionResources, ManifestLicenceIconAndTexts) {
     const std::string manifest = Resource(MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
-    ASSERT_FALSE(manifest.empty()) << "no RT_MANIFEST 1";
-    const char* expected[] = {
-        "level=\"requireAdministrator\"",
-        "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
-        "<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true</dpiAware>",
-        "{e2011457-1546-43c5-a5fe-008deee3d3f0}", // Vista
-        "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", // 7
-        "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", // 8
-        "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", // 8.1
-        "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", // 10
-    };
-    for (const char* text : expected) {
+    for (const char* text : {
+             "level=\"requireAdministrator\"",
+             "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
+             "<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true"
+             "</dpiAware>",
+             "{e2011457-1546-43c5-a5fe-008deee3d3f0}", // Vista
+             "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", // 7
+             "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", // 8
+             "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", // 8.1
+             "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", // 10
+         }) {
         EXPECT_NE(manifest.find(text), std::string::npos) << text;
     }
-}
 
-TEST_P(EditionResources, LicenceIsTheEditionsRtfDocument) {
     const std::string rtf = Resource(MAKEINTRESOURCEA(IDR_LICENSE_RTF), kLicenseRtfResourceType);
-    ASSERT_FALSE(rtf.empty()) << "no licence resource 159 of type RTF";
-    EXPECT_EQ(rtf.compare(0, 6, "{\\rtf1"), 0);
-    EXPECT_NE(rtf.find(GetParam().displayName), std::string::npos) << "another edition's text";
+    EXPECT_EQ(rtf.compare(0, 6, "{\\rtf1"), 0) << "no licence resource 159 of type RTF";
+    EXPECT_NE(rtf.find("Corvane RDP Edition - " + GetParam()), std::string::npos)
+        << "another edition's text";
     EXPECT_EQ(rtf.find_last_not_of("\r\n"), rtf.rfind('}')) << "the document must be closed";
-}
 
-TEST_P(EditionResources, IconLoads) {
     HICON icon = static_cast<HICON>(
         LoadImageA(m_module.get(), MAKEINTRESOURCEA(IDI_SETUP), IMAGE_ICON, 32, 32, 0));
-    ASSERT_NE(icon, nullptr) << "no icon 128: error " << GetLastError();
+    EXPECT_NE(icon, nullptr) << "no icon 128: error " << GetLastError();
     DestroyIcon(icon);
-}
 
-TEST_P(EditionResources, StringTableIsComplete) {
     for (const StringCase& expected : kStrings) {
         char text[1024] = {};
         LoadStringA(m_module.get(), expected.id, text, sizeof text);
@@ -255,44 +213,21 @@ TEST_P(EditionResources, StringTableIsComplete) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Editions, EditionResources, testing::ValuesIn(kEditions),
-                         [](const testing::TestParamInfo<Edition>& info) {
-                             return std::string(info.param.name);
+INSTANTIATE_TEST_SUITE_P(Editions, EditionResources, testing::Values("Workstation", "Server"),
+                         [](const testing::TestParamInfo<std::string>& info) {
+                             return info.param;
                          });
 
-// The manifest at work in this program, which carries it too.
-using RtlGetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOW*);
-
-TEST(Manifest, VersionQueriesReportTheRealWindowsVersion) {
-    // RtlGetVersion ignores the manifest; GetVersionEx reports 6.2 on newer
-    // Windows unless the manifest lists that version.
-    auto rtlGetVersion = reinterpret_cast<RtlGetVersionFunction>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlGetVersion")));
-    ASSERT_NE(rtlGetVersion, nullptr);
-    OSVERSIONINFOW real = {};
-    real.dwOSVersionInfoSize = sizeof real;
-    ASSERT_EQ(rtlGetVersion(&real), 0);
-    OSVERSIONINFOA reported = {};
-    reported.dwOSVersionInfoSize = sizeof reported;
-    ASSERT_TRUE(GetVersionExA(&reported));
-    EXPECT_EQ(reported.dwMajorVersion, real.dwMajorVersion);
-    EXPECT_EQ(reported.dwMinorVersion, real.dwMinorVersion);
-    EXPECT_EQ(reported.dwBuildNumber & 0xFFFF, real.dwBuildNumber & 0xFFFF);
-}
-
+// Without the manifest's dependency at work the wizard gets the unthemed
+// version 5 controls. (Wine's version 6 reports 5.x from DllGetVersion, so the
+// path tells.)
 TEST(Manifest, CommonControlsVersionSixIsActive) {
-    // The dependency redirects comctl32.dll to the side-by-side version 6
-    // assembly; without it the wizard gets the unthemed version 5 controls.
-    // (Wine's version 6 reports 5.x from DllGetVersion, so the path tells.)
     UniqueHmodule comctl(LoadSystemLibrary("comctl32.dll"));
-    ASSERT_TRUE(comctl);
     char path[MAX_PATH] = {};
     GetModuleFileNameA(comctl.get(), path, MAX_PATH);
-    std::string lower = path;
-    for (char& c : lower) {
-        c = char(tolower(static_cast<unsigned char>(c)));
-    }
-    EXPECT_NE(lower.find("\\winsxs\\x86_microsoft.windows.common-controls_6595b64144ccf1df_6.0."),
+    CharLowerA(path);
+    EXPECT_NE(std::string(path).find(
+                  "\\winsxs\\x86_microsoft.windows.common-controls_6595b64144ccf1df_6.0."),
               std::string::npos)
         << path;
 }
@@ -314,11 +249,8 @@ TEST(Licence, RichEditShowsItAsText) {
     if (control == nullptr) {
         GTEST_SKIP() << "no window station for windows (error " << GetLastError() << ")";
     }
-    HRSRC found =
-        FindResourceA(nullptr, MAKEINTRESOURCEA(IDR_LICENSE_RTF), kLicenseRtfResourceType);
-    ASSERT_NE(found, nullptr);
-    std::string rtf(static_cast<const char*>(LockResource(LoadResource(nullptr, found))),
-                    SizeofResource(nullptr, found));
+    std::string rtf =
+        ResourceOf(nullptr, MAKEINTRESOURCEA(IDR_LICENSE_RTF), kLicenseRtfResourceType);
     EDITSTREAM stream = {};
     stream.dwCookie = reinterpret_cast<DWORD_PTR>(&rtf);
     stream.pfnCallback = StreamFromString;

@@ -1,7 +1,6 @@
-// The structured-exception guard with faults injected for real: each must come
-// back as a record with the right code and address instead of ending the
-// process, on any thread and nested, while C++ exceptions and exceptions that
-// inner code handles itself pass the guard untouched.
+// The structured-exception guard with faults injected for real: each comes
+// back as a record instead of ending the process, nested and on any thread,
+// while C++ exceptions and exceptions that inner code handles pass it by.
 #include "seh_guard.h"
 #include "worker_thread.h"
 
@@ -10,9 +9,8 @@
 #include <windows.h>
 
 #include <atomic>
-#include <functional>
-#include <stdexcept>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 
 namespace {
@@ -52,145 +50,15 @@ __attribute__((noinline)) void DivideByZero() {
     (void)result;
 }
 
-__attribute__((noinline)) void IllegalInstruction() {
-    __asm__ volatile("ud2");
-}
-
-__attribute__((noinline)) void Breakpoint() {
-    __asm__ volatile("int3");
-}
-
 __attribute__((noinline)) void RaiseCustomException() {
     const ULONG_PTR parameters[2] = {0x1111, 0x2222};
     RaiseException(0xE0C0FFEE, 0, 2, parameters);
 }
 
-struct FaultCase {
-    const char* name;
-    void (*fault)();
-    DWORD code;
-    bool addressInThisProgram; // false: raised inside a system DLL
-};
-
-void PrintTo(const FaultCase& value, std::ostream* out) {
-    *out << value.name;
-}
-
-const FaultCase kFaultCases[] = {
-    {"NullPointerWrite", WriteThroughNull, EXCEPTION_ACCESS_VIOLATION, true},
-    {"IntegerDivideByZero", DivideByZero, EXCEPTION_INT_DIVIDE_BY_ZERO, true},
-    {"IllegalInstruction", IllegalInstruction, EXCEPTION_ILLEGAL_INSTRUCTION, true},
-    {"Breakpoint", Breakpoint, EXCEPTION_BREAKPOINT, true},
-    {"RaisedException", RaiseCustomException, 0xE0C0FFEE, false},
-};
-
-class GuardedFault : public testing::TestWithParam<FaultCase> {};
-
-TEST_P(GuardedFault, ComesBackAsARecord) {
-    void* const headBefore = ChainHead();
-    EXCEPTION_RECORD record = {};
-    bool bodyFinished = false;
-    EXPECT_FALSE(RunGuarded(
-        [&] {
-            GetParam().fault();
-            bodyFinished = true;
-        },
-        &record));
-    EXPECT_FALSE(bodyFinished);
-    EXPECT_EQ(record.ExceptionCode, GetParam().code);
-    EXPECT_EQ(InThisProgram(record.ExceptionAddress), GetParam().addressInThisProgram)
-        << record.ExceptionAddress;
-    EXPECT_EQ(record.ExceptionRecord, nullptr);
-    EXPECT_EQ(ChainHead(), headBefore);
-}
-
-INSTANTIATE_TEST_SUITE_P(Faults, GuardedFault, testing::ValuesIn(kFaultCases),
-                         [](const testing::TestParamInfo<FaultCase>& info) {
-                             return std::string(info.param.name);
-                         });
-
-TEST(SehGuard, RecordCarriesTheFaultsParameters) {
-    EXCEPTION_RECORD record = {};
-    ASSERT_FALSE(RunGuarded(WriteThroughNull, &record));
-    ASSERT_EQ(record.NumberParameters, 2u);
-    EXPECT_EQ(record.ExceptionInformation[0], 1u) << "a write";
-    EXPECT_EQ(record.ExceptionInformation[1], 0u) << "at address 0";
-
-    ASSERT_FALSE(RunGuarded(RaiseCustomException, &record));
-    ASSERT_EQ(record.NumberParameters, 2u);
-    EXPECT_EQ(record.ExceptionInformation[0], 0x1111u);
-    EXPECT_EQ(record.ExceptionInformation[1], 0x2222u);
-
-    EXPECT_FALSE(RunGuarded(WriteThroughNull, nullptr)) << "the record is optional";
-}
-
-TEST(SehGuard, BodyWithoutFaultFinishes) {
-    void* const headBefore = ChainHead();
-    int runs = 0;
-    EXCEPTION_RECORD record = {};
-    record.ExceptionCode = 0x12345678;
-    EXPECT_TRUE(RunGuarded([&] { ++runs; }, &record));
-    EXPECT_EQ(runs, 1);
-    EXPECT_EQ(record.ExceptionCode, 0x12345678u) << "untouched without a fault";
-    EXPECT_EQ(ChainHead(), headBefore);
-}
-
-TEST(SehGuard, CxxExceptionPassesToItsOwnCatch) {
-    void* const headBefore = ChainHead();
-    std::string caught;
-    try {
-        RunGuarded([] { throw std::runtime_error("through the guard"); }, nullptr);
-        ADD_FAILURE() << "the exception stopped at the guard";
-    } catch (const std::runtime_error& error) {
-        caught = error.what();
-    }
-    EXPECT_EQ(caught, "through the guard");
-    EXPECT_EQ(ChainHead(), headBefore) << "the guard's record must go with the exception";
-    // And the chain still works: a later fault is caught where it should be.
-    EXCEPTION_RECORD record = {};
-    EXPECT_FALSE(RunGuarded(DivideByZero, &record));
-    EXPECT_EQ(record.ExceptionCode, DWORD(EXCEPTION_INT_DIVIDE_BY_ZERO));
-}
-
-TEST(SehGuard, NestedGuardsEachCatchTheirOwnFault) {
-    void* const headBefore = ChainHead();
-    EXCEPTION_RECORD outer = {}, inner = {};
-    bool innerResult = true;
-    bool afterInner = false;
-    EXPECT_FALSE(RunGuarded(
-        [&] {
-            innerResult = RunGuarded(WriteThroughNull, &inner);
-            afterInner = true;
-            DivideByZero();
-        },
-        &outer));
-    EXPECT_FALSE(innerResult);
-    EXPECT_TRUE(afterInner) << "the outer body goes on after the inner guard caught its fault";
-    EXPECT_EQ(inner.ExceptionCode, DWORD(EXCEPTION_ACCESS_VIOLATION));
-    EXPECT_EQ(outer.ExceptionCode, DWORD(EXCEPTION_INT_DIVIDE_BY_ZERO));
-    EXPECT_EQ(ChainHead(), headBefore);
-}
-
-// Exceptions that code inside the body handles itself are not the guard's:
-// the system's own handlers (here IsBadReadPtr's and OutputDebugString's)
-// come first, as they would with __except.
-TEST(SehGuard, ExceptionsHandledInsideTheBodyDoNotReachTheGuard) {
-    BOOL bad = FALSE;
-    EXPECT_TRUE(RunGuarded(
-        [&] {
-            bad = IsBadReadPtr(Opaque(static_cast<const void*>(nullptr)), 4);
-            OutputDebugStringA("debug output is raised as an exception");
-        },
-        nullptr));
-    EXPECT_TRUE(bad);
-}
-
-// A frame-based handler registered inside the body, standing in for a system
-// frame between the fault and the guard: it declines the fault, and the guard
-// must unwind it (so a system frame could release what it holds) before
-// returning.
-std::atomic<int> g_innerUnwindCalls{0};
-std::atomic<int> g_innerSearchCalls{0};
+// A frame-based handler between the fault and the guard, as a system frame
+// would be: it declines the fault, and the guard must unwind it (so it can
+// release what it holds) before returning.
+std::atomic<int> g_innerSearchCalls{0}, g_innerUnwindCalls{0};
 
 EXCEPTION_DISPOSITION __cdecl InnerHandler(EXCEPTION_RECORD* record, void*, CONTEXT*, void*) {
     if (record->ExceptionFlags & 0x2) { // EXCEPTION_UNWINDING
@@ -201,72 +69,139 @@ EXCEPTION_DISPOSITION __cdecl InnerHandler(EXCEPTION_RECORD* record, void*, CONT
     return ExceptionContinueSearch;
 }
 
-struct Registration {
-    void* next;
-    void* handler;
-};
-
 __attribute__((noinline)) void FaultUnderInnerFrame() {
-    Registration registration = {ChainHead(), reinterpret_cast<void*>(&InnerHandler)};
+    struct {
+        void* next;
+        void* handler;
+    } registration = {ChainHead(), reinterpret_cast<void*>(&InnerHandler)};
     SetChainHead(&registration);
     WriteThroughNull();
-    // Not reached: the guard removes the record.
-    SetChainHead(registration.next);
+    SetChainHead(registration.next); // not reached: the guard removes the record
 }
 
-TEST(SehGuard, UnwindsFramesBetweenFaultAndGuard) {
-    g_innerUnwindCalls = 0;
-    g_innerSearchCalls = 0;
+int g_runs = 0;
+bool g_innerGuardResult;
+EXCEPTION_RECORD g_innerRecord;
+
+struct Case {
+    const char* name;
+    void (*body)();
+    bool finishes;
+    DWORD code;
+    bool addressInThisProgram = true;                 // false: raised inside a system DLL
+    ULONG_PTR parameters[2] = {};                     // the record's first two, when it has them
+    void (*check)(const EXCEPTION_RECORD&) = nullptr; // anything more
+};
+
+void PrintTo(const Case& value, std::ostream* out) {
+    *out << value.name;
+}
+
+const Case kCases[] = {
+    {"NullPointerWrite", WriteThroughNull, false, EXCEPTION_ACCESS_VIOLATION, true, {1, 0}},
+    {"IntegerDivideByZero", DivideByZero, false, EXCEPTION_INT_DIVIDE_BY_ZERO, true},
+    {"IllegalInstruction", [] { __asm__ volatile("ud2"); }, false, EXCEPTION_ILLEGAL_INSTRUCTION,
+     true},
+    {"Breakpoint", [] { __asm__ volatile("int3"); }, false, EXCEPTION_BREAKPOINT, true},
+    {"RaisedException", RaiseCustomException, false, 0xE0C0FFEE, false, {0x1111, 0x2222}},
+    {"NoFault",
+     [] { ++g_runs; },
+     true,
+     0,
+     true,
+     {},
+     [](const EXCEPTION_RECORD&) { EXPECT_EQ(g_runs, 1) << "the body runs once"; }},
+    // The system's own handlers inside the body come first, as with __except.
+    {"HandledInsideTheBody",
+     [] {
+         EXPECT_TRUE(IsBadReadPtr(Opaque(static_cast<const void*>(nullptr)), 4));
+         OutputDebugStringA("debug output is raised as an exception");
+     },
+     true, 0},
+    {"NestedGuards",
+     [] {
+         g_innerGuardResult = RunGuarded(WriteThroughNull, &g_innerRecord);
+         DivideByZero();
+     },
+     false,
+     EXCEPTION_INT_DIVIDE_BY_ZERO,
+     true,
+     {},
+     [](const EXCEPTION_RECORD&) {
+         EXPECT_FALSE(g_innerGuardResult);
+         EXPECT_EQ(g_innerRecord.ExceptionCode, DWORD(EXCEPTION_ACCESS_VIOLATION));
+     }},
+    {"FrameBetweenFaultAndGuard",
+     FaultUnderInnerFrame,
+     false,
+     EXCEPTION_ACCESS_VIOLATION,
+     true,
+     {1, 0},
+     [](const EXCEPTION_RECORD&) {
+         EXPECT_EQ(g_innerSearchCalls, 1) << "the inner frame was asked first";
+         EXPECT_EQ(g_innerUnwindCalls, 1) << "and unwound before the guard returned";
+     }},
+};
+
+class SehGuard : public testing::TestWithParam<Case> {};
+
+TEST_P(SehGuard, FaultComesBackAsARecord) {
+    const Case& test = GetParam();
     void* const headBefore = ChainHead();
     EXCEPTION_RECORD record = {};
-    EXPECT_FALSE(RunGuarded(FaultUnderInnerFrame, &record));
-    EXPECT_EQ(record.ExceptionCode, DWORD(EXCEPTION_ACCESS_VIOLATION));
-    EXPECT_EQ(g_innerSearchCalls, 1) << "the inner frame was asked first";
-    EXPECT_EQ(g_innerUnwindCalls, 1) << "and unwound before the guard returned";
+    record.ExceptionCode = 0x12345678; // stays without a fault
+    EXPECT_EQ(RunGuarded(test.body, &record), test.finishes);
+    EXPECT_EQ(record.ExceptionCode, test.finishes ? 0x12345678u : test.code);
     EXPECT_EQ(ChainHead(), headBefore);
+    if (!test.finishes) {
+        EXPECT_EQ(InThisProgram(record.ExceptionAddress), test.addressInThisProgram);
+        EXPECT_EQ(record.ExceptionRecord, nullptr);
+    }
+    if (test.parameters[0] != 0 || test.parameters[1] != 0) {
+        ASSERT_EQ(record.NumberParameters, 2u);
+        EXPECT_EQ(record.ExceptionInformation[0], test.parameters[0]);
+        EXPECT_EQ(record.ExceptionInformation[1], test.parameters[1]);
+    }
+    if (test.check) {
+        test.check(record);
+    }
+    EXPECT_FALSE(RunGuarded(WriteThroughNull, nullptr)) << "the record is optional";
 }
 
-TEST(SehGuard, CatchesAFaultInAWorkerThread) {
-    CWorkerThread worker;
+INSTANTIATE_TEST_SUITE_P(Cases, SehGuard, testing::ValuesIn(kCases),
+                         [](const testing::TestParamInfo<Case>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST(SehGuardCxx, ExceptionPassesToItsOwnCatch) {
+    void* const headBefore = ChainHead();
+    std::string caught;
+    try {
+        RunGuarded([] { throw std::runtime_error("through the guard"); }, nullptr);
+    } catch (const std::runtime_error& error) {
+        caught = error.what();
+    }
+    EXPECT_EQ(caught, "through the guard");
+    EXPECT_EQ(ChainHead(), headBefore) << "the guard's record must go with the exception";
     EXCEPTION_RECORD record = {};
-    bool result = true;
-    DWORD faultingThread = 0;
-    ASSERT_TRUE(worker.Create([&] {
-        faultingThread = GetCurrentThreadId();
-        result = RunGuarded(WriteThroughNull, &record);
-    }));
-    worker.Resume();
-    ASSERT_EQ(WaitForSingleObject(worker.Handle(), 10000), WAIT_OBJECT_0);
-    DWORD exitCode = 1;
-    GetExitCodeThread(worker.Handle(), &exitCode);
-    EXPECT_EQ(exitCode, 0u);
-    EXPECT_FALSE(result);
-    EXPECT_EQ(record.ExceptionCode, DWORD(EXCEPTION_ACCESS_VIOLATION));
-    EXPECT_EQ(faultingThread, worker.ThreadId());
+    EXPECT_FALSE(RunGuarded(DivideByZero, &record)) << "a later fault is still caught";
 }
 
-TEST(SehGuard, GuardsOnSeveralThreadsAtOnce) {
-    // Each thread faults again and again inside its own guards while the
-    // others do too; a guard state shared between threads would send one
-    // thread's fault into another thread's frame.
-    const int kThreads = 4;
-    const int kRounds = 300;
-    std::atomic<int> caught{0};
-    std::atomic<int> wrongCode{0};
+// Threads fault again and again inside their own guards at once; a guard
+// state shared between threads would send one thread's fault into another's
+// frame.
+TEST(SehGuardThreads, GuardsOnSeveralThreadsAtOnce) {
+    const int kThreads = 4, kRounds = 300;
+    std::atomic<int> right{0};
     CWorkerThread workers[kThreads];
     for (int t = 0; t < kThreads; ++t) {
         ASSERT_TRUE(workers[t].Create([&, t] {
             for (int round = 0; round < kRounds; ++round) {
                 EXCEPTION_RECORD record = {};
                 const bool divide = (round + t) % 2 == 0;
-                if (!RunGuarded(divide ? DivideByZero : WriteThroughNull, &record)) {
-                    ++caught;
-                }
-                const DWORD expected =
-                    divide ? EXCEPTION_INT_DIVIDE_BY_ZERO : EXCEPTION_ACCESS_VIOLATION;
-                if (record.ExceptionCode != expected) {
-                    ++wrongCode;
-                }
+                const bool caught = !RunGuarded(divide ? DivideByZero : WriteThroughNull, &record);
+                right += caught && record.ExceptionCode == (divide ? EXCEPTION_INT_DIVIDE_BY_ZERO
+                                                                   : EXCEPTION_ACCESS_VIOLATION);
             }
         }));
     }
@@ -276,8 +211,7 @@ TEST(SehGuard, GuardsOnSeveralThreadsAtOnce) {
     for (CWorkerThread& worker : workers) {
         ASSERT_EQ(WaitForSingleObject(worker.Handle(), 60000), WAIT_OBJECT_0);
     }
-    EXPECT_EQ(caught, kThreads * kRounds);
-    EXPECT_EQ(wrongCode, 0);
+    EXPECT_EQ(right, kThreads * kRounds);
 }
 
 } // namespace

@@ -1,10 +1,8 @@
-// The framework layer on real Windows objects: handle owners, the application
-// object's run, string-table texts and their formatting, worker threads and
-// the message box caption.
+// The framework layer on real Windows objects: handle owners, COM pointers,
+// the application object's run, string-table texts and worker threads.
 #include "application.h"
 #include "framework_test_support.h"
 #include "handles.h"
-#include "message_box.h"
 #include "resource_ids.h"
 #include "strings.h"
 #include "worker_thread.h"
@@ -18,7 +16,6 @@
 #include <atomic>
 #include <functional>
 #include <stdexcept>
-#include <ostream>
 #include <string>
 
 // Test-only strings of framework_test_strings.rc.
@@ -40,197 +37,94 @@ bool KernelHandleIsOpen(HANDLE handle) {
     return GetHandleInformation(handle, &flags) != FALSE;
 }
 
-// Each owner kind closes what it owns and leaves GetLastError() as it was:
-// the error of a failed operation is often read after its handles are gone.
-struct CloseCase {
-    const char* name;
-    // Opens a handle into an owner, sets kSentinelError, destroys the owner,
-    // stores GetLastError() as it is right then and returns whether the
-    // handle is still open afterwards.
-    std::function<bool(DWORD* errorAfterClose)> openSetErrorAndClose;
-};
-
-void PrintTo(const CloseCase& value, std::ostream* out) {
-    *out << value.name;
+// Lets an owner of `raw` die with kSentinelError set; it must close the handle
+// (`stillOpen` tells) and leave GetLastError() as it was, since the error of
+// a failed operation is often read after its handles are gone.
+template <typename Owner, typename Raw>
+void ExpectClosedKeepingTheError(const char* kind, Raw raw,
+                                 const std::function<bool(Raw)>& stillOpen) {
+    SCOPED_TRACE(kind);
+    {
+        Owner owner(raw);
+        ASSERT_TRUE(owner);
+        SetLastError(kSentinelError);
+    }
+    EXPECT_EQ(GetLastError(), kSentinelError);
+    EXPECT_FALSE(stillOpen(raw));
 }
 
-const CloseCase kCloseCases[] = {
-    {"UniqueHandle",
-     [](DWORD* errorAfterClose) {
-         HANDLE raw;
-         {
-             UniqueHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-             raw = event.get();
-             EXPECT_TRUE(event);
-             SetLastError(kSentinelError);
-         }
-         *errorAfterClose = GetLastError();
-         return KernelHandleIsOpen(raw);
-     }},
-    {"UniqueFile",
-     [](DWORD* errorAfterClose) {
-         const std::string path = TempPath("corvane-unique-file");
-         {
-             UniqueFile file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                         FILE_FLAG_DELETE_ON_CLOSE, nullptr));
-             EXPECT_TRUE(file);
-             SetLastError(kSentinelError);
-         }
-         *errorAfterClose = GetLastError();
-         // Deleted on close: the file exists only while the handle is open.
-         return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-     }},
-    {"UniqueFindHandle",
-     [](DWORD* errorAfterClose) {
-         HANDLE raw;
-         WIN32_FIND_DATAA data;
-         char windows[MAX_PATH];
-         GetWindowsDirectoryA(windows, MAX_PATH);
-         {
-             UniqueFindHandle find(FindFirstFileA((std::string(windows) + "\\*").c_str(), &data));
-             EXPECT_TRUE(find);
-             raw = find.get();
-             SetLastError(kSentinelError);
-         }
-         *errorAfterClose = GetLastError();
-         return FindNextFileA(raw, &data) != FALSE;
-     }},
-    {"UniqueHkey",
-     [](DWORD* errorAfterClose) {
-         HKEY raw;
-         {
-             UniqueHkey key;
-             EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, key.put()),
-                       ERROR_SUCCESS);
-             raw = key.get();
-             SetLastError(kSentinelError);
-         }
-         *errorAfterClose = GetLastError();
-         return RegQueryInfoKeyA(raw, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                 nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-     }},
-    {"UniqueScHandle",
-     [](DWORD* errorAfterClose) {
-         SC_HANDLE raw;
-         {
-             UniqueScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-             EXPECT_TRUE(manager);
-             raw = manager.get();
-             SetLastError(kSentinelError);
-         }
-         *errorAfterClose = GetLastError();
-         SC_HANDLE service = OpenServiceA(raw, "EventLog", SERVICE_QUERY_STATUS);
-         const DWORD openError = GetLastError();
-         if (service != nullptr) {
-             CloseServiceHandle(service);
-         }
-         return openError != ERROR_INVALID_HANDLE;
-     }},
-    {"UniqueHmodule",
-     [](DWORD* errorAfterClose) {
-         // The canary: no one else in this process loads it.
-         const std::string path = CanaryPath();
-         {
-             UniqueHmodule module(LoadLibraryA(path.c_str()));
-             EXPECT_TRUE(module) << path;
-             SetLastError(kSentinelError);
-         }
-         *errorAfterClose = GetLastError();
-         return GetModuleHandleA(path.c_str()) != nullptr;
-     }},
-    {"UniqueDevInfo",
-     [](DWORD* errorAfterClose) {
-         HDEVINFO raw;
-         {
-             UniqueDevInfo devices(
-                 SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES));
-             EXPECT_TRUE(devices);
-             raw = devices.get();
-             SetLastError(kSentinelError);
-         }
-         *errorAfterClose = GetLastError();
-         // A destroyed list cannot be probed safely: its memory is gone.
-         (void)raw;
-         return false;
-     }},
-    {"UniqueInf",
-     [](DWORD* errorAfterClose) {
-         const std::string path = TempPath("corvane-unique-inf") + ".inf";
-         {
-             UniqueFile file(
-                 CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-             const char text[] = "[Version]\r\nSignature=\"$Windows NT$\"\r\n";
-             DWORD written;
-             WriteFile(file.get(), text, sizeof text - 1, &written, nullptr);
-         }
-         *errorAfterClose = GetLastError();
-         {
-             UniqueInf inf(SetupOpenInfFileA(path.c_str(), nullptr, INF_STYLE_WIN4, nullptr));
-             EXPECT_TRUE(inf);
-             SetLastError(kSentinelError);
-         }
-         *errorAfterClose = GetLastError();
-         // An open INF keeps its file open; once closed it can be deleted.
-         return DeleteFileA(path.c_str()) == FALSE;
-     }},
-    {"UniqueGdiObject",
-     [](DWORD* errorAfterClose) {
-         HGDIOBJ raw;
-         {
-             UniqueBrush brush(CreateSolidBrush(RGB(1, 2, 3)));
-             EXPECT_TRUE(brush);
-             raw = brush.get();
-             SetLastError(kSentinelError);
-         }
-         *errorAfterClose = GetLastError();
-         LOGBRUSH data;
-         return GetObjectA(raw, sizeof data, &data) != 0;
-     }},
-};
-
-class HandleOwnerClose : public testing::TestWithParam<CloseCase> {};
-
-TEST_P(HandleOwnerClose, ClosesTheHandleAndKeepsTheLastError) {
-    DWORD errorAfterClose = 0;
-    const bool stillOpen = GetParam().openSetErrorAndClose(&errorAfterClose);
-    EXPECT_EQ(errorAfterClose, kSentinelError);
-    EXPECT_FALSE(stillOpen);
+TEST(HandleOwner, EachKindClosesItsHandleAndKeepsTheLastError) {
+    ExpectClosedKeepingTheError<UniqueHandle, HANDLE>(
+        "UniqueHandle", CreateEventA(nullptr, TRUE, FALSE, nullptr), KernelHandleIsOpen);
+    // Deleted on close: the file exists only while the handle is open.
+    const std::string file = TempPath("corvane-unique-file");
+    ExpectClosedKeepingTheError<UniqueFile, HANDLE>(
+        "UniqueFile",
+        CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                    FILE_FLAG_DELETE_ON_CLOSE, nullptr),
+        [&](HANDLE) { return GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES; });
+    WIN32_FIND_DATAA found;
+    ExpectClosedKeepingTheError<UniqueFindHandle, HANDLE>(
+        "UniqueFindHandle", FindFirstFileA("C:\\windows\\*", &found),
+        [&](HANDLE raw) { return FindNextFileA(raw, &found) != FALSE; });
+    HKEY key = nullptr;
+    RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &key);
+    ExpectClosedKeepingTheError<UniqueHkey, HKEY>("UniqueHkey", key, [](HKEY raw) {
+        return RegQueryInfoKeyA(raw, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    });
+    ExpectClosedKeepingTheError<UniqueScHandle, SC_HANDLE>(
+        "UniqueScHandle", OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT), [](SC_HANDLE raw) {
+            UniqueScHandle service(OpenServiceA(raw, "EventLog", SERVICE_QUERY_STATUS));
+            return GetLastError() != ERROR_INVALID_HANDLE;
+        });
+    // The canary: no one else in this process loads it.
+    const std::string canary = CanaryPath();
+    ExpectClosedKeepingTheError<UniqueHmodule, HMODULE>(
+        "UniqueHmodule", LoadLibraryA(canary.c_str()),
+        [&](HMODULE) { return GetModuleHandleA(canary.c_str()) != nullptr; });
+    // A destroyed device list cannot be probed safely: its memory is gone.
+    ExpectClosedKeepingTheError<UniqueDevInfo, HDEVINFO>(
+        "UniqueDevInfo", SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES),
+        [](HDEVINFO) { return false; });
+    // An open INF keeps its file open; once closed the file can be deleted.
+    const std::string inf = TempPath("corvane-unique-inf") + ".inf";
+    {
+        UniqueFile out(
+            CreateFileA(inf.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        const char text[] = "[Version]\r\nSignature=\"$Windows NT$\"\r\n";
+        DWORD written;
+        WriteFile(out.get(), text, sizeof text - 1, &written, nullptr);
+    }
+    ExpectClosedKeepingTheError<UniqueInf, HINF>(
+        "UniqueInf", SetupOpenInfFileA(inf.c_str(), nullptr, INF_STYLE_WIN4, nullptr),
+        [&](HINF) { return DeleteFileA(inf.c_str()) == FALSE; });
+    ExpectClosedKeepingTheError<UniqueBrush, HBRUSH>(
+        "UniqueGdiObject", CreateSolidBrush(RGB(1, 2, 3)), [](HBRUSH raw) {
+            LOGBRUSH data;
+            return GetObjectA(raw, sizeof data, &data) != 0;
+        });
 }
-
-INSTANTIATE_TEST_SUITE_P(Kinds, HandleOwnerClose, testing::ValuesIn(kCloseCases),
-                         [](const testing::TestParamInfo<CloseCase>& info) {
-                             return std::string(info.param.name);
-                         });
 
 TEST(HandleOwner, PutReleaseAndMoveHandOwnershipOver) {
     HANDLE first = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HANDLE second = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     UniqueHandle owner(first);
-
-    // put() closes what was owned before the new handle arrives.
     *owner.put() = second;
-    EXPECT_FALSE(KernelHandleIsOpen(first));
-
-    // A move leaves the source empty; its destructor must not close the handle.
+    EXPECT_FALSE(KernelHandleIsOpen(first)) << "put() closes what was owned";
     {
         UniqueHandle moved(std::move(owner));
         EXPECT_FALSE(owner);
-        EXPECT_EQ(moved.get(), second);
         owner = std::move(moved);
     }
-    EXPECT_TRUE(KernelHandleIsOpen(second));
-
-    // Move assignment closes the destination's old handle.
+    EXPECT_TRUE(KernelHandleIsOpen(second)) << "a moved-from owner closed the handle";
     HANDLE third = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    UniqueHandle other(third);
-    owner = std::move(other);
-    EXPECT_FALSE(KernelHandleIsOpen(second));
-    EXPECT_EQ(owner.get(), third);
-
-    // release() hands the handle over unclosed.
+    owner = UniqueHandle(third);
+    EXPECT_FALSE(KernelHandleIsOpen(second)) << "move assignment keeps the old handle";
     HANDLE released = owner.release();
+    EXPECT_EQ(released, third);
     EXPECT_FALSE(owner);
-    EXPECT_TRUE(KernelHandleIsOpen(released));
+    EXPECT_TRUE(KernelHandleIsOpen(released)) << "release() closed the handle";
     CloseHandle(released);
 }
 
@@ -239,13 +133,12 @@ class CountedObject : public IUnknown {
 public:
     ULONG references = 1;
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** result) override {
-        if (iid == IID_IUnknown) {
-            *result = this;
-            AddRef();
-            return S_OK;
+        *result = iid == IID_IUnknown ? this : nullptr;
+        if (*result == nullptr) {
+            return E_NOINTERFACE;
         }
-        *result = nullptr;
-        return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
     ULONG STDMETHODCALLTYPE Release() override { return --references; }
@@ -257,70 +150,55 @@ TEST(ComPtr, KeepsTheReferenceCountBalanced) {
         ComPtr<IUnknown> owner(&object); // takes the initial reference
         {
             ComPtr<IUnknown> copy = owner;
-            EXPECT_EQ(object.references, 2u);
             ComPtr<IUnknown> queried;
             EXPECT_EQ(copy.QueryInterface(IID_IUnknown, &queried), S_OK);
             EXPECT_EQ(object.references, 3u);
             EXPECT_EQ(copy.QueryInterface(IID_IClassFactory, &queried), E_NOINTERFACE);
             EXPECT_EQ(object.references, 2u) << "a failed query must release the earlier one";
-            copy = owner; // self-equal assignment keeps the count
+            copy = owner;
             EXPECT_EQ(object.references, 2u);
         }
-        EXPECT_EQ(object.references, 1u);
         ComPtr<IUnknown> moved(std::move(owner));
         EXPECT_EQ(object.references, 1u);
     }
     EXPECT_EQ(object.references, 0u);
 }
 
-TEST(ComInitScope, LeavesTheApartmentItEntered) {
+// A scope leaves only an apartment it entered itself.
+TEST(ComInitScope, LeavesOnlyTheApartmentItEntered) {
     CWorkerThread worker;
-    HRESULT outer = E_FAIL, inner = E_FAIL, afterwards = E_FAIL;
+    HRESULT first = E_FAIL, second = E_FAIL, afterwards = E_FAIL, other = E_FAIL, kept = E_FAIL;
     ASSERT_TRUE(worker.Create([&] {
         {
-            ComInitScope first;
-            ComInitScope second;
-            outer = first.result();
-            inner = second.result();
+            ComInitScope outer, inner;
+            first = outer.result();
+            second = inner.result();
         }
-        // Both scopes uninitialised: the thread may now pick another model.
-        afterwards = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        CoUninitialize();
-    }));
-    worker.Resume();
-    ASSERT_EQ(WaitForSingleObject(worker.Handle(), 10000), WAIT_OBJECT_0);
-    EXPECT_EQ(outer, S_OK);
-    EXPECT_EQ(inner, S_FALSE);
-    EXPECT_EQ(afterwards, S_OK);
-}
-
-TEST(ComInitScope, DoesNotUninitialiseAnApartmentItDidNotEnter) {
-    CWorkerThread worker;
-    HRESULT scoped = E_FAIL, afterwards = E_FAIL;
-    ASSERT_TRUE(worker.Create([&] {
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        afterwards = CoInitializeEx(nullptr, COINIT_MULTITHREADED); // free to pick another model
         {
             ComInitScope scope;
-            scoped = scope.result();
+            other = scope.result();
         }
-        // Still in the multi-threaded apartment entered above.
-        afterwards = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        kept = CoInitializeEx(nullptr, COINIT_MULTITHREADED); // still in it
         CoUninitialize();
         CoUninitialize();
     }));
     worker.Resume();
     ASSERT_EQ(WaitForSingleObject(worker.Handle(), 10000), WAIT_OBJECT_0);
-    EXPECT_EQ(scoped, RPC_E_CHANGED_MODE);
-    EXPECT_EQ(afterwards, S_FALSE);
+    EXPECT_EQ(first, S_OK);
+    EXPECT_EQ(second, S_FALSE);
+    EXPECT_EQ(afterwards, S_OK);
+    EXPECT_EQ(other, RPC_E_CHANGED_MODE);
+    EXPECT_EQ(kept, S_FALSE);
+    DWORD exitCode = 1;
+    GetExitCodeThread(worker.Handle(), &exitCode);
+    EXPECT_EQ(exitCode, 0u) << "a body that returns ends its thread with 0";
 }
 
-// The application object's run, in process: which exit code RunApplication
-// gives back for each way InitInstance can end.
 class ScriptedApp : public CWinApp {
 public:
     std::function<BOOL()> init;
-    int exitCode = 0;
-    int exitCalls = 0;
+    int exitCode = 0, exitCalls = 0;
     BOOL InitInstance() override { return init(); }
     int ExitInstance() override {
         ++exitCalls;
@@ -328,87 +206,57 @@ public:
     }
 };
 
+// The exit code RunApplication gives back for each way InitInstance can end.
 TEST(RunApplication, ExitCodeFollowsTheApplicationObject) {
-    struct Case {
+    const struct {
         const char* name;
         std::function<BOOL()> init;
-        int exitCode;
-        int expected;
-        int expectedExitCalls;
-    };
-    const Case cases[] = {
-        {"InitInstanceFalse", [] { return FALSE; }, -10, -10, 1},
-        {"MessageLoopUntilQuit",
+        int exitCode, expected, expectedExitCalls;
+    } cases[] = {
+        {"InitInstance FALSE", [] { return FALSE; }, -10, -10, 1},
+        {"message loop until WM_QUIT",
          [] {
              PostQuitMessage(0);
              return TRUE;
          },
          -9, -9, 1},
-        {"EscapingException", []() -> BOOL { throw std::runtime_error("boom"); }, -10,
+        {"escaping exception", []() -> BOOL { throw std::runtime_error("boom"); }, -10,
          kExitCodeApplicationFault, 0},
     };
     const HINSTANCE instance = GetModuleHandleA(nullptr);
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ScriptedApp app;
         app.init = c.init;
         app.exitCode = c.exitCode;
+        EXPECT_EQ(CurrentApplication(), &app);
         EXPECT_EQ(RunApplication(instance), c.expected);
         EXPECT_EQ(app.exitCalls, c.expectedExitCalls);
         EXPECT_EQ(app.m_hInstance, instance);
     }
+    EXPECT_EQ(CurrentApplication(), nullptr) << "a dead application object stays current";
+    EXPECT_EQ(RunApplication(instance), kExitCodeApplicationFault);
 }
 
-TEST(RunApplication, NewestApplicationObjectIsCurrentUntilItDies) {
-    EXPECT_EQ(CurrentApplication(), nullptr);
-    {
-        ScriptedApp outer;
-        {
-            ScriptedApp inner;
-            EXPECT_EQ(CurrentApplication(), &inner);
-        }
-        EXPECT_EQ(CurrentApplication(), &outer);
-    }
-    EXPECT_EQ(RunApplication(GetModuleHandleA(nullptr)), kExitCodeApplicationFault);
-}
-
-// Texts from the string table and their formatting.
 TEST(ResourceStrings, FormattingFillsThePlaceholders) {
-    struct Case {
-        std::string actual;
-        std::string expected;
-    };
-    const Case cases[] = {
-        {FormatResourceString(IDS_EXCEPTION_DURING_INSTALL, 0xC0000005u, 0x00401A2Bu),
-         "Exception during installation!\nException code = 0xc0000005\n"
-         "Exception address = 0x00401a2b"},
-        {FormatResourceString(IDS_ERROR_DURING_INSTALLATION, 5u, 0x00130077u),
-         "Error during installation.\nError code = 0x00000005\nError arg0 = 0x00130077"},
-        {FormatResourceString(IDS_WELCOME_TITLE, "Corvane RDP Edition - Workstation"),
-         "Welcome to Corvane RDP Edition - Workstation Setup Wizard"},
-        {FormatResourceString(IDS_FAILED_TEXT, "A", "B"),
-         "Error occured while installing A on your computer. Setup has restored your system "
-         "to the original state. Please download the latest version of B from our web site "
-         "and try again!"},
-        {FormatResourceString(IDS_SEND_LOG, "C:\\Temp\\x.log"),
-         "To resolve installation issue please send installation log file\n'C:\\Temp\\x.log'"
-         "\nto our support team."},
-        {FormatText("%s=%d", "answer", 42), "answer=42"},
-        {FormatText("%s", ""), ""},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(c.actual, c.expected);
+    EXPECT_EQ(FormatResourceString(IDS_FAILED_TEXT, "A", "B"),
+              "Error occured while installing A on your computer. Setup has restored your system "
+              "to the original state. Please download the latest version of B from our web site "
+              "and try again!");
+    EXPECT_EQ(FormatResourceString(IDS_EXCEPTION_DURING_INSTALL, 0xC0000005u, 0x00401A2Bu),
+              "Exception during installation!\nException code = 0xc0000005\n"
+              "Exception address = 0x00401a2b");
+    EXPECT_EQ(FormatText("%s", ""), "");
+    for (UINT missing : {1u, 43u, 56u, 65u, 67u, 3999u}) {
+        EXPECT_EQ(LoadResourceString(missing), "") << "id " << missing;
     }
 }
 
+// Longer than any fixed buffer a loader or formatter might start with.
 TEST(ResourceStrings, TextsOfAnyLengthComeBackWhole) {
-    // framework_test_strings.rc holds 1500 and 3000 characters: longer than
-    // any fixed buffer a loader might start with.
     const std::string longText = LoadResourceString(IDS_TEST_LONG_TEXT);
     ASSERT_EQ(longText.size(), 1500u);
-    EXPECT_EQ(longText.substr(0, 10), "0123456789");
     EXPECT_EQ(longText.substr(1490), "0123456789");
-
     const std::string argument(10000, 'x');
     const std::string formatted = FormatResourceString(IDS_TEST_LONG_FORMAT, argument.c_str());
     ASSERT_EQ(formatted.size(), 3000u - 2 + 10000u);
@@ -416,45 +264,31 @@ TEST(ResourceStrings, TextsOfAnyLengthComeBackWhole) {
     EXPECT_EQ(FormatText("<%s>", argument.c_str()), "<" + argument + ">");
 }
 
-TEST(ResourceStrings, MissingIdGivesAnEmptyText) {
-    for (UINT id : {1u, 43u, 56u, 65u, 67u, 3999u}) {
-        EXPECT_EQ(LoadResourceString(id), "") << "id " << id;
-    }
-}
-
-// Worker threads.
-TEST(WorkerThread, RunsOnlyAfterResume) {
+TEST(WorkerThread, RunsOnlyAfterResumeAndSurvivesAnEscapingException) {
     std::atomic<bool> ran{false};
     CWorkerThread worker;
-    ASSERT_TRUE(worker.Create([&] { ran = true; }));
+    ASSERT_TRUE(worker.Create([&] {
+        ran = true;
+        throw std::runtime_error("escapes the body");
+    }));
+    EXPECT_FALSE(worker.Create([] {})) << "one object, one thread";
     EXPECT_EQ(GetThreadPriority(worker.Handle()), THREAD_PRIORITY_NORMAL);
     EXPECT_EQ(WaitForSingleObject(worker.Handle(), 200), DWORD(WAIT_TIMEOUT));
     EXPECT_FALSE(ran);
     EXPECT_EQ(worker.Resume(), 1u);
     ASSERT_EQ(WaitForSingleObject(worker.Handle(), 10000), WAIT_OBJECT_0);
     EXPECT_TRUE(ran);
-    DWORD exitCode = 1;
-    GetExitCodeThread(worker.Handle(), &exitCode);
-    EXPECT_EQ(exitCode, 0u);
-    EXPECT_FALSE(worker.Create([] {})) << "one object, one thread";
-}
-
-TEST(WorkerThread, EscapingExceptionEndsOnlyTheThread) {
-    CWorkerThread worker;
-    ASSERT_TRUE(worker.Create([] { throw std::runtime_error("escapes the body"); }));
-    worker.Resume();
-    ASSERT_EQ(WaitForSingleObject(worker.Handle(), 10000), WAIT_OBJECT_0);
     DWORD exitCode = 0;
     GetExitCodeThread(worker.Handle(), &exitCode);
     EXPECT_EQ(exitCode, CWorkerThread::kExitCodeUncaughtException);
 }
 
+// The wizard deletes the thread object after a timed-out wait while the
+// thread still runs; the body must stay valid.
 TEST(WorkerThread, ThreadOutlivesItsObject) {
-    // The owner may delete the thread object while the thread still runs (the
-    // wizard does after a timed-out wait); the body must stay valid.
     UniqueHandle go(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     UniqueHandle done(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    std::string text = "set by the body";
+    const std::string text = "set by the body";
     std::string copy;
     {
         CWorkerThread worker;
@@ -469,48 +303,6 @@ TEST(WorkerThread, ThreadOutlivesItsObject) {
     SetEvent(go.get());
     ASSERT_EQ(WaitForSingleObject(done.get(), 10000), WAIT_OBJECT_0);
     EXPECT_EQ(copy, text);
-}
-
-// Message boxes carry the display name as caption. A helper thread reads the
-// box's caption and text and closes it with the answer.
-TEST(ShowMessage, CaptionIsTheProductDisplayName) {
-    struct Seen {
-        std::string caption;
-        std::string text;
-        bool found = false;
-    } seen;
-    const char kCaption[] = "Corvane RDP Edition - Workstation";
-    std::atomic<bool> shown{false};
-    CWorkerThread closer;
-    ASSERT_TRUE(closer.Create([&] {
-        for (int attempt = 0; attempt < 300 && !shown; ++attempt) {
-            HWND box = FindWindowA("#32770", kCaption);
-            if (box != nullptr) {
-                char buffer[512] = {};
-                GetWindowTextA(box, buffer, sizeof buffer);
-                seen.caption = buffer;
-                HWND label = GetDlgItem(box, 0xFFFF);
-                GetWindowTextA(label, buffer, sizeof buffer);
-                seen.text = buffer;
-                seen.found = true;
-                PostMessageA(box, WM_COMMAND, IDNO, 0);
-                break;
-            }
-            Sleep(50);
-        }
-    }));
-    closer.Resume();
-    const int answer = ShowMessage("Continue with the test?", MB_YESNO | MB_ICONQUESTION);
-    const DWORD error = GetLastError();
-    shown = true; // the box is gone, or there never was one
-    WaitForSingleObject(closer.Handle(), 20000);
-    if (answer <= 0 && !seen.found) {
-        GTEST_SKIP() << "no window station for message boxes (error " << error << ")";
-    }
-    EXPECT_TRUE(seen.found);
-    EXPECT_EQ(seen.caption, kCaption);
-    EXPECT_EQ(seen.text, "Continue with the test?");
-    EXPECT_EQ(answer, IDNO);
 }
 
 } // namespace

@@ -3,28 +3,21 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 
-// The folder of the running test program, with a trailing backslash; the
-// probe programs are built beside it.
+// The folder of the running test program, where the probes are built, with a
+// trailing backslash.
 inline std::string ProgramFolder() {
     char path[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path, length);
-    return folder.substr(0, folder.find_last_of('\\') + 1);
+    const std::string program(path, GetModuleFileNameA(nullptr, path, MAX_PATH));
+    return program.substr(0, program.find_last_of('\\') + 1);
 }
 
-// The canary DLL (tests/harness/canary_dll.c). The build passes its path as a
-// Linux path; Wine shows the Linux root as drive Z:.
+// The canary DLL (tests/harness/canary_dll.c). The build names it with a Linux
+// path; Wine shows the Linux root as drive Z:.
 inline std::string CanaryPath() {
-    std::string path = CORVANE_CANARY_DLL;
-    if (!path.empty() && path[0] == '/') {
-        path = "Z:" + path;
-    }
-    for (char& c : path) {
-        if (c == '/') {
-            c = '\\';
-        }
-    }
+    std::string path = std::string("Z:") + CORVANE_CANARY_DLL;
+    std::replace(path.begin(), path.end(), '/', '\\');
     return path;
 }

@@ -1,7 +1,7 @@
 // package-probe: loads the package appended to this program (or to another
 // file) with the setup program's own reader and lists what it holds. Release
 // engineers append a package to a copy of it to see that the setup program
-// will find its payload; the Windows tests run it the same way.
+// will find its payload; the end-to-end signing test runs it the same way.
 #include "md5.h"
 #include "packed_tools.h"
 
@@ -32,14 +32,10 @@ const char* StatusText(int status) {
 
 void PrintUsage(FILE* out) {
     std::fputs("Usage: package-probe [FILE]\n"
-               "\n"
-               "Loads the package appended to this program, or to FILE, with the setup\n"
-               "program's package reader, and lists its entries in the order the reader\n"
-               "walks them: content MD5, unpacked size in bytes, name.\n"
-               "\n"
-               "Exit code: the reader's status, 0 when the package loaded; -1 the file\n"
-               "could not be read whole, -2 the package is missing or damaged, -3 out of\n"
-               "memory; 2 for a usage error.\n",
+               "Lists the package appended to this program, or to FILE, as the setup program's\n"
+               "reader walks it: content MD5, size in bytes, name. Exit code: the reader's\n"
+               "status (0 loaded, -1 unreadable, -2 missing or damaged, -3 out of memory),\n"
+               "or 2 for a usage error.\n",
                out);
 }
 
@@ -64,10 +60,9 @@ int LoadFile(CPackedTools& reader, const char* path) {
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
         std::fprintf(stderr, "package-probe: cannot open %s (CreateFileA error %lu)\n", path,
-                     error);
-        return -1;
+                     GetLastError());
+        return CPackedTools::kFileUnreadable;
     }
     reader.LoadFromFile(file);
     CloseHandle(file);

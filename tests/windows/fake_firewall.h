@@ -1,8 +1,8 @@
 // A firewall that keeps what the install step puts into it. Wine's objects
 // keep nothing (a rule's get_ methods fail, the collections drop what is added
 // and cannot be walked), so what a rule holds, finding an existing rule and a
-// refused rule can only be seen here. Registered with CoRegisterClassObject
-// for the calling thread's apartment while an Installed lives.
+// refused rule can only be seen here. Registered for the calling thread's
+// apartment while an Installed lives.
 #pragma once
 
 #include <windows.h>
@@ -10,7 +10,6 @@
 #include <netfw.h>
 #include <oleauto.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -56,8 +55,9 @@ template <typename T> void Keep(T& field, T value) {
     field = value;
 }
 
-// A rule, or an authorized application of the older interfaces.
-class Entry final : public INetFwRule, public INetFwAuthorizedApplication {
+// A rule, or an authorized application of the older interfaces; as a class
+// object, it makes new ones.
+class Entry final : public INetFwRule, public INetFwAuthorizedApplication, public IClassFactory {
 public:
     std::wstring name, description, application; // empty application: none
     LONG protocol = 256, profiles = 0;           // as a new rule starts: any protocol
@@ -69,6 +69,8 @@ public:
         *result = nullptr;
         if (IsEqualIID(iid, IID_INetFwAuthorizedApplication)) {
             *result = static_cast<INetFwAuthorizedApplication*>(this);
+        } else if (IsEqualIID(iid, IID_IClassFactory)) {
+            *result = static_cast<IClassFactory*>(this);
         } else if (IsEqualIID(iid, IID_INetFwRule) || IsEqualIID(iid, IID_IDispatch) ||
                    IsEqualIID(iid, IID_IUnknown)) {
             *result = static_cast<INetFwRule*>(this);
@@ -79,6 +81,13 @@ public:
         return S_OK;
     }
     FAKE_COUNTED_DISPATCH
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown*, REFIID iid, void** result) override {
+        Entry* made = new Entry;
+        const HRESULT queried = made->QueryInterface(iid, result);
+        made->Release();
+        return queried;
+    }
+    FAKE_NOT_IMPLEMENTED(LockServer, BOOL)
     FAKE_PUT(Name, BSTR, name)
     FAKE_PUT(Description, BSTR, description)
     FAKE_PUT(ApplicationName, BSTR, application)
@@ -127,9 +136,11 @@ public:
 };
 
 // The manager, both policies, the current profile, the rules and authorized
-// applications collections (one list of entries) and the rules' enumerator in
-// one object: the install step only walks from one to the next.
-class Policy final : public INetFwMgr,
+// applications collections (one list of entries), the rules' enumerator and
+// the class object of the manager and the newer policy in one: the install
+// step only walks from one to the next.
+class Policy final : public IClassFactory,
+                     public INetFwMgr,
                      public INetFwPolicy,
                      public INetFwProfile,
                      public INetFwAuthorizedApplications,
@@ -144,12 +155,14 @@ public:
     }
     std::vector<Entry*> entries; // each holds one reference
     HRESULT rulesResult = S_OK, addResult = S_OK;
+    bool hasManager = true, hasPolicy2 = true; // false: no such class
     size_t next = 0;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** result) override {
         *result = nullptr;
-        if (IsEqualIID(iid, IID_INetFwMgr) || IsEqualIID(iid, IID_IDispatch) ||
-            IsEqualIID(iid, IID_IUnknown)) {
+        if (IsEqualIID(iid, IID_IClassFactory) || IsEqualIID(iid, IID_IUnknown)) {
+            *result = static_cast<IClassFactory*>(this);
+        } else if (IsEqualIID(iid, IID_INetFwMgr) || IsEqualIID(iid, IID_IDispatch)) {
             *result = static_cast<INetFwMgr*>(this);
         } else if (IsEqualIID(iid, IID_INetFwPolicy2)) {
             *result = static_cast<INetFwPolicy2*>(this);
@@ -162,6 +175,15 @@ public:
         return S_OK;
     }
     FAKE_COUNTED_DISPATCH
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown*, REFIID iid, void** result) override {
+        *result = nullptr;
+        if ((IsEqualIID(iid, IID_INetFwMgr) && !hasManager) ||
+            (IsEqualIID(iid, IID_INetFwPolicy2) && !hasPolicy2)) {
+            return REGDB_E_CLASSNOTREG;
+        }
+        return QueryInterface(iid, result);
+    }
+    FAKE_NOT_IMPLEMENTED(LockServer, BOOL)
     HRESULT STDMETHODCALLTYPE get_Rules(INetFwRules** result) override {
         *result = nullptr;
         return FAILED(rulesResult) ? rulesResult : Hand(result);
@@ -210,18 +232,15 @@ public:
         }
         return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
     }
-    HRESULT STDMETHODCALLTYPE Next(ULONG count, VARIANT* elements, ULONG* fetched) override {
-        ULONG done = 0;
-        for (; done < count && next < entries.size(); ++done, ++next) {
-            VariantInit(&elements[done]);
-            V_VT(&elements[done]) = VT_DISPATCH;
-            V_DISPATCH(&elements[done]) = static_cast<INetFwRule*>(entries[next]);
-            entries[next]->AddRef();
+    // The install step asks for one rule at a time.
+    HRESULT STDMETHODCALLTYPE Next(ULONG, VARIANT* element, ULONG* fetched) override {
+        *fetched = next < entries.size() ? 1 : 0;
+        if (*fetched) {
+            V_VT(element) = VT_DISPATCH;
+            V_DISPATCH(element) = static_cast<INetFwRule*>(entries[next]);
+            entries[next++]->AddRef();
         }
-        if (fetched) {
-            *fetched = done;
-        }
-        return done == count ? S_OK : S_FALSE;
+        return *fetched ? S_OK : S_FALSE;
     }
     FAKE_NOT_IMPLEMENTED(Reset)
     FAKE_NOT_IMPLEMENTED(Skip, ULONG)
@@ -272,48 +291,16 @@ public:
     FAKE_NOT_IMPLEMENTED(get_Services, INetFwServices**)
 };
 
-// Makes an object per request, or none (as a system without the class).
-// Lives on the stack of the Installed that registers it.
-class Factory final : public IClassFactory {
-public:
-    explicit Factory(std::function<IUnknown*()> make) : m_make(std::move(make)) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** result) override {
-        *result =
-            IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory) ? this : nullptr;
-        return *result ? S_OK : E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown*, REFIID iid, void** result) override {
-        *result = nullptr;
-        IUnknown* made = m_make();
-        if (made == nullptr) {
-            return REGDB_E_CLASSNOTREG;
-        }
-        const HRESULT queried = made->QueryInterface(iid, result);
-        made->Release();
-        return queried;
-    }
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
-
-private:
-    std::function<IUnknown*()> m_make;
-};
-
-// Puts the stand-in in place of the system's firewall classes while it lives;
-// without the newer policy, as the systems before Vista. The calling thread
-// must already be in its COM apartment.
+// Puts the stand-in in place of the system's firewall classes while it lives.
+// The calling thread must already be in its COM apartment.
 class Installed {
 public:
-    explicit Installed(bool withPolicy2 = true)
-        : m_policy2([this, withPolicy2] { return withPolicy2 ? Own() : nullptr; }),
-          m_manager([this] { return Own(); }),
-          m_entry([]() -> IUnknown* { return static_cast<INetFwRule*>(new Entry); }) {
-        const std::pair<REFCLSID, Factory*> classes[] = {
-            {CLSID_NetFwMgr, &m_manager},
-            {CLSID_NetFwPolicy2, &m_policy2},
-            {CLSID_NetFwRule, &m_entry},
-            {CLSID_NetFwAuthorizedApplication, &m_entry}};
+    Installed() {
+        const std::pair<REFCLSID, IClassFactory*> classes[] = {
+            {CLSID_NetFwMgr, m_policy},
+            {CLSID_NetFwPolicy2, m_policy},
+            {CLSID_NetFwRule, m_entries},
+            {CLSID_NetFwAuthorizedApplication, m_entries}};
         for (const auto& [clsid, factory] : classes) {
             m_cookies.push_back(0);
             m_ok = SUCCEEDED(CoRegisterClassObject(clsid, factory, CLSCTX_INPROC_SERVER,
@@ -326,6 +313,7 @@ public:
             CoRevokeClassObject(cookie);
         }
         m_policy->Release();
+        m_entries->Release();
     }
     Installed(const Installed&) = delete;
     Installed& operator=(const Installed&) = delete;
@@ -335,13 +323,8 @@ public:
     std::vector<Entry*>& entries() { return m_policy->entries; }
 
 private:
-    IUnknown* Own() {
-        m_policy->AddRef();
-        return static_cast<INetFwMgr*>(m_policy);
-    }
-
     Policy* m_policy = new Policy;
-    Factory m_policy2, m_manager, m_entry;
+    Entry* m_entries = new Entry;
     std::vector<DWORD> m_cookies;
     bool m_ok = true;
 };

@@ -1,37 +1,25 @@
-// Fuzzes the package reader on whole file images.
-//
-// Raw input almost never gets past the seal and the entries digest, so the
-// input is also read three other ways, chosen by its first byte:
+// Fuzzes the package reader on whole file images. Raw input seldom passes the
+// seal and the entries digest, so the input is also read, by its first byte:
 //   0: a list of entries, written with BuildPackage after a program prefix
-//      that holds the unsealed signature text; the load must give them back.
-//   1: an entries area as is, under a header with its digest made right, to
-//      reach the record walk and the inflater.
-//   2: the same, with every content digest made right too (found by an
-//      inflate of its own here), to reach the table; the load must succeed
-//      exactly when every record is in bounds and inflates to something.
-#include "md5.h"
-#include "package_format.h"
-#include "packed_tools.h"
+//      holding the unsealed signature; the load must give them back;
+//   1: an entries area under a header whose digest is made right, to reach
+//      the record walk and the inflater;
+//   2: the same with every content digest made right (by an inflate of its
+//      own), to reach the table; the load must succeed exactly when every
+//      record is in bounds and inflates to something.
 #include "package_test_support.h"
 
-#include <zlib.h>
-
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <map>
 #include <memory>
-#include <string>
-#include <vector>
 
 namespace {
 
 namespace package = corvane::package;
-using Bytes = std::vector<uint8_t>;
+using namespace corvane::testing;
 
-// Content beyond this is not checked against the reader (a few KiB of input
-// can deflate-bomb to megabytes, which is fine, but not to gigabytes).
+// Content beyond this is not checked: a few KiB may inflate to megabytes, not gigabytes.
 constexpr size_t kMaxCheckedContent = 64u << 20;
 
 void Check(bool condition, const char* what) {
@@ -41,16 +29,14 @@ void Check(bool condition, const char* what) {
     }
 }
 
-// One reader for the whole run: a fresh 2 MiB buffer per input would cost
-// more than the load. ClearEntries between inputs keeps them apart.
+// One reader for the run (its 2 MiB buffer costs more than a load); cleared per input.
 CPackedTools& Reader() {
     static CPackedTools reader;
     return reader;
 }
 
-// Every lookup on whatever the load left, for the sanitizers to watch. The
-// name buffers are heap blocks of exactly the size passed, so a copy past
-// them is caught.
+// Every lookup on whatever the load left; name buffers of exactly the size
+// passed, so the sanitizers see a copy past them.
 void WalkTable(CPackedTools& reader, uint32_t nameSizeSeed) {
     for (uint32_t i = 0; i <= reader.GetEntryCount(); ++i) {
         const uint32_t nameSize = (nameSizeSeed + i * 7) % 40;
@@ -87,12 +73,10 @@ struct Cursor {
     }
 };
 
+// The unsealed signature text, as the setup program holds it, and a partial match.
 Bytes ProgramPrefix(uint8_t variant) {
-    Bytes prefix = {'M', 'Z'};
-    prefix.resize(2 + size_t(variant % 5) * 7, 0);
-    prefix.insert(prefix.end(), package::kSignature, package::kSignature + package::kSignatureSize);
-    prefix.push_back('M');
-    return prefix;
+    return Concat(
+        {{'M', 'Z'}, Bytes(size_t(variant % 5) * 7, 0), ToBytes(package::kSignature), {'M'}});
 }
 
 void FuzzEntries(Cursor input) {
@@ -123,10 +107,8 @@ void FuzzEntries(Cursor input) {
         entries.push_back(std::move(entry));
     }
 
-    Bytes image = ProgramPrefix(*seal);
-    const Bytes built = package::BuildPackage(entries, *seal);
-    image.insert(image.end(), built.begin(), built.end());
-    image.insert(image.end(), size_t(*seal % 3) * 100, 0);
+    const Bytes image = Concat({ProgramPrefix(*seal), package::BuildPackage(entries, *seal),
+                                Bytes(size_t(*seal % 3) * 100, 0)});
 
     CPackedTools& reader = Reader();
     reader.ClearEntries();
@@ -197,9 +179,8 @@ void FuzzArea(Cursor input, bool fixContentDigests) {
             if (!inflated && content.size() > kMaxCheckedContent) {
                 return;
             }
-            // The reader's inflate through a buffer of a few bytes: the
-            // refills it makes of its 2 MiB buffer only for megabytes of
-            // content happen here on every record.
+            // Through a buffer of a few bytes, the refills of the reader's 2 MiB
+            // buffer happen on every record.
             std::string small;
             uint8_t buffer[97];
             const bool smallInflated = package::InflateStream(
@@ -208,11 +189,7 @@ void FuzzArea(Cursor input, bool fixContentDigests) {
             Check(!inflated || (small.size() == content.size() &&
                                 std::memcmp(small.data(), content.data(), small.size()) == 0),
                   "small-buffer inflate gives other content");
-            if (!inflated) {
-                expectLoaded = false;
-                break;
-            }
-            if (content.empty()) {
+            if (!inflated || content.empty()) {
                 expectLoaded = false;
                 break;
             }
@@ -224,9 +201,8 @@ void FuzzArea(Cursor input, bool fixContentDigests) {
         }
     }
 
-    Bytes image = ProgramPrefix(seal);
-    const Bytes sealed = corvane::testing::SealedPackage(area, count, uint32_t(area.size()), seal);
-    image.insert(image.end(), sealed.begin(), sealed.end());
+    const Bytes image =
+        Concat({ProgramPrefix(seal), SealedPackage(area, count, uint32_t(area.size()), seal)});
 
     CPackedTools& reader = Reader();
     reader.ClearEntries();
@@ -267,16 +243,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     const Cursor rest{data + 1, size - 1};
-    switch (data[0] % 3) {
-    case 0:
+    if (data[0] % 3 == 0) {
         FuzzEntries(rest);
-        break;
-    case 1:
-        FuzzArea(rest, false);
-        break;
-    default:
-        FuzzArea(rest, true);
-        break;
+    } else {
+        FuzzArea(rest, data[0] % 3 == 2);
     }
     return 0;
 }

@@ -22,12 +22,11 @@ namespace {
 constexpr char kInfService[] = "CorvaneInfTestService"; // named in corvane-test-service.inf
 constexpr char kInfValuesKey[] = "Software\\Corvane Test\\Inf";
 // Device setup classes of our own, so no real class is touched.
-constexpr GUID kFilterClass = {
-    0x3c1f5a2e, 0x7b4d, 0x4c8a, {0x9e, 0x21, 0x5d, 0x6f, 0x70, 0x81, 0x92, 0xa3}};
-constexpr GUID kOtherFilterClass = {
-    0x3c1f5a2e, 0x7b4d, 0x4c8a, {0x9e, 0x21, 0x5d, 0x6f, 0x70, 0x81, 0x92, 0xa4}};
-constexpr GUID kDeviceClass = {
-    0x3c1f5a2e, 0x7b4d, 0x4c8a, {0x9e, 0x21, 0x5d, 0x6f, 0x70, 0x81, 0x92, 0xa5}};
+constexpr GUID TestClass(unsigned char last) {
+    return {0x3c1f5a2e, 0x7b4d, 0x4c8a, {0x9e, 0x21, 0x5d, 0x6f, 0x70, 0x81, 0x92, last}};
+}
+constexpr GUID kFilterClass = TestClass(0xa3), kOtherFilterClass = TestClass(0xa4),
+               kDeviceClass = TestClass(0xa5);
 
 // The build names its files with Linux paths; Wine shows the Linux root as Z:.
 std::string FromBuild(std::string path) {
@@ -90,8 +89,6 @@ public:
             << "cannot create service " << m_name << ", error " << GetLastError();
     }
     ~TestService() { RemoveServiceIfPresent(m_name); }
-    TestService(const TestService&) = delete;
-    TestService& operator=(const TestService&) = delete;
 
     const std::string& Name() const { return m_name; }
 
@@ -257,8 +254,6 @@ TEST_P(UninstallServiceTest, StopsDeletesAndAsksForARestartOnlyWhenNeeded) {
 INSTANTIATE_TEST_SUITE_P(
     Services, UninstallServiceTest,
     ::testing::Values(
-        ServiceRow{"a stopped service is deleted", "Stopped", "stops", false, false, 0, nullptr,
-                   false, 0, 5000},
         ServiceRow{"a running service is stopped and deleted", "Running", "stops", true, false, 0,
                    nullptr, false, 0, 10000},
         // The service leaves the manager only when it stops: the wait is real.
@@ -269,8 +264,9 @@ INSTANTIATE_TEST_SUITE_P(
                    "Warning: Service can't be stoped!", true, 0, 5000},
         ServiceRow{"a service already marked for deletion needs a restart", "Marked", "stops",
                    false, true, 0, "Warning: Service marked for delete!", false, 0, 5000},
-        ServiceRow{"an old error code is not taken for a marked service", "StaleError", "stops",
-                   false, false, ERROR_SERVICE_MARKED_FOR_DELETE, nullptr, false, 0, 5000},
+        ServiceRow{"a stopped service is deleted, an old error code not taken for a marked one",
+                   "StaleError", "stops", false, false, ERROR_SERVICE_MARKED_FOR_DELETE, nullptr,
+                   false, 0, 5000},
         ServiceRow{"a service that is not installed only logs its name", "NotInstalled", nullptr,
                    false, false, 0, nullptr, false, 0, 5000}));
 
@@ -324,45 +320,29 @@ INSTANTIATE_TEST_SUITE_P(
         FilterRow{"no value at all", std::nullopt, std::nullopt},
         FilterRow{"no class key", std::nullopt, std::nullopt, false}));
 
-struct HardwareIdRow {
-    const char* what;
-    const char* hardwareId;
-    bool found;
-};
-
-void PrintTo(const HardwareIdRow& row, std::ostream* out) {
-    *out << row.what;
-}
-
-class UninstallWdmDriverTest : public DriversTest,
-                               public ::testing::WithParamInterface<HardwareIdRow> {};
-
-// Every present device carrying the id, also as a second id, goes; no other.
-TEST_P(UninstallWdmDriverTest, RemovesTheDevicesCarryingTheExactId) {
-    const HardwareIdRow& row = GetParam();
+// Every present device carrying the exact id, also as its second id, goes and
+// no other; an id that no device carries exactly is said to be missing.
+TEST_F(DriversTest, UninstallWdmDriverRemovesTheDevicesCarryingTheExactId) {
     AddTestDevice("CORVANE\\TESTHUB\0\0"s);
     const std::string other = AddTestDevice("CORVANE\\OTHERHUB\0\0"s);
     AddTestDevice("CORVANE\\TESTHUB&REV_02\0CORVANE\\TESTHUB\0\0"s);
     const auto before = PresentTestDevices();
     ASSERT_EQ(before.size(), 3u);
-
-    EXPECT_EQ(installer->UninstallWdmDriver(row.hardwareId), row.found);
-
-    EXPECT_EQ(PresentTestDevices(), row.found ? std::vector<std::string>{other} : before);
-    std::vector<std::string> lines{"Uninstall WDM Driver: "s + row.hardwareId};
-    if (!row.found) {
-        lines.push_back("Device with specified hardware ID not found: "s + row.hardwareId);
+    std::vector<std::string> lines;
+    for (const char* id : {"CORVANE\\NOSUCHHUB", "Corvane\\TestHub", "CORVANE\\TEST"}) {
+        EXPECT_FALSE(installer->UninstallWdmDriver(id)) << id;
+        lines.insert(lines.end(), {"Uninstall WDM Driver: "s + id,
+                                   "Device with specified hardware ID not found: "s + id});
     }
+    EXPECT_EQ(PresentTestDevices(), before);
+
+    EXPECT_TRUE(installer->UninstallWdmDriver("CORVANE\\TESTHUB"));
+
+    EXPECT_EQ(PresentTestDevices(), std::vector<std::string>{other});
+    lines.push_back("Uninstall WDM Driver: CORVANE\\TESTHUB");
     EXPECT_EQ(OperationLines(), lines);
     EXPECT_EQ(restartNeeded, 0);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    HardwareIds, UninstallWdmDriverTest,
-    ::testing::Values(HardwareIdRow{"the id", "CORVANE\\TESTHUB", true},
-                      HardwareIdRow{"an id no device has", "CORVANE\\NOSUCHHUB", false},
-                      HardwareIdRow{"another letter case", "Corvane\\TestHub", false},
-                      HardwareIdRow{"the start of a device's id", "CORVANE\\TEST", false}));
 
 // The INF's files, value and service, journaled; then the rollback walkers
 // undo it together with recorded class filters, services and devices, in
@@ -441,48 +421,30 @@ TEST_F(DriversTest, InstallsThePlatformVariantOverAnExistingService) {
 
     EXPECT_TRUE(ReadValue(kInfValuesKey, "DecoratedNT").exists);
     EXPECT_FALSE(ReadValue(kInfValuesKey, "Undecorated").exists);
-    UniqueScHandle service = OpenTestService(kInfService, SERVICE_QUERY_CONFIG);
-    std::vector<BYTE> buffer(8192);
-    DWORD needed = 0;
-    ASSERT_TRUE(QueryServiceConfigA(service.get(),
-                                    reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data()),
-                                    DWORD(buffer.size()), &needed));
-    EXPECT_EQ(reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data())->lpBinaryPathName,
-              folder / "test_service.exe");
+    EXPECT_EQ(
+        ReadValue("System\\CurrentControlSet\\Services\\CorvaneInfTestService", "ImagePath").data,
+        folder / "test_service.exe" + '\0');
     EXPECT_EQ(OperationLines(), InfLines(inf, "DecoratedInstall"));
     EXPECT_EQ(installer->GetJournalEntries(), (JournalEntryTable{{inf, kJournalInfFile}}));
 }
 
-struct UnusableInfRow {
-    const char* what;
-    const char* infName; // copied into the test's folder; null: no file there
-    const char* section;
-};
-
-void PrintTo(const UnusableInfRow& row, std::ostream* out) {
-    *out << row.what;
-}
-
-class UnusableInfTest : public DriversTest, public ::testing::WithParamInterface<UnusableInfRow> {};
-
-TEST_P(UnusableInfTest, FailsWithTheTwoLinesAndChangesNothing) {
-    const UnusableInfRow& row = GetParam();
-    const std::string inf = row.infName ? CopyPackage(row.infName) : folder / "corvane-missing.inf";
-
-    EXPECT_FALSE(installer->InstallFromInf(inf.c_str(), row.section));
-
-    EXPECT_EQ(OperationLines(), InfLines(inf, row.section));
+// No such file, no such section, not an INF: each fails with the two lines and
+// changes nothing.
+TEST_F(DriversTest, AnUnusableInfChangesNothing) {
+    const std::string missing = folder / "corvane-missing.inf";
+    std::vector<std::string> lines;
+    for (const auto& [inf, section] :
+         {std::pair(missing, "DefaultInstall"),
+          std::pair(CopyPackage("corvane-test-service.inf"), "NoSuchInstall"),
+          std::pair(CopyPackage("corvane-test-payload.txt"), "DefaultInstall")}) {
+        EXPECT_FALSE(installer->InstallFromInf(inf.c_str(), section)) << inf << " " << section;
+        lines.insert(lines.end(), {"Install FromInf: " + inf, "Section: "s + section});
+    }
+    EXPECT_EQ(OperationLines(), lines);
     EXPECT_TRUE(installer->GetJournalEntries().empty());
     EXPECT_FALSE(FileExists(InstalledPayload()));
     EXPECT_FALSE(KeyExists(kInfValuesKey));
     EXPECT_EQ(restartNeeded, 0);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Infs, UnusableInfTest,
-    ::testing::Values(UnusableInfRow{"no such file", nullptr, "DefaultInstall"},
-                      UnusableInfRow{"no such section", "corvane-test-service.inf",
-                                     "NoSuchInstall"},
-                      UnusableInfRow{"not an INF", "corvane-test-payload.txt", "DefaultInstall"}));
 
 } // namespace

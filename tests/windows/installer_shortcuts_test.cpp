@@ -20,6 +20,7 @@ namespace {
 constexpr char kTargetName[] = "hxvclient.exe";
 constexpr char kShortcutName[] = "Corvane RDP Workstation";
 constexpr char kUsersLink[] = "the user's own link";
+constexpr char kAddress[] = "https://www.corvane.example/corvane-rdp.html#quick-start";
 
 // Path, arguments, working folder, icon and description as the shell reads them.
 std::vector<std::string> ReadLink(const std::string& linkPath) {
@@ -82,11 +83,12 @@ protected:
 };
 
 // What the user starts from the Start menu: the program, in its own folder,
-// with its own icon, described by the shortcut's name.
+// with its own icon, described by the shortcut's name; and a web shortcut.
 TEST_F(ShortcutsTest, CreatesLinksTheShellReadsBack) {
     OnNewThread([&] {
         CreateLink();
         CreateLink("-help", "", "Help");
+        installer->CreateUrlShortcut("Web.url", shortcutFolder.Path().c_str(), kAddress);
         EXPECT_TRUE(ThreadIsOutsideCom()) << "CreateShortcut must leave COM as it found it";
     });
     const std::string program = programFolder / kTargetName;
@@ -95,21 +97,17 @@ TEST_F(ShortcutsTest, CreatesLinksTheShellReadsBack) {
     EXPECT_EQ(
         ReadLink(LinkPath("Help")),
         (std::vector<std::string>{program, "-help", programFolder.Path(), program + ",0", "Help"}));
-    EXPECT_EQ(OperationLines(), (std::vector<std::string>{"CreateShortcuts: " + LinkPath(),
-                                                          "CreateShortcuts: " + LinkPath("Help")}));
+    // No line break and no zero byte after the address.
+    EXPECT_EQ(ReadWholeFile(shortcutFolder / "Web.url"),
+              std::string("[InternetShortcut]\r\nURL=") + kAddress);
+    EXPECT_EQ(OperationLines(),
+              (std::vector<std::string>{"CreateShortcuts: " + LinkPath(),
+                                        "CreateShortcuts: " + LinkPath("Help"),
+                                        "Install File: " + shortcutFolder / "Web.url"}));
     EXPECT_EQ(JournalKind(LinkPath()), kJournalCreatedFile);
     EXPECT_EQ(JournalKind(LinkPath("Help")), kJournalCreatedFile);
+    EXPECT_EQ(JournalKind(shortcutFolder / "Web.url"), kJournalCreatedFile);
     EXPECT_TRUE(installer->GetFileBackups().empty());
-}
-
-// No line break and no zero byte after the address.
-TEST_F(ShortcutsTest, WritesAnInternetShortcutByteForByte) {
-    const std::string address = "https://www.corvane.example/corvane-rdp.html#quick-start";
-    installer->CreateUrlShortcut("Quick Start.url", shortcutFolder.Path().c_str(), address.c_str());
-    const std::string path = shortcutFolder / "Quick Start.url";
-    EXPECT_EQ(ReadWholeFile(path), "[InternetShortcut]\r\nURL=" + address);
-    EXPECT_EQ(OperationLines(), std::vector<std::string>{"Install File: " + path});
-    EXPECT_EQ(JournalKind(path), kJournalCreatedFile);
 }
 
 // Rollback removes the new shortcuts and puts the user's old ones back, also
@@ -166,10 +164,6 @@ struct FailureRow {
     uint16_t location;
     DWORD code; // 0: the system's, not compared
 };
-
-void PrintTo(const FailureRow& row, std::ostream* out) {
-    *out << row.what;
-}
 
 class ShellLinkFailureTest : public ShortcutsTest,
                              public ::testing::WithParamInterface<FailureRow> {};

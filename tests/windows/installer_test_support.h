@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,58 +28,27 @@ inline bool FileExists(const std::string& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// Read through a handle that lets writers keep theirs open.
+// Read and written as bytes; the reader lets writers keep their handles open.
 inline std::string ReadWholeFile(const std::string& path) {
-    UniqueFile file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        ADD_FAILURE() << "cannot open " << path << " for reading, error " << GetLastError();
-        return {};
-    }
-    std::string content;
-    char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
-        content.append(buffer, read);
-    }
-    return content;
+    std::ifstream file(path, std::ios::binary);
+    EXPECT_TRUE(file) << "cannot open " << path;
+    return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 inline void WriteWholeFile(const std::string& path, const std::string& content) {
-    UniqueFile file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    ASSERT_TRUE(file &&
-                WriteFile(file.get(), content.data(), DWORD(content.size()), &written, nullptr) &&
-                written == content.size())
-        << "cannot write " << path << ", error " << GetLastError();
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    EXPECT_TRUE(file.write(content.data(), content.size()).flush()) << "cannot write " << path;
 }
 
-// Names of the entries of `folder`, sorted, without "." and "..".
+// Names of the entries of `folder`, sorted.
 inline std::vector<std::string> ListFolder(const std::string& folder) {
     std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    UniqueFindHandle search(FindFirstFileA((folder + "\\*").c_str(), &found));
-    for (bool more = bool(search); more; more = FindNextFileA(search.get(), &found)) {
-        if (std::string(found.cFileName) != "." && std::string(found.cFileName) != "..") {
-            names.push_back(found.cFileName);
-        }
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        names.push_back(entry.path().filename().string());
     }
     std::sort(names.begin(), names.end());
     return names;
-}
-
-inline void DeleteTree(const std::string& folder) {
-    for (const std::string& name : ListFolder(folder)) {
-        const std::string path = folder + "\\" + name;
-        if (GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY) {
-            DeleteTree(path);
-        } else {
-            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            DeleteFileA(path.c_str());
-        }
-    }
-    RemoveDirectoryA(folder.c_str());
 }
 
 // A fresh folder below the temp folder, removed with everything in it.
@@ -94,7 +65,10 @@ public:
                  GetLastError() == ERROR_ALREADY_EXISTS);
         EXPECT_TRUE(FileExists(m_path)) << "cannot create scratch folder " << m_path;
     }
-    ~ScratchFolder() { DeleteTree(m_path); }
+    ~ScratchFolder() {
+        std::error_code error;
+        std::filesystem::remove_all(m_path, error);
+    }
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
 

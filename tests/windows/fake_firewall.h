@@ -19,9 +19,16 @@ namespace fake_firewall {
     HRESULT STDMETHODCALLTYPE name(__VA_ARGS__) override {                                         \
         return E_NOTIMPL;                                                                          \
     }
+// Properties nobody reads or writes, for all profiles or for one.
+#define FAKE_NO_PROPERTY(name, type)                                                               \
+    FAKE_NOT_IMPLEMENTED(get_##name, type*)                                                        \
+    FAKE_NOT_IMPLEMENTED(put_##name, type)
+#define FAKE_NO_PROFILE_PROPERTY(name, type)                                                       \
+    FAKE_NOT_IMPLEMENTED(get_##name, NET_FW_PROFILE_TYPE2, type*)                                  \
+    FAKE_NOT_IMPLEMENTED(put_##name, NET_FW_PROFILE_TYPE2, type)
 #define FAKE_PUT(name, type, field)                                                                \
     HRESULT STDMETHODCALLTYPE put_##name(type value) override {                                    \
-        Keep(field, value);                                                                        \
+        field = value;                                                                             \
         return S_OK;                                                                               \
     }
 #define FAKE_GET(name, type, field)                                                                \
@@ -47,13 +54,6 @@ namespace fake_firewall {
     FAKE_NOT_IMPLEMENTED(GetIDsOfNames, REFIID, LPOLESTR*, UINT, LCID, DISPID*)                    \
     FAKE_NOT_IMPLEMENTED(Invoke, DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,    \
                          UINT*)
-
-inline void Keep(std::wstring& field, BSTR value) {
-    field = value ? value : L"";
-}
-template <typename T> void Keep(T& field, T value) {
-    field = value;
-}
 
 // A rule, or an authorized application of the older interfaces; as a class
 // object, it makes new ones.
@@ -106,33 +106,21 @@ public:
     FAKE_NOT_IMPLEMENTED(get_Name, BSTR*)
     FAKE_NOT_IMPLEMENTED(get_Description, BSTR*)
     FAKE_NOT_IMPLEMENTED(get_ProcessImageFileName, BSTR*)
-    FAKE_NOT_IMPLEMENTED(get_ServiceName, BSTR*)
-    FAKE_NOT_IMPLEMENTED(put_ServiceName, BSTR)
-    FAKE_NOT_IMPLEMENTED(get_LocalPorts, BSTR*)
-    FAKE_NOT_IMPLEMENTED(put_LocalPorts, BSTR)
-    FAKE_NOT_IMPLEMENTED(get_RemotePorts, BSTR*)
-    FAKE_NOT_IMPLEMENTED(put_RemotePorts, BSTR)
-    FAKE_NOT_IMPLEMENTED(get_LocalAddresses, BSTR*)
-    FAKE_NOT_IMPLEMENTED(put_LocalAddresses, BSTR)
-    FAKE_NOT_IMPLEMENTED(get_RemoteAddresses, BSTR*)
-    FAKE_NOT_IMPLEMENTED(put_RemoteAddresses, BSTR)
-    FAKE_NOT_IMPLEMENTED(get_IcmpTypesAndCodes, BSTR*)
-    FAKE_NOT_IMPLEMENTED(put_IcmpTypesAndCodes, BSTR)
-    FAKE_NOT_IMPLEMENTED(get_Interfaces, VARIANT*)
-    FAKE_NOT_IMPLEMENTED(put_Interfaces, VARIANT)
-    FAKE_NOT_IMPLEMENTED(get_InterfaceTypes, BSTR*)
-    FAKE_NOT_IMPLEMENTED(put_InterfaceTypes, BSTR)
+    FAKE_NO_PROPERTY(ServiceName, BSTR)
+    FAKE_NO_PROPERTY(LocalPorts, BSTR)
+    FAKE_NO_PROPERTY(RemotePorts, BSTR)
+    FAKE_NO_PROPERTY(LocalAddresses, BSTR)
+    FAKE_NO_PROPERTY(RemoteAddresses, BSTR)
+    FAKE_NO_PROPERTY(IcmpTypesAndCodes, BSTR)
+    FAKE_NO_PROPERTY(Interfaces, VARIANT)
+    FAKE_NO_PROPERTY(InterfaceTypes, BSTR)
     FAKE_NOT_IMPLEMENTED(get_Enabled, VARIANT_BOOL*)
-    FAKE_NOT_IMPLEMENTED(get_Grouping, BSTR*)
-    FAKE_NOT_IMPLEMENTED(put_Grouping, BSTR)
+    FAKE_NO_PROPERTY(Grouping, BSTR)
     FAKE_NOT_IMPLEMENTED(get_Profiles, LONG*)
-    FAKE_NOT_IMPLEMENTED(get_EdgeTraversal, VARIANT_BOOL*)
-    FAKE_NOT_IMPLEMENTED(put_EdgeTraversal, VARIANT_BOOL)
+    FAKE_NO_PROPERTY(EdgeTraversal, VARIANT_BOOL)
     FAKE_NOT_IMPLEMENTED(get_Action, NET_FW_ACTION*)
-    FAKE_NOT_IMPLEMENTED(get_IpVersion, NET_FW_IP_VERSION*)
-    FAKE_NOT_IMPLEMENTED(put_IpVersion, NET_FW_IP_VERSION)
-    FAKE_NOT_IMPLEMENTED(get_Scope, NET_FW_SCOPE*)
-    FAKE_NOT_IMPLEMENTED(put_Scope, NET_FW_SCOPE)
+    FAKE_NO_PROPERTY(IpVersion, NET_FW_IP_VERSION)
+    FAKE_NO_PROPERTY(Scope, NET_FW_SCOPE)
 };
 
 // The manager, both policies, the current profile, the rules and authorized
@@ -248,26 +236,17 @@ public:
     FAKE_NOT_IMPLEMENTED(Item, BSTR, INetFwRule**)
     FAKE_NOT_IMPLEMENTED(Remove, BSTR)
     FAKE_NOT_IMPLEMENTED(get_CurrentProfileTypes, LONG*)
-    FAKE_NOT_IMPLEMENTED(get_FirewallEnabled, NET_FW_PROFILE_TYPE2, VARIANT_BOOL*)
-    FAKE_NOT_IMPLEMENTED(put_FirewallEnabled, NET_FW_PROFILE_TYPE2, VARIANT_BOOL)
-    FAKE_NOT_IMPLEMENTED(get_ExcludedInterfaces, NET_FW_PROFILE_TYPE2, VARIANT*)
-    FAKE_NOT_IMPLEMENTED(put_ExcludedInterfaces, NET_FW_PROFILE_TYPE2, VARIANT)
-    FAKE_NOT_IMPLEMENTED(get_BlockAllInboundTraffic, NET_FW_PROFILE_TYPE2, VARIANT_BOOL*)
-    FAKE_NOT_IMPLEMENTED(put_BlockAllInboundTraffic, NET_FW_PROFILE_TYPE2, VARIANT_BOOL)
-    FAKE_NOT_IMPLEMENTED(get_NotificationsDisabled, NET_FW_PROFILE_TYPE2, VARIANT_BOOL*)
-    FAKE_NOT_IMPLEMENTED(put_NotificationsDisabled, NET_FW_PROFILE_TYPE2, VARIANT_BOOL)
-    FAKE_NOT_IMPLEMENTED(get_UnicastResponsesToMulticastBroadcastDisabled, NET_FW_PROFILE_TYPE2,
-                         VARIANT_BOOL*)
-    FAKE_NOT_IMPLEMENTED(put_UnicastResponsesToMulticastBroadcastDisabled, NET_FW_PROFILE_TYPE2,
-                         VARIANT_BOOL)
+    FAKE_NO_PROFILE_PROPERTY(FirewallEnabled, VARIANT_BOOL)
+    FAKE_NO_PROFILE_PROPERTY(ExcludedInterfaces, VARIANT)
+    FAKE_NO_PROFILE_PROPERTY(BlockAllInboundTraffic, VARIANT_BOOL)
+    FAKE_NO_PROFILE_PROPERTY(NotificationsDisabled, VARIANT_BOOL)
+    FAKE_NO_PROFILE_PROPERTY(UnicastResponsesToMulticastBroadcastDisabled, VARIANT_BOOL)
     FAKE_NOT_IMPLEMENTED(get_ServiceRestriction, INetFwServiceRestriction**)
     FAKE_NOT_IMPLEMENTED(EnableRuleGroup, LONG, BSTR, VARIANT_BOOL)
     FAKE_NOT_IMPLEMENTED(IsRuleGroupEnabled, LONG, BSTR, VARIANT_BOOL*)
     FAKE_NOT_IMPLEMENTED(RestoreLocalFirewallDefaults)
-    FAKE_NOT_IMPLEMENTED(get_DefaultInboundAction, NET_FW_PROFILE_TYPE2, NET_FW_ACTION*)
-    FAKE_NOT_IMPLEMENTED(put_DefaultInboundAction, NET_FW_PROFILE_TYPE2, NET_FW_ACTION)
-    FAKE_NOT_IMPLEMENTED(get_DefaultOutboundAction, NET_FW_PROFILE_TYPE2, NET_FW_ACTION*)
-    FAKE_NOT_IMPLEMENTED(put_DefaultOutboundAction, NET_FW_PROFILE_TYPE2, NET_FW_ACTION)
+    FAKE_NO_PROFILE_PROPERTY(DefaultInboundAction, NET_FW_ACTION)
+    FAKE_NO_PROFILE_PROPERTY(DefaultOutboundAction, NET_FW_ACTION)
     FAKE_NOT_IMPLEMENTED(get_IsRuleGroupCurrentlyEnabled, BSTR, VARIANT_BOOL*)
     FAKE_NOT_IMPLEMENTED(get_LocalPolicyModifyState, NET_FW_MODIFY_STATE*)
     FAKE_NOT_IMPLEMENTED(get_CurrentProfileType, NET_FW_PROFILE_TYPE*)
@@ -277,14 +256,10 @@ public:
     FAKE_NOT_IMPLEMENTED(IsIcmpTypeAllowed, NET_FW_IP_VERSION, BSTR, BYTE, VARIANT*, VARIANT*)
     FAKE_NOT_IMPLEMENTED(GetProfileByType, NET_FW_PROFILE_TYPE, INetFwProfile**)
     FAKE_NOT_IMPLEMENTED(get_Type, NET_FW_PROFILE_TYPE*)
-    FAKE_NOT_IMPLEMENTED(get_FirewallEnabled, VARIANT_BOOL*)
-    FAKE_NOT_IMPLEMENTED(put_FirewallEnabled, VARIANT_BOOL)
-    FAKE_NOT_IMPLEMENTED(get_ExceptionsNotAllowed, VARIANT_BOOL*)
-    FAKE_NOT_IMPLEMENTED(put_ExceptionsNotAllowed, VARIANT_BOOL)
-    FAKE_NOT_IMPLEMENTED(get_NotificationsDisabled, VARIANT_BOOL*)
-    FAKE_NOT_IMPLEMENTED(put_NotificationsDisabled, VARIANT_BOOL)
-    FAKE_NOT_IMPLEMENTED(get_UnicastResponsesToMulticastBroadcastDisabled, VARIANT_BOOL*)
-    FAKE_NOT_IMPLEMENTED(put_UnicastResponsesToMulticastBroadcastDisabled, VARIANT_BOOL)
+    FAKE_NO_PROPERTY(FirewallEnabled, VARIANT_BOOL)
+    FAKE_NO_PROPERTY(ExceptionsNotAllowed, VARIANT_BOOL)
+    FAKE_NO_PROPERTY(NotificationsDisabled, VARIANT_BOOL)
+    FAKE_NO_PROPERTY(UnicastResponsesToMulticastBroadcastDisabled, VARIANT_BOOL)
     FAKE_NOT_IMPLEMENTED(get_RemoteAdminSettings, INetFwRemoteAdminSettings**)
     FAKE_NOT_IMPLEMENTED(get_IcmpSettings, INetFwIcmpSettings**)
     FAKE_NOT_IMPLEMENTED(get_GloballyOpenPorts, INetFwOpenPorts**)
@@ -332,6 +307,8 @@ private:
 #undef FAKE_NOT_IMPLEMENTED
 #undef FAKE_PUT
 #undef FAKE_GET
+#undef FAKE_NO_PROPERTY
+#undef FAKE_NO_PROFILE_PROPERTY
 #undef FAKE_COUNTED_DISPATCH
 
 } // namespace fake_firewall

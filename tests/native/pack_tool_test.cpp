@@ -80,6 +80,8 @@ protected:
         }
         return names;
     }
+
+public:
     static ToolRun Run(const std::vector<std::string>& args) {
         std::ostringstream out, err;
         const int code = RunPackTool(args, out, err);
@@ -276,45 +278,60 @@ TEST_F(PackToolTest, OutputMayReplaceOneOfItsOwnInputs) {
     EXPECT_EQ(ReadFile(Path("x/b.txt")), ToBytes("beta"));
 }
 
-TEST_F(PackToolTest, UsageErrorsExitWithTwoAndShowTheUsage) {
+// Exit code 2 and the usage for what the command line gets wrong, 1 and the
+// file's name for what cannot be read, 0 and the usage for help.
+TEST(PackToolCommandLine, GivesTheExitCodeAndAClearMessage) {
+    const char* const absent = "/nonexistent/absent.exe";
     const struct {
         std::vector<std::string> args;
-        const char* message;
+        int code;
+        std::string message;
     } cases[] = {
-        {{"create", "--dir", "x"}, "-o OUTPUT is required"},
-        {{"create", "-o", "p"}, "name the files"},
-        {{"create", "-o", "p", "--dir", "x", "y"}, "give only one of"},
-        {{"create", "-o", "p", "--seal-byte", "256", "x"}, "from 1 to 255, not \"256\""},
-        {{"create", "-o", "p", "--seal-byte", "0", "x"}, "would leave the header unsealed"},
-        {{"create", "-o", "p", "--seal-byte", "0x", "x"}, "not \"0x\""},
-        {{"create", "-o", "p", "--seal-byte", "-5", "x"}, "not \"-5\""},
-        {{"create", "-o", "p", "-o", "q", "x"}, "option --output is given twice"},
-        {{"create", "--bogus", "x"}, "unknown option --bogus"},
-        {{"create", "x", "-o"}, "option --output needs a value"},
-        {{"extract", "p"}, "-d FOLDER is required"},
-        {{"list"}, "name the file to list"},
-        {{"verify", "a", "b"}, "unexpected argument \"b\""},
-        {{"pack"}, "unknown command \"pack\""},
-        {{}, "usage: corvane-pack COMMAND"},
+        {{"create", "--dir", "x"}, 2, "-o OUTPUT is required"},
+        {{"create", "-o", "p"}, 2, "name the files"},
+        {{"create", "-o", "p", "--dir", "x", "y"}, 2, "give only one of"},
+        {{"create", "-o", "p", "--seal-byte", "256", "x"}, 2, "from 1 to 255, not \"256\""},
+        {{"create", "-o", "p", "--seal-byte", "0", "x"}, 2, "would leave the header unsealed"},
+        {{"create", "-o", "p", "--seal-byte", "0x", "x"}, 2, "not \"0x\""},
+        {{"create", "-o", "p", "--seal-byte", "-5", "x"}, 2, "not \"-5\""},
+        {{"create", "-o", "p", "-o", "q", "x"}, 2, "option --output is given twice"},
+        {{"create", "--bogus", "x"}, 2, "unknown option --bogus"},
+        {{"create", "x", "-o"}, 2, "option --output needs a value"},
+        {{"extract", "p"}, 2, "-d FOLDER is required"},
+        {{"list"}, 2, "name the file to list"},
+        {{"verify", "a", "b"}, 2, "unexpected argument \"b\""},
+        {{"pack"}, 2, "unknown command \"pack\""},
+        {{}, 2, "usage: corvane-pack COMMAND"},
+        {{"check-payload", "/payload"}, 2, "--profile workstation|server is required"},
+        {{"check-payload", "--profile", "client", "/payload"}, 2, "unknown profile \"client\""},
+        {{"check-payload", "--profile", "server"}, 2, "name the payload folder"},
+        {{"check-payload", "--profile", "server", "/a", "/b"}, 2, "unexpected argument"},
+        {{"check-payload", "--profile", "server", "/nonexistent/payload"}, 1, "does not exist"},
+        {{"check-payload", "--profile=server", CORVANE_PACK_PROGRAM}, 1, "is not a folder"},
+        {{"list", absent},
+         1,
+         "corvane-pack list: cannot read package \"" + std::string(absent) + "\": no such file"},
+        {{"verify", absent},
+         1,
+         "corvane-pack verify: cannot read package \"" + std::string(absent) + "\": no such file"},
+        {{"extract", absent, "-d", "/nonexistent/out"},
+         1,
+         "corvane-pack extract: cannot read package \"" + std::string(absent) + "\": no such file"},
+        {{"--help"}, 0, "2  usage error"},
+        {{"--help"}, 0, "append first, then sign"},
+        {{"create", "--help"}, 0, "usage: corvane-pack create"},
+        {{"help", "list"}, 0, "usage: corvane-pack list"},
+        {{"verify", "--help"}, 0, "usage: corvane-pack verify"},
+        {{"help", "extract"}, 0, "usage: corvane-pack extract"},
     };
-    for (const auto& usage : cases) {
-        const ToolRun run = Run(usage.args);
-        EXPECT_EQ(run.code, 2) << ::testing::PrintToString(usage.args);
-        EXPECT_THAT(run.err, HasSubstr(usage.message)) << ::testing::PrintToString(usage.args);
+    for (const auto& c : cases) {
+        const ToolRun run = PackToolTest::Run(c.args);
+        EXPECT_EQ(run.code, c.code) << ::testing::PrintToString(c.args);
+        EXPECT_THAT(c.code == 0 ? run.out : run.err, HasSubstr(c.message))
+            << ::testing::PrintToString(c.args);
     }
-}
-
-TEST_F(PackToolTest, HelpNamesExitCodesAndTheSigningOrder) {
-    const ToolRun help = Run({"--help"});
-    EXPECT_EQ(help.code, 0);
-    EXPECT_THAT(help.out, HasSubstr("2  usage error"));
-    EXPECT_THAT(help.out, HasSubstr("append first, then sign"));
-    for (const char* command : {"create", "list", "verify", "extract"}) {
-        const ToolRun usage = Run({command, "--help"});
-        EXPECT_EQ(usage.code, 0);
-        EXPECT_THAT(usage.out, HasSubstr(std::string("usage: corvane-pack ") + command));
-        EXPECT_EQ(Run({"help", command}).out, usage.out);
-    }
+    EXPECT_EQ(PackToolTest::Run({"help", "create"}).out,
+              PackToolTest::Run({"create", "--help"}).out);
 }
 
 constexpr size_t kFirstRecord = package::kHeaderSize;
@@ -464,19 +481,6 @@ TEST_F(PackToolTest, ExtractReplacesExistingFilesAndLeavesOthers) {
     EXPECT_EQ(FolderNames(Path("out")), (std::set<std::string>{"a.txt", "b.txt", "keep.txt"}));
     EXPECT_EQ(ReadFile(Path("out/a.txt")), ToBytes("new"));
     EXPECT_EQ(ReadFile(Path("out/keep.txt")), ToBytes("mine"));
-}
-
-TEST_F(PackToolTest, UnreadableFilesNameTheFile) {
-    for (const std::string command : {"list", "verify", "extract"}) {
-        std::vector<std::string> args = {command, P("absent.exe")};
-        if (command == "extract") {
-            args.insert(args.end(), {"-d", P("out")});
-        }
-        const ToolRun run = Run(args);
-        EXPECT_EQ(run.code, 1) << command;
-        EXPECT_THAT(run.err, HasSubstr("corvane-pack " + command + ": cannot read package \"" +
-                                       P("absent.exe") + "\": no such file"));
-    }
 }
 
 // The program itself passes the exit codes through to the shell.
@@ -756,30 +760,6 @@ TEST_F(CheckPayloadTest, EmptyFolderListsEverythingAndCounts) {
     EXPECT_EQ(run.code, 1);
     EXPECT_THAT(run.out, HasSubstr("0 of " + count + " entries present"));
     EXPECT_THAT(run.out, HasSubstr("INCOMPLETE: " + count + " entries missing"));
-}
-
-TEST_F(CheckPayloadTest, UsageAndUnreadableFolders) {
-    WriteFile("a-file", "not a folder");
-    fs::create_directories(Path("payload"));
-    const struct {
-        std::vector<std::string> args;
-        int code;
-        const char* message;
-    } cases[] = {
-        {{"check-payload", P("payload")}, 2, "--profile workstation|server is required"},
-        {{"check-payload", "--profile", "client", P("payload")}, 2, "unknown profile \"client\""},
-        {{"check-payload", "--profile", "server"}, 2, "name the payload folder"},
-        {{"check-payload", "--profile", "server", P("payload"), P("payload")},
-         2,
-         "unexpected argument"},
-        {{"check-payload", "--profile", "server", P("nowhere")}, 1, "does not exist"},
-        {{"check-payload", "--profile=server", P("a-file")}, 1, "is not a folder"},
-    };
-    for (const auto& c : cases) {
-        const ToolRun run = Run(c.args);
-        EXPECT_EQ(run.code, c.code) << c.message << "\n" << run.err;
-        EXPECT_THAT(run.err, HasSubstr(c.message));
-    }
 }
 
 } // namespace

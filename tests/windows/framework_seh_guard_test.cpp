@@ -79,18 +79,12 @@ __attribute__((noinline)) void FaultUnderInnerFrame() {
     SetChainHead(registration.next); // not reached: the guard removes the record
 }
 
-int g_runs = 0;
-bool g_innerGuardResult;
-EXCEPTION_RECORD g_innerRecord;
-
 struct Case {
     const char* name;
     void (*body)();
-    bool finishes;
-    DWORD code;
-    bool addressInThisProgram = true;                 // false: raised inside a system DLL
-    ULONG_PTR parameters[2] = {};                     // the record's first two, when it has them
-    void (*check)(const EXCEPTION_RECORD&) = nullptr; // anything more
+    DWORD code;                       // 0: no fault reaches the guard
+    bool addressInThisProgram = true; // false: raised inside a system DLL
+    ULONG_PTR parameters[2] = {};     // the record's first two, when it has them
 };
 
 void PrintTo(const Case& value, std::ostream* out) {
@@ -98,62 +92,53 @@ void PrintTo(const Case& value, std::ostream* out) {
 }
 
 const Case kCases[] = {
-    {"NullPointerWrite", WriteThroughNull, false, EXCEPTION_ACCESS_VIOLATION, true, {1, 0}},
-    {"IntegerDivideByZero", DivideByZero, false, EXCEPTION_INT_DIVIDE_BY_ZERO, true},
-    {"IllegalInstruction", [] { __asm__ volatile("ud2"); }, false, EXCEPTION_ILLEGAL_INSTRUCTION,
-     true},
-    {"Breakpoint", [] { __asm__ volatile("int3"); }, false, EXCEPTION_BREAKPOINT, true},
-    {"RaisedException", RaiseCustomException, false, 0xE0C0FFEE, false, {0x1111, 0x2222}},
-    {"NoFault",
-     [] { ++g_runs; },
-     true,
-     0,
-     true,
-     {},
-     [](const EXCEPTION_RECORD&) { EXPECT_EQ(g_runs, 1) << "the body runs once"; }},
+    {"NullPointerWrite", WriteThroughNull, EXCEPTION_ACCESS_VIOLATION, true, {1, 0}},
+    {"IntegerDivideByZero", DivideByZero, EXCEPTION_INT_DIVIDE_BY_ZERO},
+    {"IllegalInstruction", [] { __asm__ volatile("ud2"); }, EXCEPTION_ILLEGAL_INSTRUCTION},
+    {"Breakpoint", [] { __asm__ volatile("int3"); }, EXCEPTION_BREAKPOINT},
+    {"RaisedException", RaiseCustomException, 0xE0C0FFEE, false, {0x1111, 0x2222}},
+    {"NoFault", [] {}, 0},
     // The system's own handlers inside the body come first, as with __except.
     {"HandledInsideTheBody",
      [] {
          EXPECT_TRUE(IsBadReadPtr(Opaque(static_cast<const void*>(nullptr)), 4));
          OutputDebugStringA("debug output is raised as an exception");
      },
-     true, 0},
+     0},
     {"NestedGuards",
      [] {
-         g_innerGuardResult = RunGuarded(WriteThroughNull, &g_innerRecord);
+         EXCEPTION_RECORD inner = {};
+         EXPECT_FALSE(RunGuarded(WriteThroughNull, &inner));
+         EXPECT_EQ(inner.ExceptionCode, DWORD(EXCEPTION_ACCESS_VIOLATION));
          DivideByZero();
      },
-     false,
-     EXCEPTION_INT_DIVIDE_BY_ZERO,
-     true,
-     {},
-     [](const EXCEPTION_RECORD&) {
-         EXPECT_FALSE(g_innerGuardResult);
-         EXPECT_EQ(g_innerRecord.ExceptionCode, DWORD(EXCEPTION_ACCESS_VIOLATION));
-     }},
-    {"FrameBetweenFaultAndGuard",
-     FaultUnderInnerFrame,
-     false,
-     EXCEPTION_ACCESS_VIOLATION,
-     true,
-     {1, 0},
-     [](const EXCEPTION_RECORD&) {
-         EXPECT_EQ(g_innerSearchCalls, 1) << "the inner frame was asked first";
-         EXPECT_EQ(g_innerUnwindCalls, 1) << "and unwound before the guard returned";
-     }},
+     EXCEPTION_INT_DIVIDE_BY_ZERO},
+    {"FrameBetweenFaultAndGuard", FaultUnderInnerFrame, EXCEPTION_ACCESS_VIOLATION, true, {1, 0}},
 };
 
 class SehGuard : public testing::TestWithParam<Case> {};
 
 TEST_P(SehGuard, FaultComesBackAsARecord) {
     const Case& test = GetParam();
+    g_innerSearchCalls = g_innerUnwindCalls = 0;
     void* const headBefore = ChainHead();
     EXCEPTION_RECORD record = {};
     record.ExceptionCode = 0x12345678; // stays without a fault
-    EXPECT_EQ(RunGuarded(test.body, &record), test.finishes);
-    EXPECT_EQ(record.ExceptionCode, test.finishes ? 0x12345678u : test.code);
+    int runs = 0;
+    bool ended = false;
+    EXPECT_EQ(RunGuarded(
+                  [&] {
+                      ++runs;
+                      test.body();
+                      ended = true;
+                  },
+                  &record),
+              test.code == 0);
+    EXPECT_EQ(runs, 1);
+    EXPECT_EQ(ended, test.code == 0) << "the body went on after the fault";
+    EXPECT_EQ(record.ExceptionCode, test.code == 0 ? 0x12345678u : test.code);
     EXPECT_EQ(ChainHead(), headBefore);
-    if (!test.finishes) {
+    if (test.code != 0) {
         EXPECT_EQ(InThisProgram(record.ExceptionAddress), test.addressInThisProgram);
         EXPECT_EQ(record.ExceptionRecord, nullptr);
     }
@@ -162,9 +147,10 @@ TEST_P(SehGuard, FaultComesBackAsARecord) {
         EXPECT_EQ(record.ExceptionInformation[0], test.parameters[0]);
         EXPECT_EQ(record.ExceptionInformation[1], test.parameters[1]);
     }
-    if (test.check) {
-        test.check(record);
-    }
+    // The inner frame is asked first, and unwound before the guard returns.
+    const int innerFrames = test.body == FaultUnderInnerFrame ? 1 : 0;
+    EXPECT_EQ(g_innerSearchCalls, innerFrames);
+    EXPECT_EQ(g_innerUnwindCalls, innerFrames);
     EXPECT_FALSE(RunGuarded(WriteThroughNull, nullptr)) << "the record is optional";
 }
 

@@ -1,8 +1,5 @@
-// Fuzzes corvane-pack's own walk of a package: it must not crash, and it must
-// find a fault exactly when the setup program's reader refuses the package,
-// so verify never explains a verdict it did not reach. Raw input seldom
-// passes the entries digest, so for an odd first byte the digest of the area
-// the header announces is made right first.
+// corvane-pack's own walk of a package must find a fault exactly when the reader refuses
+// it. For an odd first byte the area digest is made right first, to get past it.
 #include "package_inspection.h"
 #include "package_test_support.h"
 

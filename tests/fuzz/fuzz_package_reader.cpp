@@ -1,12 +1,7 @@
-// Fuzzes the package reader on whole file images. Raw input seldom passes the
-// seal and the entries digest, so the input is also read, by its first byte:
-//   0: a list of entries, written with BuildPackage after a program prefix
-//      holding the unsealed signature; the load must give them back;
-//   1: an entries area under a header whose digest is made right, to reach
-//      the record walk and the inflater;
-//   2: the same with every content digest made right (by an inflate of its
-//      own), to reach the table; the load must succeed exactly when every
-//      record is in bounds and inflates to something.
+// The package reader on whole images; to get past the digests the input is also read,
+// by its first byte, as 0: entries to write and get back; 1: an entries area under a
+// right digest; 2: the same with right content digests, where the load must succeed
+// exactly when every record is in bounds and inflates to something.
 #include "package_test_support.h"
 
 #include <cstdio>
@@ -35,8 +30,7 @@ CPackedTools& Reader() {
     return reader;
 }
 
-// Every lookup on whatever the load left; name buffers of exactly the size
-// passed, so the sanitizers see a copy past them.
+// Every lookup on what the load left, into name buffers of exactly the size passed.
 void WalkTable(CPackedTools& reader, uint32_t nameSizeSeed) {
     for (uint32_t i = 0; i <= reader.GetEntryCount(); ++i) {
         const uint32_t nameSize = (nameSizeSeed + i * 7) % 40;
@@ -179,8 +173,7 @@ void FuzzArea(Cursor input, bool fixContentDigests) {
             if (!inflated && content.size() > kMaxCheckedContent) {
                 return;
             }
-            // Through a buffer of a few bytes, the refills of the reader's 2 MiB
-            // buffer happen on every record.
+            // A buffer of a few bytes refills on every record, as the reader's 2 MiB one may.
             std::string small;
             uint8_t buffer[97];
             const bool smallInflated = package::InflateStream(

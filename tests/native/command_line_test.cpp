@@ -1,5 +1,4 @@
-// The command line as the setup program sees it: how GetCommandLineA() text
-// falls into tokens and which options those tokens switch on.
+// GetCommandLineA() text: how it falls into tokens and which options they switch on.
 #include "command_line.h"
 
 #include <gtest/gtest.h>
@@ -47,8 +46,7 @@ TEST(SplitCommandLine, GivesTheExpectedTokens) {
     EXPECT_TRUE(SplitCommandLine(nullptr).empty());
 }
 
-// Tokens never hold a quote, so quoting each and joining them with blanks
-// splits back to them: a splitter that loses or merges characters fails.
+// Quoted and joined, any tokens split back: a splitter losing or merging characters fails.
 TEST(SplitCommandLine, QuotedJoinOfAnyTokensSplitsBackToThem) {
     std::mt19937 random(20240611);
     const std::string alphabet = std::string("ab -\t\r\n\\/:.") + "\xE4\xFF";

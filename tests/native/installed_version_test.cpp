@@ -1,5 +1,4 @@
-// The installed-version check: which DisplayVersion values stop the setup (a
-// newer version is installed) and which let it go on.
+// Which installed DisplayVersion values stop the setup as newer, and which let it go on.
 #include "installed_version.h"
 
 #include <gtest/gtest.h>
@@ -60,8 +59,7 @@ TEST(InstalledVersion, StopsTheSetupOnlyForANewerVersion) {
     EXPECT_TRUE(IsNewerVersionInstalled(installed.data(), installed.size(), "3.12"));
 }
 
-// The numbers are read as the C library reads "%d.%d.%d.%d": its sscanf is
-// the reference wherever the numbers fit an int; beyond, the largest int.
+// Read as sscanf reads "%d.%d.%d.%d" where the numbers fit an int; beyond, the largest int.
 TEST(ParseVersionNumbers, CountsTheNumbersAsTheCLibraryDoes) {
     for (const char* text : {"3.12.0.3230", "1.2.3.4.5", "1..2", "1.2.", ".1", " 7 . 8", "\t7.\n8",
                              "+1.-2.+3.-0", "-", "1.-", "12abc.3", "1.2,3", "", "   ",

@@ -1,5 +1,4 @@
-// The installer's pure parts: Windows version classes, file-name forms, the
-// journal's order and rollback rules, and registry lists of strings.
+// The installer's pure parts: version classes, file names, journal rules, string lists.
 #include "file_names.h"
 #include "install_journal.h"
 #include "multi_strings.h"
@@ -16,8 +15,7 @@ using namespace std::string_literals;
 
 namespace {
 
-// Payload variants and other steps' tables are keyed by the class number: a
-// wrong one installs the wrong driver.
+// Payload variants are keyed by the class number: a wrong one installs the wrong driver.
 TEST(ClassifyWindowsVersion, GivesTheClassAndTheVerdict) {
     const struct {
         const char* name;
@@ -63,8 +61,7 @@ TEST(ClassifyWindowsVersion, GivesTheClassAndTheVerdict) {
     }
 }
 
-// The clock fields run together without leading zeros; a name that would not
-// fit a path buffer is refused, not cut.
+// Clock fields run together unpadded; a name too long for a path buffer is refused, not cut.
 TEST(FallbackTempName, RunsTheClockFieldsTogetherAndFitsAPathBuffer) {
     const struct {
         unsigned minute, second, millisecond;
@@ -92,8 +89,7 @@ TEST(JoinPath, PutsExactlyOneBackslashBetween) {
     EXPECT_EQ(JoinPath("C:\\Dir", "x86\\hxvhub.sys"), "C:\\Dir\\x86\\hxvhub.sys");
 }
 
-// Rollback deletes created entries in ascending key order: a folder's own key
-// before the files inside it, and two spellings are two records.
+// Rollback deletes in key order: a folder before its files; two spellings, two records.
 TEST(JournalOrder, IsByteWiseCaseSensitiveAndPrefixFirst) {
     const std::vector<std::string> expected = {
         "C:\\App",
@@ -114,9 +110,7 @@ TEST(JournalOrder, IsByteWiseCaseSensitiveAndPrefixFirst) {
     EXPECT_EQ(order, expected);
 }
 
-// Rollback removes every created folder it can, inner ones first whatever
-// the journal order, announces each once, and leaves a user's file and the
-// folders above it.
+// Every empty created folder goes, inner first, each announced once; a user's file stays.
 TEST(RemoveCreatedFolders, RemovesEveryEmptyFolderAndAnnouncesEachOnceInJournalOrder) {
     const struct {
         const char* what;
@@ -174,8 +168,7 @@ SavedRegistryValue Value(const char* name, const std::string& data, uint32_t typ
     return value;
 }
 
-// Rollback writes a key's saved values in list order: a second save kept
-// would overwrite the original with the value the installation had changed.
+// A second save kept would let rollback write back the value the installation changed.
 TEST(AddSavedRegistryValue, KeepsTheFirstSaveOfEachValue) {
     RegistryBackupTable table;
     const std::string setup = "Software\\Microsoft\\Windows\\CurrentVersion\\Setup";
@@ -195,8 +188,7 @@ TEST(AddSavedRegistryValue, KeepsTheFirstSaveOfEachValue) {
     EXPECT_EQ(saved[1].data, "C:\\Windows");
 }
 
-// Taking a filter driver out of a class's upper filters; registry data is not
-// always well formed.
+// A filter driver out of a class's upper filters, malformed registry data included.
 TEST(RemoveFromMultiString, LeavesExactlyTheOtherStrings) {
     const struct {
         const char* what;

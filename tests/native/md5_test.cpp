@@ -1,5 +1,4 @@
-// MD5 is what decides whether a package is damaged: a wrong digest routine
-// would make every setup program refuse its own payload, or accept a broken one.
+// A wrong digest makes every setup refuse its own payload, or accept a broken one.
 #include "md5.h"
 
 #include <gtest/gtest.h>
@@ -45,9 +44,7 @@ TEST(Md5Test, MatchesTheRfcDigests) {
     }
 }
 
-// Pieces must give the one-shot digest whatever they do to the 64-byte block
-// boundaries and the 56-byte padding threshold; an empty piece with null data
-// is a no-op anywhere in a block, not a memcpy from null (which UBSan reports).
+// Pieces across block and padding edges, and empty null pieces (no memcpy from null).
 TEST(Md5Test, PiecewiseUpdateMatchesOneShot) {
     const std::vector<uint8_t> data = Pattern(1000, 251);
     for (size_t total : {0, 1, 3, 55, 56, 57, 63, 64, 65, 119, 120, 127, 128, 129, 1000}) {
@@ -72,8 +69,7 @@ TEST(Md5Test, FinalStartsAFreshDigest) {
     EXPECT_EQ(ToHex(md5.Final()), "0cc175b9c0f1b6a831c399e269772661");
 }
 
-// Past 512 MiB the length in bits needs the high word of the padding's length
-// field. Reference computed with md5sum over the same bytes.
+// Past 512 MiB the bit length needs its high word (reference digest from md5sum).
 TEST(Md5Test, InputLongerThanFourGigabitsMatchesReference) {
     const std::vector<uint8_t> block = Pattern(1u << 20, 253);
     Md5 md5;

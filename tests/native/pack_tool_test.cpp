@@ -1,6 +1,4 @@
-// corvane-pack run in-process in a folder of the test's own, looking at what a
-// user sees (exit code, printed text, files): create, list, verify, extract
-// and check-payload; and the payload plan whose entries check-payload asks for.
+// corvane-pack in-process in a folder of the test's own, and the payload plan it checks.
 #include "os_version.h"
 #include "pack_tool.h"
 #include "package_test_support.h"
@@ -99,9 +97,7 @@ Bytes Raw(const std::vector<std::pair<std::string, std::string>>& entries) {
     return package::BuildPackage(inputs);
 }
 
-// Texts, every byte value, and more than the reader's 2 MiB inflate buffer; a
-// folder, a list (with a comment, a blank line and a file from elsewhere) and
-// names in any order give the same bytes.
+// Every byte value and more than 2 MiB; folder, list and names in any order give one result.
 TEST_F(PackToolTest, FilesRoundTripThroughVerifyListAndExtract) {
     WriteFile("payload/readme.txt", "Read me first.\r\n");
     WriteFile("payload/licence.txt", std::string(3000, 'L'));
@@ -166,8 +162,7 @@ TEST_F(PackToolTest, SealByteChangesOnlyTheSealedPartOfTheHeader) {
     EXPECT_EQ(Run({"verify", P("a7.pkg")}).code, 0);
 }
 
-// One bad input among good ones: exit 1, a message naming the file and the
-// reason, and no output file.
+// One bad input among good ones: exit 1, the file and the reason named, no output.
 using Files = std::vector<std::pair<std::string, Bytes>>;
 
 struct Refusal {
@@ -278,8 +273,7 @@ TEST_F(PackToolTest, OutputMayReplaceOneOfItsOwnInputs) {
     EXPECT_EQ(ReadFile(Path("x/b.txt")), ToBytes("beta"));
 }
 
-// Exit code 2 and the usage for what the command line gets wrong, 1 and the
-// file's name for what cannot be read, 0 and the usage for help.
+// 2 for a wrong command line, 1 naming a file that cannot be read, 0 for help.
 TEST(PackToolCommandLine, GivesTheExitCodeAndAClearMessage) {
     const char* const absent = "/nonexistent/absent.exe";
     const struct {
@@ -450,8 +444,7 @@ TEST_F(PackToolTest, VerifyWarnsAboutWhatTheReaderIgnores) {
     EXPECT_THAT(verify.out, HasSubstr("1 entry,"));
 }
 
-// Names the reader accepts but no file should be written under; the harmless
-// entry sorting first must not be written either.
+// Names no file may be written under: nothing is written, not even the harmless entry.
 TEST_F(PackToolTest, ExtractRefusesNamesThatAreNotPlainFileNames) {
     const std::pair<std::string, const char*> cases[] = {
         {"../escape.txt", "\"../escape.txt\""},
@@ -500,9 +493,7 @@ const struct {
     {"64-bit Windows 7", {true, true, false}},  {"64-bit Windows 10", {true, true, true}},
 };
 
-// One rule: the suffix of the entry it installs on each system above ("=": the
-// bare name, "-": skipped) and its destination on 32-bit and 64-bit Windows
-// (null: the rule's name).
+// Entry suffix per system above ("=" bare, "-" skipped); destinations (null: the name).
 struct RuleRow {
     const char* name;
     const char* suffixes;

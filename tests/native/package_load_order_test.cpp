@@ -1,7 +1,4 @@
-// What the reader does before it trusts the entries area, watched from
-// outside: zlib's inflateInit_ and the global operator new are replaced here
-// to count inflates and see the largest allocation, so this is a program of
-// its own.
+// A program of its own: it replaces inflateInit_ and operator new to watch the reader.
 #include "package_test_support.h"
 
 #include <gtest/gtest.h>
@@ -85,9 +82,7 @@ Watched LoadWatched(CPackedTools& reader, const Bytes& image) {
     return {result, g_inflateStarts, g_largestAllocation};
 }
 
-// Any wrong byte of the entries area is refused by the entries digest before
-// a stream reaches zlib, with nothing allocated for sizes read from the area
-// and no entries left; a clean package inflates every entry.
+// The area digest refuses any wrong byte before zlib sees a stream or a size is trusted.
 TEST(PackageLoadOrderTest, WrongAreaByteIsRefusedBeforeAnyInflate) {
     CPackedTools reader;
     const Bytes clean =
@@ -108,10 +103,7 @@ TEST(PackageLoadOrderTest, WrongAreaByteIsRefusedBeforeAnyInflate) {
     }
 }
 
-// Sizes and counts in the header and the records may say anything: the
-// reader allocates for what it unpacks, never reads past the entries area
-// (readable bytes follow it here), and stops as soon as the records run out
-// instead of walking a huge count.
+// Announced sizes and counts: no allocation for them, no read past the area, no long walk.
 TEST(PackageLoadOrderTest, AnnouncedSizesAndCountsAreRefusedCheaply) {
     CPackedTools reader;
     const RawEntry first = EntryOf("first.txt", ToBytes("first"));

@@ -1,6 +1,4 @@
-// The package reader on memory images: finding the sealed header, verifying
-// digests, records and zlib streams (every failure is "damaged" and leaves no
-// entries), and the table of unpacked entries.
+// The package reader on memory images: header scan, verification, the entry table.
 #include "package_test_support.h"
 
 #include <gtest/gtest.h>
@@ -39,8 +37,7 @@ TEST(PackageLocateTest, EmptyAndTinyImagesHaveNoPackage) {
     EXPECT_EQ(reader.GetStatus(), CPackedTools::kDamaged);
 }
 
-// The signature's first letter repeats right before it: a scan that skips
-// past a partial match would miss it. Any seal byte will do.
+// A scan skipping past a partial match would miss these; any seal byte will do.
 TEST(PackageLocateTest, SignaturePrecededByPartialMatchesIsFound) {
     const std::pair<const char*, uint8_t> cases[] = {{"M", 0x5A},
                                                      {"MM", 0x00},
@@ -58,8 +55,7 @@ TEST(PackageLocateTest, SignaturePrecededByPartialMatchesIsFound) {
     }
 }
 
-// Every byte of the seal block counts, its last one (always 0) too; a broken
-// seal does not stop the scan for a later one.
+// Every seal block byte counts, and a broken seal does not stop the scan.
 TEST(PackageLocateTest, SealBlockWithAnyWrongByteIsNoHeader) {
     for (size_t k = 0; k < package::kSealBlockSize; ++k) {
         Bytes decoy = SmallPackage();
@@ -73,9 +69,7 @@ TEST(PackageLocateTest, SealBlockWithAnyWrongByteIsNoHeader) {
     }
 }
 
-// The signature needs 33 bytes after it to count as a header at all, and the
-// full 88-byte header to be read; the header of an empty package may be the
-// image's very last bytes.
+// 33 bytes after the signature make a header, 88 a readable one, even at the very end.
 TEST(PackageLocateTest, HeaderCutShortAtTheEndOfTheImage) {
     const Bytes program = FakeProgram();
     const Bytes header = package::BuildPackage({});
@@ -94,8 +88,7 @@ TEST(PackageLocateTest, HeaderCutShortAtTheEndOfTheImage) {
     EXPECT_TRUE(outcome.entries.empty());
 }
 
-// What follows the entries area (padding, a certificate table, even another
-// sealed header) is not the reader's business: the first header wins.
+// Padding, a certificate table or another sealed header after the area are ignored.
 TEST(PackageLocateTest, DataAfterTheEntriesAreaIsIgnored) {
     const Bytes decoy = package::BuildPackage({{"decoy.txt", ToBytes("decoy")}});
     for (const Bytes& trailer : {Bytes{}, Concat({Bytes(4096, 0), NoiseBytes(3000, 99)})}) {
@@ -115,8 +108,7 @@ TEST(PackageVerifyTest, WrongEntriesDigestIsDamaged) {
     }
 }
 
-// Only the last entry's content digest is wrong: the entries unpacked before
-// it must not stay in the table.
+// Entries unpacked before the last one's wrong content digest must not stay.
 TEST(PackageVerifyTest, WrongContentDigestOfTheLastEntryLeavesNoEntries) {
     std::vector<RawEntry> entries = {EntryOf("a.txt", ToBytes("alpha")),
                                      EntryOf("b.txt", ToBytes("bravo")),
@@ -126,8 +118,7 @@ TEST(PackageVerifyTest, WrongContentDigestOfTheLastEntryLeavesNoEntries) {
     ExpectDamaged(Concat({FakeProgram(), SealedPackage(entries)}), "content digest of c.txt");
 }
 
-// Content is gathered across refills of the 2 MiB inflate buffer; sizes at
-// its edges catch an off-by-one in the last append.
+// Sizes at the edges of the 2 MiB inflate buffer catch an off-by-one in the last append.
 TEST(PackageVerifyTest, EntriesLargerThanTheInflateBufferComeBackWhole) {
     const size_t buffer = CPackedTools::kInflateBufferSize;
     const std::vector<package::PackageInput> inputs = {{"1-minus-1", NoiseBytes(buffer - 1, 6)},
@@ -159,8 +150,7 @@ TEST(PackageVerifyTest, AnyValidZlibStreamIsAccepted) {
     }
 }
 
-// The middle entry's packed data is replaced while both digests stay right,
-// so only the inflate can object.
+// Both digests stay right, so only the inflate can object.
 TEST(PackageVerifyTest, PackedDataThatIsNoCompleteZlibStreamIsDamaged) {
     const Bytes content = Concat({ToBytes("header line\n"), NoiseBytes(40000, 11), Bytes(9000, 0)});
     const Bytes good = Deflate(content);
@@ -252,8 +242,7 @@ protected:
     uint32_t size_ = 0;
 };
 
-// A later entry of the same name wins, within one load and across loads;
-// equal contents under different names stay two entries.
+// The later of two names wins, within a load and across loads; equal contents stay two.
 TEST_F(PackageTableTest, LaterEntryOfTheSameNameWins) {
     ASSERT_EQ(LoadEntries({{"setup.ini", ToBytes("first")},
                            {"x86.sys", ToBytes("same")},
@@ -271,8 +260,7 @@ TEST_F(PackageTableTest, LaterEntryOfTheSameNameWins) {
     EXPECT_EQ(Find("c.txt"), ToBytes("c2"));
 }
 
-// Names are byte strings: upper case before lower case, a prefix before its
-// extensions, bytes of 0x80 and above (as unsigned) after all of ASCII.
+// Names are byte strings compared unsigned: upper case first, 0x80 and above last.
 TEST_F(PackageTableTest, GetEntryAtWalksNamesInUnsignedByteOrder) {
     const std::vector<std::string> sorted = {
         "Readme.txt",           "Z",          "a",      "a b",  "hxvhub.sys",    "hxvhub.sys.amd64",
@@ -292,8 +280,7 @@ TEST_F(PackageTableTest, GetEntryAtWalksNamesInUnsignedByteOrder) {
     }
 }
 
-// Out-of-range indexes set a status that FindEntry leaves as it was; names
-// are matched exactly, not case-folded or by prefix.
+// Out-of-range indexes set a status FindEntry keeps; names match exactly.
 TEST_F(PackageTableTest, GetEntryAtRefusesIndexesOutsideTheTable) {
     char name[32];
     EXPECT_EQ(At(0, name, sizeof name), 0);
@@ -332,9 +319,7 @@ TEST_F(PackageTableTest, GetEntryAtNeedsRoomForTheTerminator) {
     EXPECT_EQ(reader_.GetStatus(), CPackedTools::kReady);
 }
 
-// Callers keep the data pointers they were handed (files are written from
-// them) while the table is not cleared, even when a later load replaces the
-// entry; and the table holds copies, so the file image may go.
+// Files are written from handed-out pointers: they outlive a later load and the image.
 TEST_F(PackageTableTest, DataPointersSurviveALaterLoadAndTheImage) {
     const Bytes firstContent = NoiseBytes(4096, 1);
     ASSERT_EQ(LoadEntries({{"driver.sys", firstContent}}), 1);

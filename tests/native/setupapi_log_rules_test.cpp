@@ -1,5 +1,4 @@
-// Which device log the SetupAPI capture watches, at which level, and how much
-// of its growth reaches the setup log.
+// Which device log the SetupAPI capture watches, at which level, and how much of it.
 #include "setupapi_log_rules.h"
 
 #include <gtest/gtest.h>

@@ -106,8 +106,7 @@ inline Bytes AreaOf(const std::vector<RawEntry>& entries) {
     return area;
 }
 
-// A sealed header announcing `areaSize` and `count` with the digest of `area`
-// (whatever its length), followed by `area`.
+// A sealed header announcing `areaSize` and `count`, the digest of `area`, then `area`.
 inline Bytes SealedPackage(const Bytes& area, uint32_t count, uint32_t areaSize,
                            uint8_t seal = package::kDefaultSealByte) {
     Bytes image(package::kHeaderSize);

@@ -13,6 +13,7 @@
 #include <setupapi.h>
 
 #include <atomic>
+#include <fstream>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -88,13 +89,7 @@ TEST(HandleOwner, EachKindClosesItsHandleAndKeepsTheLastError) {
         [](HDEVINFO) { return false; });
     // An open INF keeps its file open; once closed the file can be deleted.
     const std::string inf = TempPath("corvane-unique-inf") + ".inf";
-    {
-        UniqueFile out(
-            CreateFileA(inf.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        const char text[] = "[Version]\r\nSignature=\"$Windows NT$\"\r\n";
-        DWORD written;
-        WriteFile(out.get(), text, sizeof text - 1, &written, nullptr);
-    }
+    std::ofstream(inf) << "[Version]\nSignature=\"$Windows NT$\"\n";
     ExpectClosedKeepingTheError<UniqueInf, HINF>(
         "UniqueInf", SetupOpenInfFileA(inf.c_str(), nullptr, INF_STYLE_WIN4, nullptr),
         [&](HINF) { return DeleteFileA(inf.c_str()) == FALSE; });

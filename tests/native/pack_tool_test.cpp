@@ -493,74 +493,65 @@ const struct {
     {"64-bit Windows 7", {true, true, false}},  {"64-bit Windows 10", {true, true, true}},
 };
 
-// Entry suffix per system above ("=" bare, "-" skipped); destinations (null: the name).
-struct RuleRow {
-    const char* name;
-    const char* suffixes;
-    const char* destination32 = nullptr;
-    const char* destination64 = nullptr;
-};
+// Per rule: its name, the entry suffix on each system above ("=" none, "-" skipped), and
+// where the destination is not the name, the destinations on 32-bit and 64-bit Windows.
+const char kWorkstationRules[] = R"(
+corvane-rdp-workstation-installer.exe .x86 .x86 .x86 .amd64 .amd64 .amd64
+corvanewssrv.exe .x86 .x86 .x86 .amd64 .amd64 .amd64
+corvane-rdp-workstation-uninstaller.exe .x86 .x86 .x86 .amd64 .amd64 .amd64
+hxvwsh.exe .x86 .x86 .x86 .amd64 .amd64 .amd64
+corvanews.exe .x86 .x86 .x86 .amd64 .amd64 .amd64
+corvane-rdp-workstation-license.txt = = = = = =
+readme.txt = = = = = =
+corvane-rdp-workstation-help.chm = = = = = =
+hxvhub.cat .xp .v7 .v10 .xp .v7 .v10
+hxvhub.inf = = .v10 = = .v10
+hxvhub.sys .x86.xp .x86.v7 .x86.v10 .amd64.xp .amd64.v7 .amd64.v10 x86\hxvhub.sys amd64\hxvhub.sys
+hxvplug.sys .x86 .x86 .x86.v10 .amd64 .amd64 .amd64.v10 x86\hxvplug.sys amd64\hxvplug.sys
+hxvchan.dll .x86 .x86 .x86 .amd64 .amd64 .amd64
+hxvchan.dll - - - .x86 .x86 .x86 hxvchan.dll hxvchan_x86_64.dll
+hxvcitrix.dll .x86 .x86 .x86 .x86 .x86 .x86
+corvane-rdp-rde-installer.exe .x86 .x86 .x86 .x86 .x86 .x86
+)";
 
-constexpr const char* kNative = ".x86 .x86 .x86 .amd64 .amd64 .amd64";
-constexpr const char* kOne = "= = = = = =";
-constexpr const char* kX86 = ".x86 .x86 .x86 .x86 .x86 .x86";
-constexpr const char* kWin10 = "= = .v10 = = .v10";
-
-const std::vector<RuleRow> kWorkstationRows = {
-    {"corvane-rdp-workstation-installer.exe", kNative},
-    {"corvanewssrv.exe", kNative},
-    {"corvane-rdp-workstation-uninstaller.exe", kNative},
-    {"hxvwsh.exe", kNative},
-    {"corvanews.exe", kNative},
-    {"corvane-rdp-workstation-license.txt", kOne},
-    {"readme.txt", kOne},
-    {"corvane-rdp-workstation-help.chm", kOne},
-    // A catalogue per Windows generation, the same for both word sizes.
-    {"hxvhub.cat", ".xp .v7 .v10 .xp .v7 .v10"},
-    {"hxvhub.inf", kWin10},
-    // Architecture suffix before the generation suffix, into the word size's folder.
-    {"hxvhub.sys", ".x86.xp .x86.v7 .x86.v10 .amd64.xp .amd64.v7 .amd64.v10", "x86\\hxvhub.sys",
-     "amd64\\hxvhub.sys"},
-    {"hxvplug.sys", ".x86 .x86 .x86.v10 .amd64 .amd64 .amd64.v10", "x86\\hxvplug.sys",
-     "amd64\\hxvplug.sys"},
-    {"hxvchan.dll", kNative},
-    // The 32-bit companion exists on 64-bit Windows only, under its own name.
-    {"hxvchan.dll", "- - - .x86 .x86 .x86", nullptr, "hxvchan_x86_64.dll"},
-    {"hxvcitrix.dll", kX86},
-    {"corvane-rdp-rde-installer.exe", kX86},
-};
-
-const std::vector<RuleRow> kServerRows = {
-    {"corvane-rdp-server-installer.exe", kNative},
-    {"corvanetssrv.exe", kNative},
-    {"corvane-rdp-server-uninstaller.exe", kNative},
-    {"hxvtsh.exe", kNative},
-    {"corvanets.exe", kNative},
-    {"corvane-rdp-server-license.txt", kOne},
-    {"readme.txt", kOne},
-    {"corvane-rdp-server-help.chm", kOne},
-    // The bus driver has a Windows 10 form only, no XP one.
-    {"hxvhubbus.cat", kWin10},
-    {"hxvhubbus.inf", kWin10},
-    {"hxvhubbus.sys", ".x86 .x86 .x86.v10 .amd64 .amd64 .amd64.v10", "x86\\hxvhubbus.sys",
-     "amd64\\hxvhubbus.sys"},
-};
+const char kServerRules[] = R"(
+corvane-rdp-server-installer.exe .x86 .x86 .x86 .amd64 .amd64 .amd64
+corvanetssrv.exe .x86 .x86 .x86 .amd64 .amd64 .amd64
+corvane-rdp-server-uninstaller.exe .x86 .x86 .x86 .amd64 .amd64 .amd64
+hxvtsh.exe .x86 .x86 .x86 .amd64 .amd64 .amd64
+corvanets.exe .x86 .x86 .x86 .amd64 .amd64 .amd64
+corvane-rdp-server-license.txt = = = = = =
+readme.txt = = = = = =
+corvane-rdp-server-help.chm = = = = = =
+hxvhubbus.cat = = .v10 = = .v10
+hxvhubbus.inf = = .v10 = = .v10
+hxvhubbus.sys .x86 .x86 .x86.v10 .amd64 .amd64 .amd64.v10 x86\hxvhubbus.sys amd64\hxvhubbus.sys
+)";
 
 const struct {
     const char* name;
     const ProductProfile* profile;
-    const std::vector<RuleRow>* rows;
-} kProfiles[] = {{"workstation", &kWorkstationProfile, &kWorkstationRows},
-                 {"server", &kServerProfile, &kServerRows}};
+    const char* rules;
+} kProfiles[] = {{"workstation", &kWorkstationProfile, kWorkstationRules},
+                 {"server", &kServerProfile, kServerRules}};
 
-// The entry of `row` on the system in `column`, empty when skipped.
-std::string EntryOn(const RuleRow& row, size_t column) {
-    std::istringstream suffixes(row.suffixes);
-    std::string suffix;
-    for (size_t i = 0; i <= column; ++i) {
-        suffixes >> suffix;
+// The rules' files on the system in `column` (skipped rules left out).
+std::vector<PayloadFile> Expected(const char* rules, size_t column) {
+    std::vector<PayloadFile> files;
+    std::istringstream lines(rules);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string name, suffixes[6], destinations[2];
+        words >> name >> suffixes[0] >> suffixes[1] >> suffixes[2] >> suffixes[3] >> suffixes[4] >>
+            suffixes[5] >> destinations[0] >> destinations[1];
+        const std::string& suffix = suffixes[column];
+        const std::string& destination = destinations[kSystems[column].system.is64Bit];
+        if (!name.empty() && suffix != "-") {
+            files.push_back(
+                {name + (suffix == "=" ? "" : suffix), destination.empty() ? name : destination});
+        }
     }
-    return suffix == "-" ? "" : row.name + (suffix == "=" ? "" : suffix);
+    return files;
 }
 
 std::string Describe(const std::vector<PayloadFile>& files) {
@@ -573,19 +564,10 @@ std::string Describe(const std::vector<PayloadFile>& files) {
 
 TEST(PayloadPlan, EachProfileInstallsItsTableOnEverySystem) {
     for (const auto& profile : kProfiles) {
-        ASSERT_EQ(profile.profile->payloadRules.count, profile.rows->size()) << profile.name;
         for (size_t column = 0; column < std::size(kSystems); ++column) {
-            const PayloadSystem& system = kSystems[column].system;
-            std::vector<PayloadFile> expected;
-            for (const RuleRow& row : *profile.rows) {
-                const char* destination = system.is64Bit ? row.destination64 : row.destination32;
-                if (!EntryOn(row, column).empty()) {
-                    expected.push_back(
-                        {EntryOn(row, column), destination ? destination : row.name});
-                }
-            }
-            EXPECT_EQ(Describe(ResolvePayloadPlan(profile.profile->payloadRules, system)),
-                      Describe(expected))
+            EXPECT_EQ(Describe(ResolvePayloadPlan(profile.profile->payloadRules,
+                                                  kSystems[column].system)),
+                      Describe(Expected(profile.rules, column)))
                 << profile.name << " on " << kSystems[column].label;
         }
     }
@@ -602,41 +584,26 @@ TEST(PayloadPlan, SkippedRuleStillNamesTheEntryItLeavesOut) {
     EXPECT_STREQ(ArchitectureFolderName({true, true, true}), "amd64");
 }
 
-// The server's copy of the system's usbd.sys, by version class: x86, then amd64.
-const struct {
-    int osVersionCode;
-    const char* x86;
-    const char* amd64;
-} kUsbDriverEntries[] = {
-    {kOsVersionUnknown, "usbd.sys.x86", "usbd.sys.amd64"},
-    {kOsWindows2000, "usbd.sys.x86", "usbd.sys.amd64"},
-    {kOsWindowsXp, "usbd.sys.x86.xp", "usbd.sys.amd64.xp"},
-    {kOsWindows2003, "usbd.sys.x86.2k3", "usbd.sys.amd64.2k3"},
-    {kOsWindowsVista, "usbd.sys.x86.v62", "usbd.sys.amd64.v62"},
-    {kOsWindowsServer2008, "usbd.sys.x86.2k8", "usbd.sys.amd64.2k8"},
-    {kOsWindows7, "usbd.sys.x86.v7", "usbd.sys.amd64.v7"},
-    {kOsWindowsServer2008R2, "usbd.sys.x86", "usbd.sys.amd64"},
-    {kOsWindows8, "usbd.sys.x86", "usbd.sys.amd64"},
-    {kOsWindows10, "usbd.sys.x86", "usbd.sys.amd64"},
-    {kOsWindowsServer2016, "usbd.sys.x86", "usbd.sys.amd64"},
-    {kOsWindowsNewer, "usbd.sys.x86", "usbd.sys.amd64"},
-};
+// The server's copy of the system's usbd.sys by version class, the same suffix for both sizes.
+const std::pair<int, const char*> kUsbDriverSuffixes[] = {
+    {kOsVersionUnknown, ""},  {kOsWindows2000, ""},         {kOsWindowsXp, ".xp"},
+    {kOsWindows2003, ".2k3"}, {kOsWindowsVista, ".v62"},    {kOsWindowsServer2008, ".2k8"},
+    {kOsWindows7, ".v7"},     {kOsWindowsServer2008R2, ""}, {kOsWindows8, ""},
+    {kOsWindows10, ""},       {kOsWindowsServer2016, ""},   {kOsWindowsNewer, ""}};
 
 TEST(PayloadPlan, SystemUsbDriverEntryByVersionClass) {
-    for (const auto& c : kUsbDriverEntries) {
-        EXPECT_EQ(SystemUsbDriverEntryName(false, c.osVersionCode), c.x86) << c.osVersionCode;
-        EXPECT_EQ(SystemUsbDriverEntryName(true, c.osVersionCode), c.amd64) << c.osVersionCode;
+    for (const auto& [code, suffix] : kUsbDriverSuffixes) {
+        EXPECT_EQ(SystemUsbDriverEntryName(false, code), std::string("usbd.sys.x86") + suffix);
+        EXPECT_EQ(SystemUsbDriverEntryName(true, code), std::string("usbd.sys.amd64") + suffix);
     }
 }
 
 // Every entry a profile can ask for, from the tables above.
-std::set<std::string> EntriesOf(const std::vector<RuleRow>& rows) {
+std::set<std::string> EntriesOf(const char* rules) {
     std::set<std::string> entries;
-    for (const RuleRow& row : rows) {
-        for (size_t column = 0; column < std::size(kSystems); ++column) {
-            if (!EntryOn(row, column).empty()) {
-                entries.insert(EntryOn(row, column));
-            }
+    for (size_t column = 0; column < std::size(kSystems); ++column) {
+        for (const PayloadFile& file : Expected(rules, column)) {
+            entries.insert(file.entryName);
         }
     }
     return entries;
@@ -644,8 +611,9 @@ std::set<std::string> EntriesOf(const std::vector<RuleRow>& rows) {
 
 std::set<std::string> UsbDriverEntries() {
     std::set<std::string> entries;
-    for (const auto& c : kUsbDriverEntries) {
-        entries.insert({c.x86, c.amd64});
+    for (const auto& [code, suffix] : kUsbDriverSuffixes) {
+        entries.insert(
+            {std::string("usbd.sys.x86") + suffix, std::string("usbd.sys.amd64") + suffix});
     }
     return entries;
 }
@@ -664,10 +632,10 @@ protected:
 };
 
 TEST_F(CheckPayloadTest, CompleteFoldersPassWithoutNotes) {
-    std::set<std::string> server = EntriesOf(kServerRows);
+    std::set<std::string> server = EntriesOf(kServerRules);
     server.merge(UsbDriverEntries());
     for (const auto& [profile, entries] :
-         {std::pair{"workstation", EntriesOf(kWorkstationRows)}, std::pair{"server", server}}) {
+         {std::pair{"workstation", EntriesOf(kWorkstationRules)}, std::pair{"server", server}}) {
         const ToolRun run = Check(profile, entries);
         EXPECT_EQ(run.code, 0) << profile << "\n" << run.out << run.err;
         EXPECT_THAT(run.out, HasSubstr("complete: every entry the " + std::string(profile) +
@@ -679,7 +647,7 @@ TEST_F(CheckPayloadTest, CompleteFoldersPassWithoutNotes) {
 
 // The usbd.sys copies are optional: a note per variant, and the folder passes.
 TEST_F(CheckPayloadTest, ServerWithoutUsbDriverCopiesPassesWithANotePerVariant) {
-    const ToolRun run = Check("server", EntriesOf(kServerRows));
+    const ToolRun run = Check("server", EntriesOf(kServerRules));
     EXPECT_EQ(run.code, 0) << run.out;
     for (const std::string& usbd : UsbDriverEntries()) {
         EXPECT_THAT(run.out, HasSubstr("note: no " + usbd +
@@ -712,7 +680,7 @@ TEST_F(CheckPayloadTest, EachMissingEntryIsNamedWithTheSystemsThatNeedIt) {
     };
     for (const auto& c : cases) {
         std::set<std::string> entries =
-            EntriesOf(c.profile == std::string("server") ? kServerRows : kWorkstationRows);
+            EntriesOf(c.profile == std::string("server") ? kServerRules : kWorkstationRules);
         ASSERT_EQ(entries.erase(c.removed), 1u) << c.removed;
         const ToolRun run = Check(c.profile, entries);
         EXPECT_EQ(run.code, 1) << c.removed << "\n" << run.out;
@@ -724,7 +692,7 @@ TEST_F(CheckPayloadTest, EachMissingEntryIsNamedWithTheSystemsThatNeedIt) {
 
 // The reader looks entries up by their exact name: another letter case is never found.
 TEST_F(CheckPayloadTest, NameInOtherLetterCaseIsMissingWithAHint) {
-    std::set<std::string> entries = EntriesOf(kWorkstationRows);
+    std::set<std::string> entries = EntriesOf(kWorkstationRules);
     entries.erase("hxvhub.inf.v10");
     entries.insert("HXVHUB.INF.v10");
     const ToolRun run = Check("workstation", entries);
@@ -735,7 +703,7 @@ TEST_F(CheckPayloadTest, NameInOtherLetterCaseIsMissingWithAHint) {
 }
 
 TEST_F(CheckPayloadTest, ExtraFilesAndSubfoldersAreNotedWithoutFailing) {
-    std::set<std::string> entries = EntriesOf(kWorkstationRows);
+    std::set<std::string> entries = EntriesOf(kWorkstationRules);
     entries.insert({"hxvhub.sys.amd64.v8", "usbd.sys.x86.xp"});
     const ToolRun run = Check("workstation", entries, "amd64");
     EXPECT_EQ(run.code, 0) << run.out;
@@ -747,7 +715,7 @@ TEST_F(CheckPayloadTest, ExtraFilesAndSubfoldersAreNotedWithoutFailing) {
 
 TEST_F(CheckPayloadTest, EmptyFolderListsEverythingAndCounts) {
     const ToolRun run = Check("server", {});
-    const std::string count = std::to_string(EntriesOf(kServerRows).size());
+    const std::string count = std::to_string(EntriesOf(kServerRules).size());
     EXPECT_EQ(run.code, 1);
     EXPECT_THAT(run.out, HasSubstr("0 of " + count + " entries present"));
     EXPECT_THAT(run.out, HasSubstr("INCOMPLETE: " + count + " entries missing"));

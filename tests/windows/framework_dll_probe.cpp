@@ -1,7 +1,6 @@
 // framework_dll_probe <mode> <dll name>: loads the DLL the way the mode says,
 // so that a test can watch from outside where it came from.
-//   plain           LoadLibraryA, no hardening (the tests' control)
-//   hardened-plain  HardenDllSearch, then LoadLibraryA
+//   plain           LoadLibraryA, unprotected (the tests' control)
 //   system          LoadSystemLibrary
 //   system-by-path  LoadSystemLibraryByPath
 // Exit code: 0 loaded, 1 the load failed, 2 bad arguments.
@@ -18,9 +17,6 @@ int main(int argc, char** argv) {
     const std::string mode = argv[1];
     HMODULE module = nullptr;
     if (mode == "plain") {
-        module = LoadLibraryA(argv[2]);
-    } else if (mode == "hardened-plain") {
-        HardenDllSearch();
         module = LoadLibraryA(argv[2]);
     } else if (mode == "system") {
         module = LoadSystemLibrary(argv[2]);

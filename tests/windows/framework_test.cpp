@@ -158,37 +158,6 @@ TEST(ComPtr, KeepsTheReferenceCountBalanced) {
     EXPECT_EQ(object.references, 0u);
 }
 
-// A scope leaves only an apartment it entered itself.
-TEST(ComInitScope, LeavesOnlyTheApartmentItEntered) {
-    CWorkerThread worker;
-    HRESULT first = E_FAIL, second = E_FAIL, afterwards = E_FAIL, other = E_FAIL, kept = E_FAIL;
-    ASSERT_TRUE(worker.Create([&] {
-        {
-            ComInitScope outer, inner;
-            first = outer.result();
-            second = inner.result();
-        }
-        afterwards = CoInitializeEx(nullptr, COINIT_MULTITHREADED); // free to pick another model
-        {
-            ComInitScope scope;
-            other = scope.result();
-        }
-        kept = CoInitializeEx(nullptr, COINIT_MULTITHREADED); // still in it
-        CoUninitialize();
-        CoUninitialize();
-    }));
-    worker.Resume();
-    ASSERT_EQ(WaitForSingleObject(worker.Handle(), 10000), WAIT_OBJECT_0);
-    EXPECT_EQ(first, S_OK);
-    EXPECT_EQ(second, S_FALSE);
-    EXPECT_EQ(afterwards, S_OK);
-    EXPECT_EQ(other, RPC_E_CHANGED_MODE);
-    EXPECT_EQ(kept, S_FALSE);
-    DWORD exitCode = 1;
-    GetExitCodeThread(worker.Handle(), &exitCode);
-    EXPECT_EQ(exitCode, 0u) << "a body that returns ends its thread with 0";
-}
-
 class ScriptedApp : public CWinApp {
 public:
     std::function<BOOL()> init;

@@ -1,8 +1,8 @@
-// What the resources put into the setup programs: every string-table text,
-// the version block, the manifest, the licence and the icon, read from the
-// two probe programs built with the workstation and the server resources.
-// This test program carries the workstation ones too. What the texts say is
-// checked where users see them, end to end.
+// What the resources put into the setup programs: a text for every string id
+// (with the resource compiler's escapes undone), the version block, the
+// manifest, the licence and the icon, read from the two probe programs built
+// with the workstation and the server resources. This test program carries
+// the workstation ones too.
 #include "dll_safety.h"
 #include "framework_test_support.h"
 #include "handles.h"

@@ -1,8 +1,7 @@
 // The structured-exception guard with faults injected for real: each comes
-// back as a record instead of ending the process, nested and on any thread,
-// while C++ exceptions and exceptions that inner code handles pass it by.
+// back as a record instead of ending the process, also nested, while C++
+// exceptions and exceptions that inner code handles pass it by.
 #include "seh_guard.h"
-#include "worker_thread.h"
 
 #include <gtest/gtest.h>
 
@@ -171,33 +170,6 @@ TEST(SehGuardCxx, ExceptionPassesToItsOwnCatch) {
     EXPECT_EQ(ChainHead(), headBefore) << "the guard's record must go with the exception";
     EXCEPTION_RECORD record = {};
     EXPECT_FALSE(RunGuarded(DivideByZero, &record)) << "a later fault is still caught";
-}
-
-// Threads fault again and again inside their own guards at once; a guard
-// state shared between threads would send one thread's fault into another's
-// frame.
-TEST(SehGuardThreads, GuardsOnSeveralThreadsAtOnce) {
-    const int kThreads = 4, kRounds = 300;
-    std::atomic<int> right{0};
-    CWorkerThread workers[kThreads];
-    for (int t = 0; t < kThreads; ++t) {
-        ASSERT_TRUE(workers[t].Create([&, t] {
-            for (int round = 0; round < kRounds; ++round) {
-                EXCEPTION_RECORD record = {};
-                const bool divide = (round + t) % 2 == 0;
-                const bool caught = !RunGuarded(divide ? DivideByZero : WriteThroughNull, &record);
-                right += caught && record.ExceptionCode == (divide ? EXCEPTION_INT_DIVIDE_BY_ZERO
-                                                                   : EXCEPTION_ACCESS_VIOLATION);
-            }
-        }));
-    }
-    for (CWorkerThread& worker : workers) {
-        worker.Resume();
-    }
-    for (CWorkerThread& worker : workers) {
-        ASSERT_EQ(WaitForSingleObject(worker.Handle(), 60000), WAIT_OBJECT_0);
-    }
-    EXPECT_EQ(right, kThreads * kRounds);
 }
 
 } // namespace

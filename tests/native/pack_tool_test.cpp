@@ -318,8 +318,10 @@ TEST(PackToolCommandLine, GivesTheExitCodeAndAClearMessage) {
         EXPECT_THAT(c.code == 0 ? run.out : run.err, HasSubstr(c.message))
             << ::testing::PrintToString(c.args);
     }
-    EXPECT_EQ(PackToolTest::Run({"help", "create"}).out,
-              PackToolTest::Run({"create", "--help"}).out);
+    for (const char* command : {"create", "list", "verify", "extract"}) {
+        EXPECT_EQ(PackToolTest::Run({"help", command}).out,
+                  PackToolTest::Run({command, "--help"}).out);
+    }
 }
 
 constexpr size_t kFirstRecord = package::kHeaderSize;
@@ -576,6 +578,44 @@ TEST(PayloadPlan, SkippedRuleStillNamesTheEntryItLeavesOut) {
     // The install step creates this folder for the subfolder files of the table.
     EXPECT_STREQ(ArchitectureFolderName({false, true, true}), "x86");
     EXPECT_STREQ(ArchitectureFolderName({true, true, true}), "amd64");
+}
+
+// Rule shapes the two profiles do not use yet, which a later profile could.
+TEST(PayloadPlan, RuleFormsBeyondTheProfiles) {
+    const struct {
+        const char* what;
+        const char* name;
+        bool architectureVariant, subfolder;
+        int osVariant, wordSize;
+        bool is64Bit, isVista, isWindows10;
+        const char* entry;
+        const char* destination;
+        bool skipped;
+    } cases[] = {
+        {"companion without a dot", "hxvtool", true, false, kOsVariantNone, kWordSizeCompanion,
+         true, true, false, "hxvtool.x86", "hxvtool", false},
+        {"companion at the first dot", "hxv.chan.dll", true, false, kOsVariantNone,
+         kWordSizeCompanion, true, false, false, "hxv.chan.dll.x86", "hxv_x86_64.chan.dll", false},
+        {"companion in the x86 folder", "hxvchan.dll", true, true, kOsVariantGeneration,
+         kWordSizeCompanion, true, true, false, "hxvchan.dll.x86.v7", "x86\\hxvchan_x86_64.dll",
+         false},
+        {"x86-only file in a subfolder", "hxvplug.sys", true, true, kOsVariantNone,
+         kWordSizeAlwaysX86, true, true, true, "hxvplug.sys.x86", "x86\\hxvplug.sys", false},
+        {"subfolder without architecture", "hxvhub.inf", false, true, kOsVariantNone,
+         kWordSizeNative, true, true, true, "hxvhub.inf", "hxvhub.inf", false},
+        {"Windows 10 wins over older facts", "hxvhub.cat", false, false, kOsVariantGeneration,
+         kWordSizeNative, false, false, true, "hxvhub.cat.v10", "hxvhub.cat", false},
+        {"companion without architecture", "hxvchan.dll", false, false, kOsVariantNone,
+         kWordSizeCompanion, false, true, true, "hxvchan.dll", "hxvchan.dll", true},
+    };
+    for (const auto& c : cases) {
+        const PayloadDecision decision = ResolvePayloadRule(
+            {c.name, c.architectureVariant, c.subfolder, c.osVariant, c.wordSize},
+            {c.is64Bit, c.isVista, c.isWindows10});
+        EXPECT_EQ(decision.entryName, c.entry) << c.what;
+        EXPECT_EQ(decision.destinationName, c.destination) << c.what;
+        EXPECT_EQ(decision.skipped, c.skipped) << c.what;
+    }
 }
 
 // The server's copy of the system's usbd.sys by version class, the same suffix for both sizes.

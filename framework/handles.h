@@ -148,6 +148,78 @@ using UniqueFont = UniqueResource<GdiObjectTraits<HFONT>>;
 using UniqueBitmap = UniqueResource<GdiObjectTraits<HBITMAP>>;
 using UniqueBrush = UniqueResource<GdiObjectTraits<HBRUSH>>;
 
+// Memory device contexts from CreateCompatibleDC. Select the original bitmap,
+// font and so on back before the context goes, or the objects leak with it.
+struct MemoryDcTraits {
+    using pointer = HDC;
+    static pointer Invalid() noexcept { return nullptr; }
+    static void Close(pointer value) noexcept { DeleteDC(value); }
+};
+using UniqueMemoryDc = UniqueResource<MemoryDcTraits>;
+
+// A window's device context from GetDC, released to the same window.
+class WindowDc {
+public:
+    explicit WindowDc(HWND window) noexcept : m_window(window), m_dc(GetDC(window)) {}
+    ~WindowDc() {
+        if (m_dc != nullptr) {
+            const DWORD error = GetLastError();
+            ReleaseDC(m_window, m_dc);
+            SetLastError(error);
+        }
+    }
+    WindowDc(const WindowDc&) = delete;
+    WindowDc& operator=(const WindowDc&) = delete;
+
+    HDC get() const noexcept { return m_dc; }
+    explicit operator bool() const noexcept { return m_dc != nullptr; }
+
+private:
+    HWND m_window;
+    HDC m_dc;
+};
+
+// The device context of one WM_PAINT: BeginPaint here, EndPaint on the way
+// out, which also validates the window whatever path the painting took.
+class PaintDc {
+public:
+    explicit PaintDc(HWND window) noexcept : m_window(window) { BeginPaint(window, &m_paint); }
+    ~PaintDc() { EndPaint(m_window, &m_paint); }
+    PaintDc(const PaintDc&) = delete;
+    PaintDc& operator=(const PaintDc&) = delete;
+
+    HDC get() const noexcept { return m_paint.hdc; }
+    explicit operator bool() const noexcept { return m_paint.hdc != nullptr; }
+
+private:
+    HWND m_window;
+    PAINTSTRUCT m_paint = {};
+};
+
+// Selects a GDI object into a device context and the one it replaced back on
+// the way out, so the context never keeps an object that is about to be
+// deleted. A null object selects nothing.
+class SelectedObject {
+public:
+    SelectedObject(HDC dc, HGDIOBJ object) noexcept
+        : m_dc(dc), m_previous(object != nullptr ? SelectObject(dc, object) : nullptr) {}
+    ~SelectedObject() {
+        if (m_previous != nullptr && m_previous != HGDI_ERROR) {
+            SelectObject(m_dc, m_previous);
+        }
+    }
+    SelectedObject(const SelectedObject&) = delete;
+    SelectedObject& operator=(const SelectedObject&) = delete;
+
+    // False when the object could not be selected (a bitmap already selected
+    // elsewhere, or one that does not suit the context).
+    bool selected() const noexcept { return m_previous != nullptr && m_previous != HGDI_ERROR; }
+
+private:
+    HDC m_dc;
+    HGDIOBJ m_previous;
+};
+
 // An owned reference to a COM interface: Release on destruction, AddRef on
 // copy. The pointer is never AddRef'ed on the way in: construct it from (or
 // put() it into) a reference that is already yours.

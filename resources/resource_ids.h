@@ -12,6 +12,11 @@
 inline constexpr const char* kLicenseRtfResourceType = "RTF";
 #endif
 
+// The folder pages' images: 32 x 32 uncompressed 32-bit TGA with alpha, of
+// the custom type "RAW" (drawn by scripts/make-wizard-images.py).
+#define IDR_DESTINATION_FOLDER_IMAGE 152
+#define IDR_START_MENU_FOLDER_IMAGE 154
+
 // Wizard page texts.
 #define IDS_WELCOME_TEXT 2
 #define IDS_CANCEL_QUESTION 3

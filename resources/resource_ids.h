@@ -17,6 +17,11 @@ inline constexpr const char* kLicenseRtfResourceType = "RTF";
 #define IDR_DESTINATION_FOLDER_IMAGE 152
 #define IDR_START_MENU_FOLDER_IMAGE 154
 
+// The pages' pictures: the side picture (480 x 640, 24 bits) and the header
+// logo (51 x 48, 8 bits), drawn for each edition by scripts/make-page-bitmaps.py.
+#define IDB_SIDE_PICTURE 135
+#define IDB_LOGO 139
+
 // Wizard page texts.
 #define IDS_WELCOME_TEXT 2
 #define IDS_CANCEL_QUESTION 3

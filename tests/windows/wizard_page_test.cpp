@@ -1,0 +1,214 @@
+// The wizard pages' common base on Wine's dialog manager, in both layouts:
+// title, icon and version label, the system's message font, the background
+// and the side picture as they appear on the screen, the page position
+// carried from page to page, and the Cancel question.
+#include "page_base.h"
+#include "product_profile.h"
+#include "resource_ids.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <thread>
+
+namespace {
+
+constexpr uint16_t kHeaderPage = 200;
+constexpr uint16_t kSidePicturePage = 201;
+constexpr int kPageText = 1040;
+constexpr UINT kRunScript = WM_APP + 7;
+
+class TestPage : public CLogoDlg {
+public:
+    explicit TestPage(uint16_t id) : CLogoDlg(id) {}
+    std::function<void(TestPage&)> m_script;
+
+    RECT Upper() const { return m_rectUpper; }
+    // The page's background as it paints it, drawn off the screen so that no
+    // window manager or screen state comes into it.
+    COLORREF PixelAt(int x, int y) const {
+        RECT client = {};
+        GetClientRect(m_hWnd, &client);
+        const WindowDc screen(m_hWnd);
+        const UniqueMemoryDc memory(CreateCompatibleDC(screen.get()));
+        const UniqueBitmap canvas(
+            CreateCompatibleBitmap(screen.get(), client.right, client.bottom));
+        const HGDIOBJ previous = SelectObject(memory.get(), canvas.get());
+        SendMessageA(m_hWnd, WM_ERASEBKGND, reinterpret_cast<WPARAM>(memory.get()), 0);
+        const COLORREF pixel = GetPixel(memory.get(), x, y);
+        SelectObject(memory.get(), previous);
+        return pixel;
+    }
+    void PressCancel() { OnCancel(); }
+    void PressNext() { OnOK(); }
+
+protected:
+    BOOL OnInitDialog() override {
+        CLogoDlg::OnInitDialog();
+        if (m_nTemplateId == kSidePicturePage) {
+            LayoutWithSidePicture(kSeparatorControl, kPageText);
+        } else {
+            LayoutWithHeader(kSeparatorControl, kLogoControl);
+        }
+        UpdateData(FALSE);
+        // The script runs once the page is on the screen.
+        PostMessageA(m_hWnd, kRunScript, 0, 0);
+        return TRUE;
+    }
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
+        if (message == kRunScript) {
+            if (m_script) {
+                m_script(*this);
+            }
+            return 0;
+        }
+        return CLogoDlg::WindowProc(message, wParam, lParam);
+    }
+};
+
+std::string TextOf(HWND window) {
+    char text[512] = {};
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+// Answers the next message box captioned with the product's name, like a user
+// would, and says what it asked.
+class MessageBoxAnswer {
+public:
+    explicit MessageBoxAnswer(int button)
+        : m_thread([this, button] {
+              for (int tries = 0; tries < 200 && !m_answered; ++tries) {
+                  const HWND box = FindWindowA("#32770", CurrentProfile().displayName);
+                  if (box != nullptr) {
+                      m_question = TextOf(GetDlgItem(box, 0xFFFF));
+                      PostMessageA(box, WM_COMMAND, button, 0);
+                      m_answered = true;
+                  }
+                  Sleep(25);
+              }
+          }) {}
+    ~MessageBoxAnswer() { m_thread.join(); }
+    std::string Question() {
+        m_thread.join();
+        m_thread = std::thread([] {});
+        return m_question;
+    }
+
+private:
+    std::atomic<bool> m_answered{false};
+    std::string m_question;
+    std::thread m_thread;
+};
+
+TEST(WizardPage, CarriesTitleIconVersionAndTheUsersFont) {
+    TestPage page(kHeaderPage);
+    std::string title, version;
+    HICON icon = nullptr;
+    LOGFONTA font = {};
+    page.m_script = [&](TestPage& p) {
+        title = TextOf(p.m_hWnd);
+        version = TextOf(GetDlgItem(p.m_hWnd, kVersionLabelControl));
+        icon = reinterpret_cast<HICON>(SendMessageA(p.m_hWnd, WM_GETICON, ICON_BIG, 0));
+        GetObjectA(reinterpret_cast<HFONT>(SendMessageA(p.m_hWnd, WM_GETFONT, 0, 0)), sizeof font,
+                   &font);
+        p.m_bNoCancelConfirm = 1;
+        p.PressCancel();
+    };
+    ASSERT_EQ(page.DoModal(), IDCANCEL);
+    EXPECT_EQ(title, std::string("Setup - ") + CurrentProfile().displayName);
+    EXPECT_EQ(version, "Version 3.12");
+    EXPECT_EQ(icon, LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_SETUP)));
+    NONCLIENTMETRICSA metrics = {};
+    metrics.cbSize = offsetof(NONCLIENTMETRICSA, lfMessageFont) + sizeof(LOGFONTA);
+    ASSERT_TRUE(SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0));
+    EXPECT_STREQ(font.lfFaceName, metrics.lfMessageFont.lfFaceName)
+        << "the template's design font was not replaced";
+}
+
+TEST(WizardPage, HeaderBandIsWhiteDownToTheSeparatorAndTheButtonAreaIsNot) {
+    TestPage page(kHeaderPage);
+    COLORREF band = 0, buttons = 0;
+    RECT upper = {}, separator = {};
+    page.m_script = [&](TestPage& p) {
+        upper = p.Upper();
+        GetWindowRect(GetDlgItem(p.m_hWnd, kSeparatorControl), &separator);
+        MapWindowPoints(nullptr, p.m_hWnd, reinterpret_cast<POINT*>(&separator), 2);
+        band = p.PixelAt(4, upper.bottom - 3);
+        buttons = p.PixelAt(4, upper.bottom + 3);
+        p.m_bNoCancelConfirm = 1;
+        p.PressCancel();
+    };
+    ASSERT_EQ(page.DoModal(), IDCANCEL);
+    EXPECT_NEAR(upper.bottom, separator.bottom, 8) << "the band does not end at the separator";
+    EXPECT_EQ(band, RGB(255, 255, 255));
+    EXPECT_EQ(buttons, GetSysColor(COLOR_BTNFACE));
+}
+
+TEST(WizardPage, SidePictureSitsAtTheLowerLeftOfTheWhiteArea) {
+    TestPage page(kSidePicturePage);
+    COLORREF picture = 0, rightOfPicture = 0;
+    page.m_script = [&](TestPage& p) {
+        const RECT upper = p.Upper();
+        // The smallest rung (180 x 240) fits any page; its middle is picture.
+        picture = p.PixelAt(90, upper.bottom - 120);
+        RECT text = {};
+        GetWindowRect(GetDlgItem(p.m_hWnd, kPageText), &text);
+        MapWindowPoints(nullptr, p.m_hWnd, reinterpret_cast<POINT*>(&text), 2);
+        rightOfPicture = p.PixelAt(text.left + 2, upper.bottom - 3);
+        p.m_bNoCancelConfirm = 1;
+        p.PressCancel();
+    };
+    ASSERT_EQ(page.DoModal(), IDCANCEL);
+    EXPECT_NE(picture, RGB(255, 255, 255)) << "no picture drawn";
+    EXPECT_NE(picture, CLR_INVALID);
+    EXPECT_EQ(rightOfPicture, RGB(255, 255, 255)) << "the picture reaches under the text";
+}
+
+TEST(WizardPage, NextPageOpensWhereTheLastOneWasLeft) {
+    RECT shared = {};
+    TestPage first(kHeaderPage), second(kSidePicturePage);
+    first.m_pPagePos = &shared;
+    second.m_pPagePos = &shared;
+    RECT firstAtStart = {}, secondAtStart = {};
+    first.m_script = [&](TestPage& p) {
+        GetWindowRect(p.m_hWnd, &firstAtStart);
+        SetWindowPos(p.m_hWnd, nullptr, 123, 77, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+        p.PressNext();
+    };
+    second.m_script = [&](TestPage& p) {
+        GetWindowRect(p.m_hWnd, &secondAtStart);
+        p.PressNext();
+    };
+    ASSERT_EQ(first.DoModal(), IDOK);
+    ASSERT_EQ(second.DoModal(), IDOK);
+    EXPECT_EQ(shared.left, 123);
+    EXPECT_EQ(shared.top, 77);
+    EXPECT_EQ(secondAtStart.left, 123);
+    EXPECT_EQ(secondAtStart.top, 77);
+    EXPECT_NE(firstAtStart.top, 77) << "the first page did not open where Windows puts it";
+}
+
+TEST(WizardPage, CancelAsksFirstAndNoKeepsThePage) {
+    TestPage page(kHeaderPage);
+    std::string question;
+    bool stillOpen = false;
+    page.m_script = [&](TestPage& p) {
+        {
+            MessageBoxAnswer no(IDNO);
+            p.PressCancel();
+            question = no.Question();
+        }
+        stillOpen = IsWindow(p.m_hWnd) != FALSE;
+        MessageBoxAnswer yes(IDYES);
+        p.PressCancel();
+    };
+    EXPECT_EQ(page.DoModal(), IDCANCEL);
+    EXPECT_EQ(question, "Are you sure you wish to cancel servicing your USB device now?");
+    EXPECT_TRUE(stillOpen);
+}
+
+} // namespace

@@ -5,6 +5,7 @@
 #include "installed_version_check.h"
 #include "message_box.h"
 #include "product_profile.h"
+#include "ready_summary.h"
 #include "resource_ids.h"
 #include "seh_guard.h"
 #include "setup_error.h"
@@ -298,6 +299,25 @@ int CInstallApp::PreparePackage(std::string* message) {
 int CInstallApp::CheckInstalledVersion(std::string* message) {
     const ProductProfile& profile = CurrentProfile();
     return ::CheckInstalledVersion(profile.productCode, profile.productVersion, message);
+}
+
+void CInstallApp::BuildReadySummary(std::string* text) {
+    const corvane::app::ReadySummaryTexts texts = {
+        LoadResourceString(IDS_SUMMARY_DESTINATION),
+        LoadResourceString(IDS_SUMMARY_START_MENU),
+        LoadResourceString(IDS_SUMMARY_TASKS),
+        LoadResourceString(IDS_SUMMARY_FIREWALL),
+        LoadResourceString(IDS_SUMMARY_FIREWALL_RULES),
+        LoadResourceString(IDS_SUMMARY_ICONS),
+        LoadResourceString(IDS_SUMMARY_DESKTOP_ICON),
+        LoadResourceString(IDS_SUMMARY_QUICK_LAUNCH_ICON)};
+    corvane::app::ReadySummaryChoices choices;
+    choices.installDir = m_strInstallDir;
+    choices.startMenuFolder = m_strStartMenuFolder;
+    choices.desktopIcon = m_bDesktopIcon;
+    choices.quickLaunchIcon = m_bQuickLaunchIcon;
+    choices.firewallRules = m_bFirewallRules;
+    *text = corvane::app::ComposeReadySummary(texts, choices);
 }
 
 void CInstallApp::SetProgress(int goal, int phase) {

@@ -29,6 +29,9 @@ public:
     // start check.
     int CheckInstalledVersion(std::string* message);
 
+    // The Ready page's summary of the choices, rebuilt before each showing.
+    void BuildReadySummary(std::string* text);
+
     void SetProgress(int goal, int phase);
     void SetProgressPosition(int value);
     void SetProgressDirection(int value);

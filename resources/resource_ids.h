@@ -22,6 +22,12 @@ inline constexpr const char* kLicenseRtfResourceType = "RTF";
 #define IDB_SIDE_PICTURE 135
 #define IDB_LOGO 139
 
+// The folder, task and ready pages' dialog templates (resources/pages.rc).
+#define IDD_SELECT_FOLDER 131
+#define IDD_START_MENU_FOLDER 132
+#define IDD_ADDITIONAL_TASKS 133
+#define IDD_READY 134
+
 // Wizard page texts.
 #define IDS_WELCOME_TEXT 2
 #define IDS_CANCEL_QUESTION 3

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 namespace {
@@ -23,6 +24,11 @@ struct PathCase {
     const char* destination;
     const char* startMenu; // from the current name "Current"
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const PathCase& c, std::ostream* out) {
+    *out << c.chosen;
+}
 
 class BrowseRules : public testing::TestWithParam<PathCase> {};
 

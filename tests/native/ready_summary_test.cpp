@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 namespace {
@@ -31,6 +32,11 @@ struct SummaryCase {
     int firewall;
     std::string tail; // what follows the two folders
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const SummaryCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class ReadySummary : public testing::TestWithParam<SummaryCase> {};
 

@@ -28,6 +28,10 @@ inline constexpr const char* kLicenseRtfResourceType = "RTF";
 #define IDD_ADDITIONAL_TASKS 133
 #define IDD_READY 134
 
+// The Welcome and License pages' templates (resources/welcome_pages.rc).
+#define IDD_WELCOME 102
+#define IDD_LICENSE 129
+
 // Wizard page texts.
 #define IDS_WELCOME_TEXT 2
 #define IDS_CANCEL_QUESTION 3

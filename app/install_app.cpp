@@ -394,6 +394,23 @@ void CInstallApp::RunInstallGuarded() {
     }
 }
 
+int CInstallApp::StartInstallThread(HWND owner) {
+    m_hWndProgress = owner;
+    auto worker = std::make_unique<CWorkerThread>();
+    if (!worker->Create([this] { RunInstallGuarded(); }) || worker->Resume() == DWORD(-1)) {
+        const DWORD error = GetLastError();
+        if (worker->Handle() != nullptr) {
+            // Created but never let run: it must not start installing later.
+            TerminateThread(worker->Handle(), error);
+        }
+        ShowMessageIfAllowed(FormatResourceString(IDS_SYSTEM_ERROR, unsigned(error)), MB_ICONERROR,
+                             owner);
+        return -1;
+    }
+    m_pInstallThread = std::move(worker);
+    return 0;
+}
+
 void CInstallApp::RunSilentMode() {
     const ProductProfile& profile = CurrentProfile();
     if (!m_options.directory.empty()) {

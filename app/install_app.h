@@ -5,9 +5,11 @@
 
 #include "application.h"
 #include "command_line.h"
+#include "worker_thread.h"
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
 class CInstallProcess;
@@ -40,6 +42,12 @@ public:
     // success. Runs inside a structured-exception guard.
     void RunInstall();
 
+    // Starts the install worker (RunInstall inside its exception guard) with
+    // the Progress page's window `owner` as the owner of the install's message
+    // boxes. 0 when it runs; -1 when it could not be started, after string 37
+    // when messages are shown.
+    int StartInstallThread(HWND owner);
+
     int GetLicenseText(const BYTE** bytes, DWORD* size) const;
 
     // The user's choices and the run's results.
@@ -60,6 +68,9 @@ public:
     CInstallProcess* m_pInstallProcess = nullptr;
     HANDLE m_hLogFile = INVALID_HANDLE_VALUE;
     char m_szWorkFolder[MAX_PATH] = {};
+    // The wizard's install worker; the page loop waits for it before the
+    // Finish page.
+    std::unique_ptr<CWorkerThread> m_pInstallThread;
     HWND m_hWndProgress = nullptr;
     HWND m_pStatusText = nullptr;
     int* m_pnProgressGoal = nullptr;

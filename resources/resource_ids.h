@@ -22,6 +22,11 @@ inline constexpr const char* kLicenseRtfResourceType = "RTF";
 #define IDB_SIDE_PICTURE 135
 #define IDB_LOGO 139
 
+// The Progress, Finish and restart pages' dialog templates (resources/pages.rc).
+#define IDD_PROGRESS 144
+#define IDD_FINISH 145
+#define IDD_FINISH_RESTART 146
+
 // The folder, task and ready pages' dialog templates (resources/pages.rc).
 #define IDD_SELECT_FOLDER 131
 #define IDD_START_MENU_FOLDER 132

@@ -454,17 +454,6 @@ void CInstallApp::RunSilentMode() {
     EndOfRun();
 }
 
-void CInstallApp::RunWizardMode() {
-    // For the licence page's rich-edit control; stays loaded for the run.
-    // Only the system folder's copy: a setup program run from a downloads
-    // folder must never pick up a DLL planted beside it.
-    LoadSystemLibrary("Riched32.dll");
-    // The wizard pages arrive with the user-interface work; until then an
-    // interactive start says so instead of pretending to install.
-    ShowMessage(LoadResourceString(IDS_SETUP_INIT_ERROR), MB_ICONERROR);
-    m_nExitCode = kExitStartupError;
-}
-
 void CInstallApp::EndOfRun() {
     delete m_pInstallProcess;
     m_pInstallProcess = nullptr;

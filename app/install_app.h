@@ -87,7 +87,13 @@ private:
     void ComputeDefaultFolders();
     void ReportStartupError(const CSetupError& error);
     void RunSilentMode();
+    // The wizard's pages and, after the last one, what the user chose there
+    // (wizard_mode.cpp).
     void RunWizardMode();
+    // Waits for the install worker at most 10 s, then stops it.
+    void WaitForInstallThread();
+    // Starts the installed product, without waiting for it.
+    void LaunchProgram();
     void EndOfRun();
     void RunInstallGuarded();
     void ShowMessageIfAllowed(const std::string& text, UINT type, HWND owner = nullptr) const;

@@ -2,6 +2,26 @@
 
 #include <vector>
 
+namespace {
+
+// An unowned dialog opens in the middle of the screen's work area (the
+// taskbar left out), not wherever the system would cascade a new window.
+void CenterOnScreen(HWND window) {
+    RECT area = {};
+    RECT rect = {};
+    if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0) || !GetWindowRect(window, &rect)) {
+        return;
+    }
+    const int width = rect.right - rect.left;
+    const int height = rect.bottom - rect.top;
+    const int left = area.left + ((area.right - area.left) - width) / 2;
+    const int top = area.top + ((area.bottom - area.top) - height) / 2;
+    SetWindowPos(window, nullptr, left > area.left ? left : area.left,
+                 top > area.top ? top : area.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+} // namespace
+
 void DDX_Control(CDataExchange* dx, int id, CWnd& control) {
     // Once per window: data exchange runs again at every OK.
     if (control.m_hWnd == nullptr) {
@@ -115,6 +135,9 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND window, UINT message, WPARAM, LPARAM l
         return FALSE;
     }
     auto* self = reinterpret_cast<CDialog*>(lParam);
+    if (self->m_hWndParent == nullptr) {
+        CenterOnScreen(window);
+    }
     if (!self->SubclassWindow(window)) {
         ::EndDialog(window, -1);
         return FALSE;

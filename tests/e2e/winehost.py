@@ -796,6 +796,14 @@ class Prefix:
         hwnd = window.hwnd if isinstance(window, Window) else window
         self._wintool("close", str(hwnd))
 
+    def press(self, window: Window | int, control_id: int) -> None:
+        """Clicks a button, check box or radio button the way the mouse would (BM_CLICK): its
+        state changes first, then the dialog is told."""
+        hwnd = window.hwnd if isinstance(window, Window) else window
+        result = self._wintool("press", str(hwnd), str(control_id))
+        if result.returncode:
+            raise WineError(result.stderr.decode(errors="replace"))
+
     def screenshot(self, path: str | os.PathLike) -> Path:
         """A PNG of the whole (virtual) screen of this prefix's display."""
         if not self.display:

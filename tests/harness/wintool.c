@@ -5,7 +5,9 @@
  *   wintool list                          every top-level window and its controls
  *   wintool wait TEXT TIMEOUT_MS          wait for a visible top-level window whose title
  *                                         contains TEXT (any case); prints it like `list`
- *   wintool click WINDOW CONTROL_ID       press a button, as a click would (WM_COMMAND)
+ *   wintool click WINDOW CONTROL_ID       tell the dialog a button was pressed (WM_COMMAND)
+ *   wintool press WINDOW CONTROL_ID       click the control itself (BM_CLICK): a check box or
+ *                                         radio button changes state before the dialog hears
  *   wintool settext WINDOW CONTROL_ID TEXT
  *   wintool close WINDOW                  WM_CLOSE, as the title bar's close button
  *
@@ -112,8 +114,8 @@ int main(void) {
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     if (argc < 2) {
-        fputs("usage: wintool list | wait TEXT MS | click WINDOW ID | settext WINDOW ID TEXT |"
-              " close WINDOW\n",
+        fputs("usage: wintool list | wait TEXT MS | click WINDOW ID | press WINDOW ID |"
+              " settext WINDOW ID TEXT | close WINDOW\n",
               stderr);
         return 2;
     }
@@ -159,6 +161,11 @@ int main(void) {
     if (!wcscmp(command, L"click")) {
         return PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)control) ? 0
                                                                                              : 1;
+    }
+    if (!wcscmp(command, L"press")) {
+        /* As a mouse click would: a radio button or check box changes its state, then the
+           dialog hears of it. */
+        return PostMessageW(control, BM_CLICK, 0, 0) ? 0 : 1;
     }
     if (!wcscmp(command, L"settext") && argc == 5) {
         DWORD_PTR ignored = 0;

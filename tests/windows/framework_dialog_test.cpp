@@ -135,6 +135,20 @@ TEST(Dialog, ThePageObjectIsShownAgainWithWhatItKept) {
     EXPECT_EQ(dialog.m_nShownIcon, 0);
 }
 
+TEST(Dialog, AnUnownedDialogOpensInTheMiddleOfTheWorkArea) {
+    ScriptedDialog dialog;
+    RECT rect = {};
+    dialog.m_script = [&](HWND d) {
+        GetWindowRect(d, &rect);
+        Click(d, IDCANCEL);
+    };
+    ASSERT_EQ(dialog.DoModal(), IDCANCEL);
+    RECT area = {};
+    ASSERT_TRUE(SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0));
+    EXPECT_NEAR((rect.left + rect.right) / 2, (area.left + area.right) / 2, 1);
+    EXPECT_NEAR((rect.top + rect.bottom) / 2, (area.top + area.bottom) / 2, 1);
+}
+
 TEST(Dialog, MissingTemplateIsMinusOne) {
     CDialog dialog(4711);
     EXPECT_EQ(dialog.DoModal(), -1);

@@ -1,0 +1,152 @@
+// Wizard mode: the pages shown one after the other as modal dialogs, forward on
+// Next, back on Back, ended by Cancel; after the last page what the user chose
+// there is carried out.
+#include "folder_pages.h"
+#include "install_app.h"
+#include "install_process.h"
+#include "message_box.h"
+#include "product_profile.h"
+#include "progress_pages.h"
+#include "resource_ids.h"
+#include "strings.h"
+#include "welcome_pages.h"
+
+#include "dll_safety.h"
+
+#include <shellapi.h>
+
+namespace {
+
+enum Slot { kWelcome, kLicence, kFolder, kStartMenu, kTasks, kReady, kProgress, kFinish, kSlots };
+
+// How long the install worker may still run once the Progress page has closed.
+constexpr DWORD kInstallThreadWait = 10000;
+
+} // namespace
+
+void CInstallApp::RunWizardMode() {
+    // For the licence page's rich-edit control; stays loaded for the run.
+    // Only the system folder's copy: a setup program run from a downloads
+    // folder must never pick up a DLL planted beside it.
+    LoadSystemLibrary("Riched32.dll");
+
+    CWelcomeDlg welcome;
+    CLicenseDlg licence;
+    CSelectFolder folder;
+    CProgramMenuFolderDlg startMenu;
+    CAdditionalTaskDlg tasks;
+    CReadyDlg ready;
+    CProgressDlg progress;
+    CFinishDlg finish;
+    CFinishRestDlg restart;
+
+    welcome.m_checks.checkInstalledVersion = [this](std::string* message) {
+        return CheckInstalledVersion(message);
+    };
+    welcome.m_checks.preparePackage = [this](std::string* message) {
+        return PreparePackage(message);
+    };
+    licence.m_pLicenseAccepted = &m_bLicenseAccepted;
+    GetLicenseText(&licence.m_pLicenseRtf, &licence.m_nLicenseRtfSize);
+    folder.m_pInstallDir = &m_strInstallDir;
+    startMenu.m_pStartMenuFolder = &m_strStartMenuFolder;
+    tasks.m_pDesktopIcon = &m_bDesktopIcon;
+    tasks.m_pQuickLaunchIcon = &m_bQuickLaunchIcon;
+    tasks.m_pFirewallRules = &m_bFirewallRules;
+    progress.m_startInstallThread = [this](HWND page) { return StartInstallThread(page); };
+    // The page points m_pStatusText at its status control while it is up.
+    progress.m_pStatusText = &m_pStatusText;
+    m_pnProgressGoal = &progress.m_nProgressGoal;
+    m_pnProgressDisplayed = &progress.m_nProgressDisplayed;
+    m_pnProgressDirection = &progress.m_nProgressDirection;
+    finish.m_pLaunchProgram = &m_bLaunchProgram;
+    finish.m_pOpenQuickStart = &m_bOpenQuickStart;
+    finish.m_pInstallFailed = &m_bInstallFailed;
+    restart.m_pRestartNeeded = &m_bRestartNeeded;
+    restart.m_pInstallFailed = &m_bInstallFailed;
+
+    CLogoDlg* slots[kSlots] = {&welcome, &licence, &folder,   &startMenu,
+                               &tasks,   &ready,   &progress, &finish};
+    // Every page opens where the last one was closed with Next.
+    RECT pagePosition = {};
+    for (CLogoDlg* page : slots) {
+        page->m_pPagePos = &pagePosition;
+    }
+    restart.m_pPagePos = &pagePosition;
+
+    int index = kWelcome;
+    while (index < kSlots) {
+        const INT_PTR result = slots[index]->DoModal();
+        if (result == IDOK) {
+            // Enter on the last page ends the wizard as its Finish button does.
+            if (index == kFinish) {
+                break;
+            }
+            ++index;
+            if (index == kReady) {
+                BuildReadySummary(&ready.m_strSummary);
+            } else if (index == kFinish) {
+                WaitForInstallThread();
+                if (m_bRestartNeeded) {
+                    m_bRestartPageShown = 1;
+                    slots[kFinish] = &restart;
+                }
+            }
+        } else if (result == IDCANCEL) {
+            if (index == kFinish) {
+                break;
+            }
+            // Cancelled: nothing was installed, and nothing of the end of
+            // the run happens either.
+            return;
+        } else if (result == kBackResult) {
+            if (index > kWelcome) {
+                --index;
+            }
+        } else {
+            // A page that cannot be shown would be shown again for ever;
+            // the run ends as a start-up error instead.
+            ShowMessage(LoadResourceString(IDS_SETUP_INIT_ERROR), MB_ICONERROR);
+            m_nExitCode = kExitStartupError;
+            WaitForInstallThread();
+            return;
+        }
+    }
+
+    if (!m_bRestartPageShown) {
+        if (m_bLaunchProgram) {
+            LaunchProgram();
+        }
+        if (m_bOpenQuickStart) {
+            ShellExecuteA(nullptr, "open", CurrentProfile().quickStartUrl, nullptr, nullptr,
+                          SW_SHOWMINIMIZED);
+        }
+    } else if (m_bRestartNeeded) {
+        m_pInstallProcess->RestartSystem();
+    }
+    EndOfRun();
+}
+
+void CInstallApp::WaitForInstallThread() {
+    if (!m_pInstallThread) {
+        return;
+    }
+    if (WaitForSingleObject(m_pInstallThread->Handle(), kInstallThreadWait) != WAIT_OBJECT_0) {
+        TerminateThread(m_pInstallThread->Handle(), 0xFFFFFFFF);
+    }
+    m_pInstallThread.reset();
+}
+
+void CInstallApp::LaunchProgram() {
+    const std::string commandLine =
+        "\"" + m_strInstallDir + "\\" + CurrentProfile().mainProgram + "\"";
+    std::string buffer = commandLine;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (CreateProcessA(nullptr, &buffer[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                       &process)) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+}

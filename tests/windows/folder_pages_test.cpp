@@ -4,6 +4,7 @@
 // and the summary on the Ready page. The Browse dialogs are not driven; what
 // the pages make of a chosen folder is tested natively.
 #include "folder_pages.h"
+#include "page_test_support.h"
 #include "product_profile.h"
 #include "ready_summary.h"
 #include "resource_ids.h"
@@ -17,39 +18,8 @@
 
 namespace {
 
-constexpr UINT kRunScript = WM_APP + 7;
-
-// A page whose script runs once it is on the screen.
-template <typename Page> class Scripted : public Page {
-public:
-    std::function<void(Scripted&)> m_script;
-
-    HWND Item(int id) const { return GetDlgItem(this->m_hWnd, id); }
-    void Click(int id) { SendMessageA(Item(id), BM_CLICK, 0, 0); }
-
-protected:
-    BOOL OnInitDialog() override {
-        Page::OnInitDialog();
-        PostMessageA(this->m_hWnd, kRunScript, 0, 0);
-        return TRUE;
-    }
-    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
-        if (message == kRunScript) {
-            if (m_script) {
-                m_script(*this);
-            }
-            return 0;
-        }
-        return Page::WindowProc(message, wParam, lParam);
-    }
-};
-
-std::string TextOf(HWND window) {
-    const int length = GetWindowTextLengthA(window);
-    std::vector<char> text(size_t(length) + 1, '\0');
-    GetWindowTextA(window, text.data(), length + 1);
-    return text.data();
-}
+using page_test::Scripted;
+using page_test::TextOf;
 
 RECT ClientRectOf(HWND page, int id) {
     RECT rect = {};

@@ -6,6 +6,7 @@
 // Finish and the close box store, never with the Cancel question.
 #include "install_app.h"
 #include "product_profile.h"
+#include "page_test_support.h"
 #include "progress_pages.h"
 
 #include <gtest/gtest.h>
@@ -23,15 +24,10 @@
 
 namespace {
 
-constexpr UINT kRunScript = WM_APP + 7;
-const std::string kDisplayName = CurrentProfile().displayName;
+using page_test::Scripted;
+using page_test::TextOf;
 
-std::string TextOf(HWND window) {
-    const int length = GetWindowTextLengthA(window);
-    std::vector<char> text(size_t(length) + 1, '\0');
-    GetWindowTextA(window, text.data(), length + 1);
-    return text.data();
-}
+const std::string kDisplayName = CurrentProfile().displayName;
 
 LOGFONTA FontOf(HWND control) {
     LOGFONTA font = {};
@@ -94,29 +90,6 @@ private:
 };
 
 // A page whose script runs once it is on the screen.
-template <typename Page> class Scripted : public Page {
-public:
-    std::function<void(Scripted&)> m_script;
-    HWND Item(int id) const { return GetDlgItem(this->m_hWnd, id); }
-    void Click(int id) { SendMessageA(Item(id), BM_CLICK, 0, 0); }
-    bool Checked(int id) const { return SendMessageA(Item(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
-
-protected:
-    BOOL OnInitDialog() override {
-        Page::OnInitDialog();
-        PostMessageA(this->m_hWnd, kRunScript, 0, 0);
-        return TRUE;
-    }
-    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
-        if (message == kRunScript) {
-            if (m_script) {
-                m_script(*this);
-            }
-            return 0;
-        }
-        return Page::WindowProc(message, wParam, lParam);
-    }
-};
 
 // The Progress page bound to an application object as the page loop binds it.
 class ProgressPageTest : public testing::Test {

@@ -8,6 +8,7 @@
 #include "product_profile.h"
 #include "resource_ids.h"
 #include "strings.h"
+#include "page_test_support.h"
 #include "welcome_pages.h"
 
 #include <gtest/gtest.h>
@@ -21,25 +22,10 @@
 
 namespace {
 
+using page_test::TextOf;
+using page_test::WaitUntil;
+
 const std::string kDisplayName = CurrentProfile().displayName;
-
-std::string TextOf(HWND window) {
-    const int length = GetWindowTextLengthA(window);
-    std::vector<char> text(size_t(length) + 1, '\0');
-    GetWindowTextA(window, text.data(), length + 1);
-    return text.data();
-}
-
-bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
-    while (!condition()) {
-        if (GetTickCount() - start > timeoutMs) {
-            return false;
-        }
-        Sleep(20);
-    }
-    return true;
-}
 
 // The colour a static of the page is drawn in, asked the way the static asks.
 COLORREF TextColourOf(HWND page, int id) {
@@ -315,7 +301,7 @@ TEST(WelcomePage, AFaultInTheChecksIsReportedAndCancelStillAsks) {
 // The License page, driven synchronously from a script posted once it is up.
 // A script that returns true runs again from a message posted after it: that
 // one only arrives while the page is still open.
-constexpr UINT kRunScript = WM_APP + 7;
+using page_test::kRunScript;
 
 class ScriptedLicense : public CLicenseDlg {
 public:

@@ -67,6 +67,18 @@ void CHeaderPageDlg::DoDataExchange(CDataExchange* dx) {
     DDX_Text(dx, m_nSubtitleId, m_strSubtitle);
 }
 
+BOOL CHeaderPageDlg::OnCommand(WPARAM wParam, LPARAM lParam) {
+    if (IsClicked(wParam, kBackButton)) {
+        OnBack();
+        return TRUE;
+    }
+    return CLogoDlg::OnCommand(wParam, lParam);
+}
+
+void CHeaderPageDlg::OnBack() {
+    EndDialog(kBackResult);
+}
+
 void CHeaderPageDlg::MakeTitleBold() {
     LOGFONTA font = {};
     const auto pageFont = reinterpret_cast<HFONT>(SendMessageA(m_hWnd, WM_GETFONT, 0, 0));
@@ -156,11 +168,7 @@ BOOL CSelectFolder::OnCommand(WPARAM wParam, LPARAM lParam) {
         OnBrowse();
         return TRUE;
     }
-    if (IsClicked(wParam, kBackButton)) {
-        EndDialog(kBackResult);
-        return TRUE;
-    }
-    return CLogoDlg::OnCommand(wParam, lParam);
+    return CHeaderPageDlg::OnCommand(wParam, lParam);
 }
 
 CProgramMenuFolderDlg::CProgramMenuFolderDlg()
@@ -220,11 +228,7 @@ BOOL CProgramMenuFolderDlg::OnCommand(WPARAM wParam, LPARAM lParam) {
         OnBrowse();
         return TRUE;
     }
-    if (IsClicked(wParam, kBackButton)) {
-        EndDialog(kBackResult);
-        return TRUE;
-    }
-    return CLogoDlg::OnCommand(wParam, lParam);
+    return CHeaderPageDlg::OnCommand(wParam, lParam);
 }
 
 CAdditionalTaskDlg::CAdditionalTaskDlg()
@@ -294,14 +298,10 @@ void CAdditionalTaskDlg::OnOK() {
     CLogoDlg::OnOK();
 }
 
-BOOL CAdditionalTaskDlg::OnCommand(WPARAM wParam, LPARAM lParam) {
+void CAdditionalTaskDlg::OnBack() {
     // The choices survive Back.
-    if (IsClicked(wParam, kBackButton)) {
-        StoreChoices();
-        EndDialog(kBackResult);
-        return TRUE;
-    }
-    return CLogoDlg::OnCommand(wParam, lParam);
+    StoreChoices();
+    CHeaderPageDlg::OnBack();
 }
 
 CReadyDlg::CReadyDlg() : CHeaderPageDlg(IDD_READY, kReadyTitle, kReadySubtitle) {}
@@ -319,12 +319,4 @@ BOOL CReadyDlg::OnInitDialog() {
     LayoutWithHeader(kSeparatorControl, kLogoControl);
     UpdateData(FALSE);
     return TRUE;
-}
-
-BOOL CReadyDlg::OnCommand(WPARAM wParam, LPARAM lParam) {
-    if (IsClicked(wParam, kBackButton)) {
-        EndDialog(kBackResult);
-        return TRUE;
-    }
-    return CLogoDlg::OnCommand(wParam, lParam);
 }

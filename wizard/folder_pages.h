@@ -46,6 +46,11 @@ public:
 protected:
     void DoDataExchange(CDataExchange* dx) override;
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+    // Routes Back to OnBack.
+    BOOL OnCommand(WPARAM wParam, LPARAM lParam) override;
+    // Back ends the page with kBackResult without storing the page's data;
+    // a page that keeps its choices on Back stores them first.
+    virtual void OnBack();
     // The title static in the page's font with weight 700.
     void MakeTitleBold();
 
@@ -105,7 +110,7 @@ public:
 protected:
     BOOL OnInitDialog() override;
     void OnOK() override;
-    BOOL OnCommand(WPARAM wParam, LPARAM lParam) override;
+    void OnBack() override;
     void DoDataExchange(CDataExchange* dx) override;
 
 private:
@@ -123,6 +128,5 @@ public:
 
 protected:
     BOOL OnInitDialog() override;
-    BOOL OnCommand(WPARAM wParam, LPARAM lParam) override;
     void DoDataExchange(CDataExchange* dx) override;
 };

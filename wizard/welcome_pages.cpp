@@ -275,9 +275,5 @@ BOOL CLicenseDlg::OnCommand(WPARAM wParam, LPARAM lParam) {
         StoreChoice(0);
         return TRUE;
     }
-    if (IsClicked(wParam, kBackButton)) {
-        EndDialog(kBackResult);
-        return TRUE;
-    }
     return CHeaderPageDlg::OnCommand(wParam, lParam);
 }

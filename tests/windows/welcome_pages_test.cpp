@@ -22,6 +22,11 @@
 
 namespace {
 
+// How long a condition that must come true may take: a first run in a fresh
+// prefix and X server builds font caches and can take seconds. Waits end as
+// soon as the condition holds.
+constexpr DWORD kPatienceMs = 30000;
+
 using page_test::TextOf;
 using page_test::WaitUntil;
 
@@ -98,9 +103,16 @@ WelcomeLook LookAt(HWND page) {
     return look;
 }
 
+// The page once it is up: the caption is set early in its initialisation, but
+// the dialog shows only after all of it, buttons disabled included.
 HWND FindPage(const char* caption) {
     HWND page = nullptr;
-    WaitUntil([&] { return (page = FindWindowA("#32770", caption)) != nullptr; }, 5000);
+    WaitUntil(
+        [&] {
+            page = FindWindowA("#32770", caption);
+            return page != nullptr && IsWindowVisible(page);
+        },
+        kPatienceMs);
     return page;
 }
 
@@ -154,7 +166,7 @@ TEST(WelcomePage, ChecksPassingShowTheWelcomeTextAndEnableNext) {
     const INT_PTR result = driven.Run(page, [&](HWND window) {
         const DWORD start = GetTickCount();
         waiting = LookAt(window);
-        WaitUntil([&] { return IsWindowEnabled(GetDlgItem(window, IDOK)) != FALSE; }, 5000);
+        WaitUntil([&] { return IsWindowEnabled(GetDlgItem(window, IDOK)) != FALSE; }, kPatienceMs);
         waitedMs = GetTickCount() - start;
         ready = LookAt(window);
         SendMessageA(GetDlgItem(window, IDOK), BM_CLICK, 0, 0);
@@ -212,7 +224,7 @@ TEST(WelcomePage, AFailedCheckShowsItsMessageInRedAndExitEndsWithoutAQuestion) {
             page,
             [&](HWND window) {
                 WaitUntil([&] { return IsWindowEnabled(GetDlgItem(window, IDCANCEL)) != FALSE; },
-                          5000);
+                          kPatienceMs);
                 failed = LookAt(window);
                 SendMessageA(GetDlgItem(window, IDCANCEL), BM_CLICK, 0, 0);
             },
@@ -238,7 +250,7 @@ TEST(WelcomePage, ASlowCheckKeepsNextDisabledWithTheWaitMessage) {
     const INT_PTR result = driven.Run(page, [&](HWND window) {
         Sleep(2000);
         meanwhile = LookAt(window);
-        WaitUntil([&] { return IsWindowEnabled(GetDlgItem(window, IDOK)) != FALSE; }, 5000);
+        WaitUntil([&] { return IsWindowEnabled(GetDlgItem(window, IDOK)) != FALSE; }, kPatienceMs);
         ready = LookAt(window);
         SendMessageA(GetDlgItem(window, IDOK), BM_CLICK, 0, 0);
     });
@@ -258,7 +270,7 @@ TEST(WelcomePage, ClosingWhileTheChecksRunWaitsForThemThenAsks) {
     Driven driven;
     DWORD start = 0;
     const INT_PTR result = driven.Run(page, [&](HWND window) {
-        WaitUntil([&] { return checks.packageCalls > 0; }, 5000);
+        WaitUntil([&] { return checks.packageCalls > 0; }, kPatienceMs);
         finishedWhenClosed = checks.packageFinished;
         start = GetTickCount();
         // What Escape sends, also while Cancel is disabled.
@@ -282,13 +294,14 @@ TEST(WelcomePage, AFaultInTheChecksIsReportedAndCancelStillAsks) {
     WelcomeLook after;
     Driven driven;
     const INT_PTR result = driven.Run(page, [&](HWND window) {
-        WaitUntil([&] { return IsWindowEnabled(GetDlgItem(window, IDCANCEL)) != FALSE; }, 5000);
+        WaitUntil([&] { return IsWindowEnabled(GetDlgItem(window, IDCANCEL)) != FALSE; },
+                  kPatienceMs);
         // The fault report's box has been answered by now; the page goes on.
-        WaitUntil([&] { return driven.messageBoxes > 0; }, 5000);
+        WaitUntil([&] { return driven.messageBoxes > 0; }, kPatienceMs);
         after = LookAt(window);
         Sleep(400);
         PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
-        WaitUntil([&] { return driven.messageBoxes > 1; }, 5000);
+        WaitUntil([&] { return driven.messageBoxes > 1; }, kPatienceMs);
     });
     EXPECT_EQ(result, IDCANCEL);
     EXPECT_FALSE(after.nextEnabled);

@@ -34,6 +34,12 @@ void DDX_Text(CDataExchange* dx, int id, std::string& value);
 // A check box and 0/1.
 void DDX_Check(CDataExchange* dx, int id, int& value);
 
+// True when a WM_COMMAND's wParam says the button `id` was clicked (and not
+// some other notification a control sends with the same id).
+inline bool IsClicked(WPARAM wParam, int id) {
+    return HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == id;
+}
+
 class CDialog : public CWnd {
 public:
     // `templateId` names a dialog resource of the program's module.

@@ -52,10 +52,6 @@ RECT ClientRectOf(HWND page, int id) {
     return rect;
 }
 
-bool IsClicked(WPARAM wParam, int id) {
-    return HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == id;
-}
-
 } // namespace
 
 CHeaderPageDlg::CHeaderPageDlg(uint16_t templateId, int titleId, int subtitleId)

@@ -42,10 +42,6 @@ DWORD CALLBACK LicenseStreamIn(DWORD_PTR, LPBYTE buffer, LONG count, LONG* read)
     return 0;
 }
 
-bool IsClicked(WPARAM wParam, int id) {
-    return HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == id;
-}
-
 // The page font of `control` scaled by numerator / denominator.
 HFONT ScaledFont(HWND control, int numerator, int denominator, LONG weight) {
     LOGFONTA font = {};

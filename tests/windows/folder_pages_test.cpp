@@ -6,7 +6,7 @@
 #include "folder_pages.h"
 #include "page_test_support.h"
 #include "product_profile.h"
-#include "ready_summary.h"
+#include "install_app.h"
 #include "resource_ids.h"
 #include "strings.h"
 
@@ -247,21 +247,15 @@ TEST(AdditionalTasksPage, BackStoresTheChoicesToo) {
 }
 
 TEST(ReadyPage, ShowsTheSummaryReadOnlyAndInstallIsNext) {
-    corvane::app::ReadySummaryChoices choices;
-    choices.installDir = "C:\\Program Files\\" + kDisplayName;
-    choices.startMenuFolder = kDisplayName;
-    choices.desktopIcon = 1;
-    const corvane::app::ReadySummaryTexts texts = {
-        LoadResourceString(IDS_SUMMARY_DESTINATION),
-        LoadResourceString(IDS_SUMMARY_START_MENU),
-        LoadResourceString(IDS_SUMMARY_TASKS),
-        LoadResourceString(IDS_SUMMARY_FIREWALL),
-        LoadResourceString(IDS_SUMMARY_FIREWALL_RULES),
-        LoadResourceString(IDS_SUMMARY_ICONS),
-        LoadResourceString(IDS_SUMMARY_DESKTOP_ICON),
-        LoadResourceString(IDS_SUMMARY_QUICK_LAUNCH_ICON)};
+    // The summary as the page loop makes it, from the application's choices.
+    CInstallApp app;
+    app.m_strInstallDir = "C:\\Program Files\\" + kDisplayName;
+    app.m_strStartMenuFolder = kDisplayName;
+    app.m_bDesktopIcon = 1;
+    app.m_bQuickLaunchIcon = 0;
+    app.m_bFirewallRules = 0;
     Scripted<CReadyDlg> page;
-    page.m_strSummary = corvane::app::ComposeReadySummary(texts, choices);
+    app.BuildReadySummary(&page.m_strSummary);
     HeaderLook header;
     std::string shown, install;
     LONG editStyle = 0;

@@ -3,6 +3,7 @@
 // and the side picture as they appear on the screen, the page position
 // carried from page to page, and the Cancel question.
 #include "page_base.h"
+#include "page_test_support.h"
 #include "product_profile.h"
 #include "resource_ids.h"
 
@@ -19,12 +20,12 @@ namespace {
 constexpr uint16_t kHeaderPage = 200;
 constexpr uint16_t kSidePicturePage = 201;
 constexpr int kPageText = 1040;
-constexpr UINT kRunScript = WM_APP + 7;
+using page_test::TextOf;
 
-class TestPage : public CLogoDlg {
+// A page of either layout, as a real page lays itself out.
+class LayoutPage : public CLogoDlg {
 public:
-    explicit TestPage(uint16_t id) : CLogoDlg(id) {}
-    std::function<void(TestPage&)> m_script;
+    explicit LayoutPage(uint16_t id) : CLogoDlg(id) {}
 
     RECT Upper() const { return m_rectUpper; }
     // The page's background as it paints it, drawn off the screen so that no
@@ -54,26 +55,12 @@ protected:
             LayoutWithHeader(kSeparatorControl, kLogoControl);
         }
         UpdateData(FALSE);
-        // The script runs once the page is on the screen.
-        PostMessageA(m_hWnd, kRunScript, 0, 0);
         return TRUE;
-    }
-    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
-        if (message == kRunScript) {
-            if (m_script) {
-                m_script(*this);
-            }
-            return 0;
-        }
-        return CLogoDlg::WindowProc(message, wParam, lParam);
     }
 };
 
-std::string TextOf(HWND window) {
-    char text[512] = {};
-    GetWindowTextA(window, text, sizeof text);
-    return text;
-}
+// Its script runs once the page is on the screen.
+using TestPage = page_test::Scripted<LayoutPage>;
 
 // Answers the next message box captioned with the product's name, like a user
 // would, and says what it asked.

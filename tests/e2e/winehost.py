@@ -6,6 +6,8 @@ wineserver. Programs run through the harness's winrun.exe, so a test sees the re
 
 Environment:
   CORVANE_WIN_BUILD   cross build tree holding the Windows programs (default: build/win32)
+  CORVANE_WIN64_BUILD 64-bit cross build tree (default: build/win64); its harness tools run
+                      the programs in 64-bit prefixes
   CORVANE_WINE_ROOT   pristine prefixes and per-test copies (default: build/wine)
   CORVANE_KEEP_PREFIX set to 1 to keep the prefix of a failed test for a look afterwards
 """
@@ -27,6 +29,12 @@ from typing import Iterable, Mapping, Sequence
 
 REPOSITORY = Path(__file__).resolve().parents[2]
 WIN_BUILD = Path(os.environ.get("CORVANE_WIN_BUILD", REPOSITORY / "build" / "win32")).resolve()
+WIN64_BUILD = Path(os.environ.get("CORVANE_WIN64_BUILD",
+                                  REPOSITORY / "build" / "win64")).resolve()
+# Debian's `wine` always starts Wine's 32-bit loader first, which then hands a 64-bit program
+# over to wine64: a 32-bit start for nothing, and an expensive one where 32-bit code runs
+# emulated.
+WINE64_LOADER = "/usr/lib/wine/wine64"
 WINE_ROOT = Path(os.environ.get("CORVANE_WINE_ROOT", REPOSITORY / "build" / "wine")).resolve()
 WINE_PREFIX_TOOL = REPOSITORY / "scripts" / "wine-prefix"
 
@@ -79,6 +87,10 @@ def win_build_path(relative: str | os.PathLike) -> Path:
 
 def harness_program(name: str) -> Path:
     return win_build_path(Path("tests") / "harness" / name)
+
+
+# The harness's own tools (not the programs under test) that exist as 64-bit builds too.
+HARNESS_TOOLS_64 = ("winrun.exe", "wintool.exe", "regtool.exe")
 
 
 # --------------------------------------------------------------------------------------------
@@ -488,7 +500,7 @@ class Prefix:
         if started.returncode == 0:
             # Listing the windows also starts explorer.exe, the desktop: two programs racing
             # to start it could otherwise end up on different desktops.
-            subprocess.run(["wine", str(harness_program("wintool.exe")), "list"],
+            subprocess.run([*self.tool_command("wintool.exe"), "list"],
                            env=environment, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=120)
 
@@ -514,6 +526,17 @@ class Prefix:
     @property
     def is_64bit(self) -> bool:
         return self.arch == "win64"
+
+    def tool_command(self, name: str) -> list[str]:
+        """How to start one of the harness's tools (HARNESS_TOOLS_64): in a 64-bit prefix
+        its 64-bit build under wine64 when it is built, else the 32-bit one. They behave
+        alike: the registry view is always chosen explicitly, and a program started by the
+        runner is the same 32-bit process with the same environment either way."""
+        if self.is_64bit and name in HARNESS_TOOLS_64:
+            tool = WIN64_BUILD / "harness" / name
+            if tool.exists() and os.access(WINE64_LOADER, os.X_OK):
+                return [WINE64_LOADER, str(tool)]
+        return ["wine", str(harness_program(name))]
 
     @property
     def program_files_32(self) -> str:
@@ -548,8 +571,7 @@ class Prefix:
         exit_code_file = self.scratch / f"exit-code-{self._counter}"
         exit_code_file.unlink(missing_ok=True)
         command = [
-            "wine",
-            str(harness_program("winrun.exe")), "--exit-code-file",
+            *self.tool_command("winrun.exe"), "--exit-code-file",
             self.windows_path(exit_code_file), "--timeout", str(int(timeout * 1000))
         ]
         if cwd is not None:
@@ -657,7 +679,7 @@ class Prefix:
         if view not in (32, 64):
             raise ValueError("view must be 32 or 64")
         result = self._capture(
-            ["wine", str(harness_program("regtool.exe")), "--view", str(view), *args], 120)
+            [*self.tool_command("regtool.exe"), "--view", str(view), *args], 120)
         if result.returncode not in (0, 2, 3):
             raise WineError(f"regtool {' '.join(args)}: status {result.returncode}\n"
                             f"{result.stderr.decode(errors='replace')}")
@@ -761,7 +783,7 @@ class Prefix:
     # -- windows ------------------------------------------------------------------------------
 
     def _wintool(self, *args: str, timeout: float = 60) -> subprocess.CompletedProcess:
-        return self._capture(["wine", str(harness_program("wintool.exe")), *args], timeout)
+        return self._capture([*self.tool_command("wintool.exe"), *args], timeout)
 
     def windows(self, visible_only: bool = True) -> list[Window]:
         """The top-level windows on the prefix's desktop, with their controls."""

@@ -68,9 +68,11 @@ class MessageBoxAnswer {
 public:
     explicit MessageBoxAnswer(int button)
         : m_thread([this, button] {
-              for (int tries = 0; tries < 200 && !m_answered; ++tries) {
+              // Patient: under an emulator a box takes seconds to appear. Its
+              // text is there once it shows, not as soon as it can be found.
+              for (int tries = 0; tries < 1200 && !m_answered; ++tries) {
                   const HWND box = FindWindowA("#32770", CurrentProfile().displayName);
-                  if (box != nullptr) {
+                  if (box != nullptr && IsWindowVisible(box)) {
                       m_question = TextOf(GetDlgItem(box, 0xFFFF));
                       PostMessageA(box, WM_COMMAND, button, 0);
                       m_answered = true;

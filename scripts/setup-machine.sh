@@ -58,6 +58,8 @@ install_emulator() {
   # uses. Backports packages are pinned below the release, so nothing else changes.
   local codename uri
   codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+  # The configured sources are listed only once their indexes have been fetched.
+  DEBIAN_FRONTEND=noninteractive apt-get update -qq
   if ! apt-get indextargets --format '$(RELEASE)' | grep -qx "$codename-backports"; then
     uri=$(apt-get indextargets --format '$(REPO_URI) $(RELEASE)' |
       awk -v release="$codename" '$2 == release { print $1; exit }')

@@ -202,12 +202,22 @@ void CLogoDlg::PaintBackground(HDC dc) {
 }
 
 LRESULT CReadOnlyView::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_GETDLGCODE) {
+    switch (message) {
+    case WM_GETDLGCODE: {
         // A multi-line edit asks for every key, Tab and Enter included; the
         // rich-edit control even types a Tab into its text. DLGC_HASSETSEL
         // would select the whole text each time Tab arrives.
         const LRESULT wanted = CWnd::WindowProc(message, wParam, lParam);
         return wanted & ~(DLGC_WANTTAB | DLGC_WANTALLKEYS | DLGC_WANTMESSAGE | DLGC_HASSETSEL);
     }
-    return CWnd::WindowProc(message, wParam, lParam);
+    case WM_CUT:
+    case WM_CLEAR:
+    case WM_PASTE:
+    case WM_UNDO:
+        // The edit commands change nothing here, whoever sends them: Wine's
+        // rich-edit control clears its text on WM_CLEAR even when read-only.
+        return 0;
+    default:
+        return CWnd::WindowProc(message, wParam, lParam);
+    }
 }

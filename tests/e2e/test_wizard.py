@@ -71,21 +71,9 @@ class Wizard:
 
     def page(self, control_id: int, *, enabled: int | None = None, visible: bool = True,
              timeout: float = 60) -> Window:
-        """The page that has this control (visible, unless told otherwise), and with
-        `enabled` that control enabled: pages replace each other under the same title."""
-        deadline = time.monotonic() + timeout
-        while True:
-            for window in self.prefix.windows():
-                if window.title != self.title:
-                    continue
-                ids = {control.id: control for control in window.controls}
-                if (control_id in ids and (not visible or ids[control_id].visible)
-                        and (enabled is None or ids[enabled].enabled)):
-                    return window
-            if time.monotonic() > deadline:
-                seen = [(w.title, [c.id for c in w.controls]) for w in self.prefix.windows()]
-                raise AssertionError(f"no page with control {control_id}: {seen}")
-            time.sleep(0.3)
+        """The page that has this control (see Prefix.wait_for_page)."""
+        return self.prefix.wait_for_page(self.title, control_id, enabled=enabled,
+                                         visible=visible, timeout=timeout)
 
     def message_box(self, timeout: float = 30) -> Window:
         """The message box of the setup: captioned with the product's name alone."""

@@ -779,6 +779,26 @@ class Prefix:
                             f"visible: {titles}")
         return windows[0]
 
+    def wait_for_page(self, title: str, control_id: int, *, enabled: int | None = None,
+                      visible: bool = True, timeout: float = 60) -> Window:
+        """The window titled `title` that has the control `control_id` (visible, unless told
+        otherwise), and with `enabled` the control of that id enabled: the pages of a wizard
+        replace each other under one title, told apart by their controls."""
+        deadline = time.monotonic() + timeout
+        while True:
+            for window in self.windows():
+                if window.title != title:
+                    continue
+                ids = {control.id: control for control in window.controls}
+                if (control_id in ids and (not visible or ids[control_id].visible)
+                        and (enabled is None or ids[enabled].enabled)):
+                    return window
+            if time.monotonic() > deadline:
+                seen = [(w.title, [c.id for c in w.controls]) for w in self.windows()]
+                raise WineError(f"no window {title!r} with control {control_id} within "
+                                f"{timeout} s; seen: {seen}")
+            time.sleep(0.3)
+
     def click(self, window: Window | int, control_id: int) -> None:
         """Presses a button of a dialog (WM_COMMAND/BN_CLICKED to the window, posted)."""
         hwnd = window.hwnd if isinstance(window, Window) else window

@@ -146,7 +146,7 @@ void CWelcomeDlg::ApplyCheckOutcome() {
         SetDlgItemTextA(m_hWnd, IDCANCEL, kExitCaption);
     }
     EnableWindow(GetDlgItem(m_hWnd, IDCANCEL), TRUE);
-    FocusWhenNowhere(m_nCheckResult == 0 ? IDOK : IDCANCEL);
+    FocusOnPage(m_nCheckResult == 0 ? IDOK : IDCANCEL);
     // The statics draw on a hollow brush: the background under the old text
     // must be painted again before they are.
     RedrawWindow(m_hWnd, nullptr, nullptr,
@@ -159,15 +159,16 @@ void CWelcomeDlg::ReportCheckFault(DWORD code, DWORD address) {
                 MB_ICONERROR, m_hWnd);
     EnableWindow(GetDlgItem(m_hWnd, IDCANCEL), TRUE);
     EnableWindow(GetDlgItem(m_hWnd, IDOK), FALSE);
-    FocusWhenNowhere(IDCANCEL);
+    FocusOnPage(IDCANCEL);
 }
 
-void CWelcomeDlg::FocusWhenNowhere(int id) {
+void CWelcomeDlg::FocusOnPage(int id) {
     // Every button was disabled while the checks ran, so the focus is
-    // nowhere: it goes to the one button that leads on, and Enter presses
-    // it. Not while a message box (the Cancel question) holds it.
+    // nowhere useful (the dialog manager leaves it on a static): it goes to
+    // the one button that leads on, and Enter presses it. Not while a message
+    // box (the Cancel question) holds it.
     const HWND focus = GetFocus();
-    if (focus == nullptr || focus == m_hWnd) {
+    if (focus == nullptr || GetAncestor(focus, GA_ROOT) == m_hWnd) {
         FocusControl(id);
     }
 }

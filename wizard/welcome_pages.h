@@ -67,8 +67,9 @@ protected:
 private:
     void ApplyCheckOutcome();
     void ReportCheckFault(DWORD code, DWORD address);
-    // Gives the control `id` the focus when no control of the page has it.
-    void FocusWhenNowhere(int id);
+    // Gives the control `id` the focus, unless a window other than the page
+    // (a message box) has it.
+    void FocusOnPage(int id);
     LRESULT ColourControl(HDC dc, HWND control);
 
     // Written by the check thread before it posts its outcome.

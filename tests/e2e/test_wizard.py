@@ -104,15 +104,33 @@ class Wizard:
         return result
 
 
-def walk_to_ready(wizard: Wizard) -> Window:
+def walk_to_destination(wizard: Wizard) -> Window:
     prefix = wizard.prefix
     prefix.press(wizard.page(WELCOME_BODY, enabled=NEXT), NEXT)
     licence = wizard.page(LICENCE_TEXT)
     prefix.press(licence, ACCEPT)
     prefix.press(licence, NEXT)
-    for control in (DESTINATION_IMAGE, START_MENU_IMAGE, DESKTOP_ICON):
-        prefix.press(wizard.page(control), NEXT)
+    return wizard.page(DESTINATION_IMAGE)
+
+
+def walk_to_ready(wizard: Wizard, folder: str | None = None) -> Window:
+    """The Ready page, with `folder` typed in as the destination (as Browse would fill it;
+    the edit is read-only to the user)."""
+    destination = walk_to_destination(wizard)
+    if folder is not None:
+        wizard.prefix.set_text(destination, FOLDER_EDIT, folder)
+    wizard.prefix.press(destination, NEXT)
+    for control in (START_MENU_IMAGE, DESKTOP_ICON):
+        wizard.prefix.press(wizard.page(control), NEXT)
     return wizard.page(SUMMARY)
+
+
+def cancel(wizard: Wizard, page: Window):
+    """Cancel, and Yes to the question: the run ends with nothing installed."""
+    wizard.prefix.press(page, CANCEL)
+    wizard.prefix.press(wizard.message_box(), IDYES)
+    result = wizard.wait()
+    assert result.exit_code == 0, result
 
 
 def assert_installed(wizard: Wizard) -> None:
@@ -212,10 +230,7 @@ def test_back_from_every_page_keeps_the_choices_and_rebuilds_the_summary(wine_pr
         summary = wizard.page(SUMMARY).control(id=SUMMARY).text
         assert "Create a desktop icon" not in summary, summary
 
-        prefix.press(wizard.page(SUMMARY), CANCEL)
-        prefix.press(wizard.message_box(), IDYES)
-        result = wizard.wait()
-    assert result.exit_code == 0, result
+        cancel(wizard, wizard.page(SUMMARY))
     assert not wine_prefix.exists(wizard.install_folder)
 
 
@@ -233,9 +248,7 @@ def test_ten_trips_back_to_the_welcome_page_keep_the_memory_flat(wine_prefix, wi
             sizes.append(prefix.working_set(welcome))
             prefix.press(welcome, NEXT)
             prefix.press(wizard.page(LICENCE_TEXT), BACK)
-        prefix.press(wizard.page(WELCOME_BODY, enabled=NEXT), CANCEL)
-        prefix.press(wizard.message_box(), IDYES)
-        wizard.wait()
+        cancel(wizard, wizard.page(WELCOME_BODY, enabled=NEXT))
     # From the first return on, when everything the pages need has been touched once.
     growth = sizes[-1] - sizes[1]
     assert growth < payload, f"{growth} bytes more after ten trips: {sizes}"
@@ -309,8 +322,7 @@ def test_cancel_asks_and_yes_leaves_the_machine_as_it_was(wine_prefix):
         question = wizard.message_box()
         assert "Are you sure you wish to cancel" in " ".join(question.texts)
         wizard.prefix.press(question, IDYES)
-        result = wizard.wait()
-    assert result.exit_code == 0, result
+        assert wizard.wait().exit_code == 0
     assert not wine_prefix.exists(wizard.install_folder)
     assert not wine_prefix.reg_exists(UNINSTALL_KEY + PRODUCT["workstation"]["code"], view=32)
 
@@ -323,11 +335,7 @@ def test_cancel_asks_and_yes_leaves_the_machine_as_it_was(wine_prefix):
 def test_browse_offers_a_new_folder_and_refuses_places_outside_the_file_system(wine_prefix):
     with Wizard(wine_prefix) as wizard:
         prefix = wizard.prefix
-        prefix.press(wizard.page(WELCOME_BODY, enabled=NEXT), NEXT)
-        licence = wizard.page(LICENCE_TEXT)
-        prefix.press(licence, ACCEPT)
-        prefix.press(licence, NEXT)
-        prefix.press(wizard.page(DESTINATION_IMAGE), BROWSE)
+        prefix.press(walk_to_destination(wizard), BROWSE)
         browse = prefix.wait_for_window("Browse for Folder")
         assert browse.control("Make New Folder").enabled
         assert browse.control("OK").enabled  # the desktop is a folder
@@ -343,9 +351,7 @@ def test_browse_offers_a_new_folder_and_refuses_places_outside_the_file_system(w
         wizard.keys("Escape")
         destination = wizard.page(DESTINATION_IMAGE)
         assert destination.control(id=FOLDER_EDIT).text == wizard.install_folder
-        prefix.press(destination, CANCEL)
-        prefix.press(wizard.message_box(), IDYES)
-        wizard.wait()
+        cancel(wizard, destination)
 
 
 @pytest.fixture
@@ -394,11 +400,7 @@ def test_a_destination_the_install_cannot_use_is_refused_before_anything_is_writ
     with Wizard(wine_prefix) as wizard:
         prefix = wizard.prefix
         folder, volume = refusal_case(wizard, volumes, case)
-        prefix.press(wizard.page(WELCOME_BODY, enabled=NEXT), NEXT)
-        licence = wizard.page(LICENCE_TEXT)
-        prefix.press(licence, ACCEPT)
-        prefix.press(licence, NEXT)
-        destination = wizard.page(DESTINATION_IMAGE)
+        destination = walk_to_destination(wizard)
         prefix.set_text(destination, FOLDER_EDIT, folder)
         prefix.press(destination, NEXT)
         box = wizard.message_box()
@@ -408,10 +410,7 @@ def test_a_destination_the_install_cannot_use_is_refused_before_anything_is_writ
         # Still the destination page, with the folder as it was typed.
         destination = wizard.page(DESTINATION_IMAGE)
         assert destination.control(id=FOLDER_EDIT).text == folder
-        prefix.press(destination, CANCEL)
-        prefix.press(wizard.message_box(), IDYES)
-        result = wizard.wait()
-    assert result.exit_code == 0, result
+        cancel(wizard, destination)
     assert not wine_prefix.exists("C:\\" + "x" * 240)
     if volume is not None:
         assert list(volume.iterdir()) == []
@@ -426,16 +425,7 @@ def test_install_on_the_ready_page_checks_the_destination_again(wine_prefix, vol
     with Wizard(wine_prefix) as wizard:
         prefix = wizard.prefix
         folder = prefix.windows_path(volume) + "\\" + wizard.display_name
-        prefix.press(wizard.page(WELCOME_BODY, enabled=NEXT), NEXT)
-        licence = wizard.page(LICENCE_TEXT)
-        prefix.press(licence, ACCEPT)
-        prefix.press(licence, NEXT)
-        destination = wizard.page(DESTINATION_IMAGE)
-        prefix.set_text(destination, FOLDER_EDIT, folder)
-        prefix.press(destination, NEXT)
-        for control in (START_MENU_IMAGE, DESKTOP_ICON):
-            prefix.press(wizard.page(control), NEXT)
-        ready = wizard.page(SUMMARY)
+        ready = walk_to_ready(wizard, folder)
         # Someone else fills the volume meanwhile.
         subprocess.run(["dd", "if=/dev/zero", f"of={volume / 'other-data'}", "bs=64k"],
                        capture_output=True, check=False)
@@ -443,8 +433,5 @@ def test_install_on_the_ready_page_checks_the_destination_again(wine_prefix, vol
         box = wizard.message_box()
         assert REFUSALS["full"] in " ".join(box.texts), box.texts
         prefix.press(box, IDOK)
-        prefix.press(wizard.page(SUMMARY), CANCEL)
-        prefix.press(wizard.message_box(), IDYES)
-        result = wizard.wait()
-    assert result.exit_code == 0, result
+        cancel(wizard, wizard.page(SUMMARY))
     assert [entry.name for entry in volume.iterdir()] == ["other-data"]

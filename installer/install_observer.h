@@ -12,9 +12,10 @@ enum class InstallEvent {
     kJournalOpening,       // number 0; returning false keeps the journal in memory only
     kJournalRecordWritten, // number: records written and flushed so far, the first one 1
     kRollbackActionDone,   // number: undo actions done so far in this process, from 1
+    kPause,                // number: milliseconds of a paced wait; returning false skips it
 };
 
-// Returns true to go on; only kJournalOpening looks at the result. It may
+// Returns true to go on; only kJournalOpening and kPause look at the result. It may
 // throw or never return, as the observed code must survive either.
 using InstallObserver = bool (*)(InstallEvent event, uint32_t number);
 

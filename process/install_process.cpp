@@ -206,20 +206,26 @@ void CInstallProcess::CommitInstallation() {
     DeleteDurableJournal();
 }
 
+void CInstallProcess::Pause(DWORD milliseconds) {
+    if (NotifyInstallObserver(InstallEvent::kPause, milliseconds)) {
+        Sleep(milliseconds);
+    }
+}
+
 void CInstallProcess::PerformInstallSteps() {
     const bool server = CurrentProfile().isServer;
     BeginJournal();
     m_pApp->SetProgress(1, 13);
-    Sleep(200);
+    Pause(200);
     m_pApp->SetProgress(10, 0);
     CreateInstallDirectory();
-    Sleep(200);
+    Pause(200);
     m_pApp->SetProgress(20, 0);
     CopyPayloadFiles();
     if (server) {
         CopySystemUsbDriver();
     }
-    Sleep(200);
+    Pause(200);
     RunChildInstaller();
     if (!server) {
         m_pApp->SetProgress(85, 3);
@@ -231,7 +237,7 @@ void CInstallProcess::PerformInstallSteps() {
     RegisterUninstallInfo();
     m_pApp->SetProgress(95, 5);
     CommitInstallation();
-    Sleep(1000);
+    Pause(1000);
     m_pApp->SetProgress(100, 5);
 }
 
@@ -255,9 +261,9 @@ bool CInstallProcess::PerformRollbackSteps(bool paced) {
     // The journal learns that its installation is being undone, so that a
     // setup started after a stop in the middle finishes the rollback.
     TryWriteJournalRecord(MakeJournalRecord(kRecordRollbackStarted, {}));
-    const auto pause = [paced](DWORD milliseconds) {
+    const auto pause = [this, paced](DWORD milliseconds) {
         if (paced) {
-            Sleep(milliseconds);
+            Pause(milliseconds);
         }
     };
     const auto progress = [this, paced](int goal, int phase) {

@@ -51,6 +51,8 @@ private:
     // it stays for the next start.
     bool PerformRollbackSteps(bool paced = true);
     bool RunRollbackStep(const char* name, void (CInstallProcess::*walker)());
+    // The waits that pace the steps for the eye (a test build may skip them).
+    void Pause(DWORD milliseconds);
     // Before the first change: the journal file, with the places this
     // installation will write to.
     void BeginJournal();

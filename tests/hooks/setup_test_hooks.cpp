@@ -16,6 +16,9 @@
 //               fault   write through a null pointer
 //   CORVANE_TEST_NO_JOURNAL=1          keep the journal in memory only (the
 //                                      benchmark's reference)
+//   CORVANE_TEST_NO_WAITS=1            skip the waits that pace the install and
+//                                      rollback steps (silent tests of what
+//                                      happens, not of how it looks)
 #include "install_observer.h"
 
 #include <windows.h>
@@ -57,6 +60,9 @@ void Fault() {
 bool Observe(InstallEvent event, uint32_t number) {
     if (event == InstallEvent::kJournalOpening) {
         return !IsSet("CORVANE_TEST_NO_JOURNAL");
+    }
+    if (event == InstallEvent::kPause) {
+        return !IsSet("CORVANE_TEST_NO_WAITS");
     }
     if (event == InstallEvent::kWorkerStarted) {
         if (IsSet("CORVANE_TEST_INJECT_FAULT")) {

@@ -141,14 +141,14 @@ def test_snapshot_shows_exactly_what_a_program_changed(wine_prefix):
     wine_prefix.reg_set("HKLM\\Software\\Corvane Harness\\Deep\\Deeper", "v", "1", view=32)
     wine_prefix.reg_set("HKCU\\Software\\Wine", "Version", "winxp", view=32)
     wine_prefix.write_file("C:\\Program Files (x86)\\Corvane\\a.txt", "x")
-    (wine_prefix.drive_c / "windows" / "system32" / "kernel32.dll").unlink()
+    (wine_prefix.drive_c / "windows" / "system32" / "notepad.exe").unlink()
     hosts = "C:\\windows\\system32\\drivers\\etc\\hosts"
     wine_prefix.run(harness_program(EXITWITH), ["--write", hosts, "127.0.0.1 changed", "0"])
     diff = wine_prefix.snapshot().diff(before)
     assert diff.files_changed == [hosts]
     assert diff.files_added == ["C:\\Program Files (x86)\\Corvane",
                                 "C:\\Program Files (x86)\\Corvane\\a.txt"]
-    assert diff.files_removed == ["C:\\windows\\system32\\kernel32.dll"]
+    assert diff.files_removed == ["C:\\windows\\system32\\notepad.exe"]
     assert diff.keys_added == ["HKLM\\Software\\Wow6432Node\\Corvane Harness",
                                "HKLM\\Software\\Wow6432Node\\Corvane Harness\\Deep",
                                "HKLM\\Software\\Wow6432Node\\Corvane Harness\\Deep\\Deeper"]
@@ -159,7 +159,7 @@ def test_snapshot_shows_exactly_what_a_program_changed(wine_prefix):
     wine_prefix.reg_delete_value("HKCU\\Software\\Wine", "Version", view=32)
     after = wine_prefix.snapshot()
     assert not after.diff(before, ignore=[r"^c:\\program files \(x86\)\\corvane",
-                                          r"kernel32\.dll$", r"\\hosts$"])
+                                          r"notepad\.exe$", r"\\hosts$"])
 
 
 def test_writes_do_not_leak_into_the_pristine_prefix_or_other_copies(wine_prefix, display):

@@ -6,6 +6,8 @@ wineserver. Programs run through the harness's winrun.exe, so a test sees the re
 
 Environment:
   CORVANE_WIN_BUILD   cross build tree holding the Windows programs (default: build/win32)
+  CORVANE_WIN64_BUILD 64-bit cross build tree (default: build/win64); its harness tools run
+                      the programs in 64-bit prefixes
   CORVANE_WINE_ROOT   pristine prefixes and per-test copies (default: build/wine)
   CORVANE_KEEP_PREFIX set to 1 to keep the prefix of a failed test for a look afterwards
 """
@@ -27,6 +29,12 @@ from typing import Iterable, Mapping, Sequence
 
 REPOSITORY = Path(__file__).resolve().parents[2]
 WIN_BUILD = Path(os.environ.get("CORVANE_WIN_BUILD", REPOSITORY / "build" / "win32")).resolve()
+WIN64_BUILD = Path(os.environ.get("CORVANE_WIN64_BUILD",
+                                  REPOSITORY / "build" / "win64")).resolve()
+# Debian's `wine` always starts Wine's 32-bit loader first, which then hands a 64-bit program
+# over to wine64: a 32-bit start for nothing, and an expensive one where 32-bit code runs
+# emulated.
+WINE64_LOADER = "/usr/lib/wine/wine64"
 WINE_ROOT = Path(os.environ.get("CORVANE_WINE_ROOT", REPOSITORY / "build" / "wine")).resolve()
 WINE_PREFIX_TOOL = REPOSITORY / "scripts" / "wine-prefix"
 
@@ -79,6 +87,10 @@ def win_build_path(relative: str | os.PathLike) -> Path:
 
 def harness_program(name: str) -> Path:
     return win_build_path(Path("tests") / "harness" / name)
+
+
+# The harness's own tools (not the programs under test) that exist as 64-bit builds too.
+HARNESS_TOOLS_64 = ("winrun.exe", "wintool.exe", "regtool.exe")
 
 
 # --------------------------------------------------------------------------------------------
@@ -488,7 +500,7 @@ class Prefix:
         if started.returncode == 0:
             # Listing the windows also starts explorer.exe, the desktop: two programs racing
             # to start it could otherwise end up on different desktops.
-            subprocess.run(["wine", str(harness_program("wintool.exe")), "list"],
+            subprocess.run([*self.tool_command("wintool.exe"), "list"],
                            env=environment, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=120)
 
@@ -514,6 +526,17 @@ class Prefix:
     @property
     def is_64bit(self) -> bool:
         return self.arch == "win64"
+
+    def tool_command(self, name: str) -> list[str]:
+        """How to start one of the harness's tools (HARNESS_TOOLS_64): in a 64-bit prefix
+        its 64-bit build under wine64 when it is built, else the 32-bit one. They behave
+        alike: the registry view is always chosen explicitly, and a program started by the
+        runner is the same 32-bit process with the same environment either way."""
+        if self.is_64bit and name in HARNESS_TOOLS_64:
+            tool = WIN64_BUILD / "harness" / name
+            if tool.exists() and os.access(WINE64_LOADER, os.X_OK):
+                return [WINE64_LOADER, str(tool)]
+        return ["wine", str(harness_program(name))]
 
     @property
     def program_files_32(self) -> str:
@@ -548,8 +571,7 @@ class Prefix:
         exit_code_file = self.scratch / f"exit-code-{self._counter}"
         exit_code_file.unlink(missing_ok=True)
         command = [
-            "wine",
-            str(harness_program("winrun.exe")), "--exit-code-file",
+            *self.tool_command("winrun.exe"), "--exit-code-file",
             self.windows_path(exit_code_file), "--timeout", str(int(timeout * 1000))
         ]
         if cwd is not None:
@@ -657,7 +679,7 @@ class Prefix:
         if view not in (32, 64):
             raise ValueError("view must be 32 or 64")
         result = self._capture(
-            ["wine", str(harness_program("regtool.exe")), "--view", str(view), *args], 120)
+            [*self.tool_command("regtool.exe"), "--view", str(view), *args], 120)
         if result.returncode not in (0, 2, 3):
             raise WineError(f"regtool {' '.join(args)}: status {result.returncode}\n"
                             f"{result.stderr.decode(errors='replace')}")
@@ -761,7 +783,7 @@ class Prefix:
     # -- windows ------------------------------------------------------------------------------
 
     def _wintool(self, *args: str, timeout: float = 60) -> subprocess.CompletedProcess:
-        return self._capture(["wine", str(harness_program("wintool.exe")), *args], timeout)
+        return self._capture([*self.tool_command("wintool.exe"), *args], timeout)
 
     def windows(self, visible_only: bool = True) -> list[Window]:
         """The top-level windows on the prefix's desktop, with their controls."""
@@ -778,6 +800,26 @@ class Prefix:
             raise WineError(f"no window titled like {title_part!r} within {timeout} s; "
                             f"visible: {titles}")
         return windows[0]
+
+    def wait_for_page(self, title: str, control_id: int, *, enabled: int | None = None,
+                      visible: bool = True, timeout: float = 60) -> Window:
+        """The window titled `title` that has the control `control_id` (visible, unless told
+        otherwise), and with `enabled` the control of that id enabled: the pages of a wizard
+        replace each other under one title, told apart by their controls."""
+        deadline = time.monotonic() + timeout
+        while True:
+            for window in self.windows():
+                if window.title != title:
+                    continue
+                ids = {control.id: control for control in window.controls}
+                if (control_id in ids and (not visible or ids[control_id].visible)
+                        and (enabled is None or ids[enabled].enabled)):
+                    return window
+            if time.monotonic() > deadline:
+                seen = [(w.title, [c.id for c in w.controls]) for w in self.windows()]
+                raise WineError(f"no window {title!r} with control {control_id} within "
+                                f"{timeout} s; seen: {seen}")
+            time.sleep(0.3)
 
     def click(self, window: Window | int, control_id: int) -> None:
         """Presses a button of a dialog (WM_COMMAND/BN_CLICKED to the window, posted)."""
@@ -803,6 +845,50 @@ class Prefix:
         result = self._wintool("press", str(hwnd), str(control_id))
         if result.returncode:
             raise WineError(result.stderr.decode(errors="replace"))
+
+    def focus(self, window: Window | int) -> int:
+        """The id of the control that has the keyboard focus in the window's thread (0: none,
+        -1: the window itself)."""
+        hwnd = window.hwnd if isinstance(window, Window) else window
+        result = self._wintool("focus", str(hwnd))
+        if result.returncode:
+            raise WineError(f"no focus of window {hwnd}")
+        return int(result.stdout)
+
+    def window_rect(self, window: Window | int) -> tuple[int, int, int, int]:
+        """left, top, right, bottom of the window on the screen."""
+        hwnd = window.hwnd if isinstance(window, Window) else window
+        result = self._wintool("rect", str(hwnd))
+        if result.returncode:
+            raise WineError(f"no window {hwnd}")
+        left, top, right, bottom = (int(part) for part in result.stdout.split())
+        return left, top, right, bottom
+
+    def working_set(self, window: Window | int) -> int:
+        """Bytes of memory the window's process holds (its working set, as Wine reads it from
+        the process's resident size)."""
+        hwnd = window.hwnd if isinstance(window, Window) else window
+        result = self._wintool("memory", str(hwnd))
+        fields = result.stdout.decode().split()
+        if result.returncode or "workingset" not in fields:
+            raise WineError(f"no memory figures for window {hwnd}")
+        return int(fields[fields.index("workingset") + 1])
+
+    def type_keys(self, *keys: str) -> None:
+        """Key presses into the display with xdotool (names such as Tab, Return, space,
+        shift+Tab), as from a keyboard: the X server hands them to Wine, and Wine to the
+        window with the focus. With no window manager, X gives keys to the window under the
+        pointer, so the pointer is put in the middle of the screen first, where unowned
+        dialogs open."""
+        if not self.display:
+            raise WineError("this prefix has no display")
+        env = self.environment()
+        subprocess.run(["xdotool", "mousemove", "512", "384"], env=env, check=True,
+                       capture_output=True)
+        subprocess.run(["xdotool", "key", "--delay", "150", *keys], env=env, check=True,
+                       capture_output=True)
+        # Wine takes the keys from its X connection in its own time.
+        time.sleep(0.5)
 
     def screenshot(self, path: str | os.PathLike) -> Path:
         """A PNG of the whole (virtual) screen of this prefix's display."""

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -32,6 +33,21 @@ bool InThisProgram(const void* address) {
         base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
     const auto* at = static_cast<const BYTE*>(address);
     return at >= base && at < base + headers->OptionalHeader.SizeOfImage;
+}
+
+// Under a user-mode emulator of 32-bit x86 (machines whose kernel runs no
+// 32-bit code) a fault still reaches the guard, but the emulator does not hand
+// Wine the processor's trap number: a null write arrives as an illegal
+// instruction, a division by zero as a floating-point fault.
+bool ProcessorTrapsEmulated() {
+    const char* mode = std::getenv("CORVANE_X86_32_MODE");
+    return mode != nullptr && std::string(mode) == "emulated";
+}
+
+// The code a processor trap must come back with; any fault will do where
+// the trap number is not known.
+bool IsTrapCode(DWORD actual, DWORD expected) {
+    return ProcessorTrapsEmulated() ? actual != 0 && actual != 0x12345678 : actual == expected;
 }
 
 // Reads through a pointer the optimiser cannot see through.
@@ -84,6 +100,7 @@ struct Case {
     DWORD code;                       // 0: no fault reaches the guard
     bool addressInThisProgram = true; // false: raised inside a system DLL
     ULONG_PTR parameters[2] = {};     // the record's first two, when it has them
+    bool processorTrap = false;       // the code comes from the processor's trap number
 };
 
 void PrintTo(const Case& value, std::ostream* out) {
@@ -91,8 +108,8 @@ void PrintTo(const Case& value, std::ostream* out) {
 }
 
 const Case kCases[] = {
-    {"NullPointerWrite", WriteThroughNull, EXCEPTION_ACCESS_VIOLATION, true, {1, 0}},
-    {"IntegerDivideByZero", DivideByZero, EXCEPTION_INT_DIVIDE_BY_ZERO},
+    {"NullPointerWrite", WriteThroughNull, EXCEPTION_ACCESS_VIOLATION, true, {1, 0}, true},
+    {"IntegerDivideByZero", DivideByZero, EXCEPTION_INT_DIVIDE_BY_ZERO, true, {}, true},
     {"IllegalInstruction", [] { __asm__ volatile("ud2"); }, EXCEPTION_ILLEGAL_INSTRUCTION},
     {"Breakpoint", [] { __asm__ volatile("int3"); }, EXCEPTION_BREAKPOINT},
     {"RaisedException", RaiseCustomException, 0xE0C0FFEE, false, {0x1111, 0x2222}},
@@ -108,11 +125,12 @@ const Case kCases[] = {
      [] {
          EXCEPTION_RECORD inner = {};
          EXPECT_FALSE(RunGuarded(WriteThroughNull, &inner));
-         EXPECT_EQ(inner.ExceptionCode, DWORD(EXCEPTION_ACCESS_VIOLATION));
+         EXPECT_TRUE(IsTrapCode(inner.ExceptionCode, EXCEPTION_ACCESS_VIOLATION));
          DivideByZero();
      },
-     EXCEPTION_INT_DIVIDE_BY_ZERO},
-    {"FrameBetweenFaultAndGuard", FaultUnderInnerFrame, EXCEPTION_ACCESS_VIOLATION, true, {1, 0}},
+     EXCEPTION_INT_DIVIDE_BY_ZERO, true, {}, true},
+    {"FrameBetweenFaultAndGuard", FaultUnderInnerFrame, EXCEPTION_ACCESS_VIOLATION, true, {1, 0},
+     true},
 };
 
 class SehGuard : public testing::TestWithParam<Case> {};
@@ -135,13 +153,19 @@ TEST_P(SehGuard, FaultComesBackAsARecord) {
               test.code == 0);
     EXPECT_EQ(runs, 1);
     EXPECT_EQ(ended, test.code == 0) << "the body went on after the fault";
-    EXPECT_EQ(record.ExceptionCode, test.code == 0 ? 0x12345678u : test.code);
+    if (test.processorTrap) {
+        EXPECT_TRUE(IsTrapCode(record.ExceptionCode, test.code))
+            << std::hex << record.ExceptionCode;
+    } else {
+        EXPECT_EQ(record.ExceptionCode, test.code == 0 ? 0x12345678u : test.code);
+    }
     EXPECT_EQ(ChainHead(), headBefore);
     if (test.code != 0) {
         EXPECT_EQ(InThisProgram(record.ExceptionAddress), test.addressInThisProgram);
         EXPECT_EQ(record.ExceptionRecord, nullptr);
     }
-    if (test.parameters[0] != 0 || test.parameters[1] != 0) {
+    if ((test.parameters[0] != 0 || test.parameters[1] != 0) &&
+        !(test.processorTrap && ProcessorTrapsEmulated())) {
         ASSERT_EQ(record.NumberParameters, 2u);
         EXPECT_EQ(record.ExceptionInformation[0], test.parameters[0]);
         EXPECT_EQ(record.ExceptionInformation[1], test.parameters[1]);
@@ -151,6 +175,10 @@ TEST_P(SehGuard, FaultComesBackAsARecord) {
     EXPECT_EQ(g_innerSearchCalls, innerFrames);
     EXPECT_EQ(g_innerUnwindCalls, innerFrames);
     EXPECT_FALSE(RunGuarded(WriteThroughNull, nullptr)) << "the record is optional";
+    if (test.processorTrap && ProcessorTrapsEmulated() && !HasFailure()) {
+        GTEST_SKIP() << "the fault came back as a record, but its exact code is only known where "
+                        "the kernel runs 32-bit x86 code natively (emulated here)";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, SehGuard, testing::ValuesIn(kCases),

@@ -1,5 +1,6 @@
-"""Installations that do not end the normal way: the whole prefix stopped (as by a power cut)
-right after a journal record, a rollback stopped in the middle, exceptions and faults inside
+"""Installations that do not end the normal way: the setup killed right after each of its
+journal records, a rollback (and the recovery that finishes it) stopped in the middle with the
+whole prefix (as by a power cut), a failure inside one rollback step, exceptions and faults inside
 the install worker, a child installer whose progress runs past the end of the scale, journals
 that must not be trusted. Each time the machine must end as it was before (or, after the
 commit, with the product installed), the user's files byte for byte.

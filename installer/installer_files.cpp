@@ -27,6 +27,12 @@ bool WriteWhole(HANDLE file, const void* data, uint32_t size) {
     return WriteFile(file, data, size, &written, nullptr) && written >= size;
 }
 
+bool FlushToDisk(const std::string& path) {
+    UniqueFile file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file && FlushFileBuffers(file.get());
+}
+
 } // namespace
 
 void CInstaller::RecordCreatedFile(const std::string& path) {
@@ -72,8 +78,19 @@ void CInstaller::BackupFile(const char* name, const char* folder) {
     const std::string target = JoinPath(AsText(folder), AsText(name));
     std::string backup;
     MakeTempFileName(name, folder, backup);
+    WriteJournalRecord(MakeJournalRecord(kRecordBackupStarted, {target, backup}));
     if (!CopyFileA(target.c_str(), backup.c_str(), TRUE)) {
-        Fail(660, GetLastError());
+        const DWORD error = GetLastError();
+        // The name was ours; whatever the copy left there is not a backup.
+        DeleteFileA(backup.c_str());
+        Fail(660, error);
+    }
+    // The journal is about to let the target be overwritten on the word of
+    // this copy: it must be on the disk first, not only in the cache.
+    if (HasDurableJournal() && !FlushToDisk(backup)) {
+        const DWORD error = GetLastError();
+        DeleteFileA(backup.c_str());
+        Fail(660, error);
     }
     fileBackups[target] = backup;
 }
@@ -88,6 +105,7 @@ void CInstaller::InstallFile(const char* name, const char* folder, const void* d
 
     UniqueFile file;
     if (!exists) {
+        WriteJournalRecord(MakeJournalRecord(kRecordCreatedFile, {target}));
         file.reset(CreateForWriting(target));
         if (!file) {
             Fail(871, GetLastError());
@@ -103,6 +121,7 @@ void CInstaller::InstallFile(const char* name, const char* folder, const void* d
             (created != journalEntries.end() && created->second == kJournalCreatedFile);
         if (!covered) {
             BackupFile(name, folder);
+            WriteJournalRecord(MakeJournalRecord(kRecordOverwriteStarted, {target}));
         }
         file.reset(CreateForWriting(target));
         if (!file) {
@@ -119,6 +138,7 @@ void CInstaller::ReplaceAtRestart(const char* name, const char* folder, const st
                                   const void* data, uint32_t size) {
     std::string temporary;
     MakeTempFileName(name, folder, temporary);
+    WriteJournalRecord(MakeJournalRecord(kRecordCreatedFile, {temporary}));
     UniqueFile file(CreateForWriting(temporary));
     if (!file) {
         Fail(893, GetLastError());
@@ -131,6 +151,8 @@ void CInstaller::ReplaceAtRestart(const char* name, const char* folder, const st
     }
     file.reset();
     RequireRestart();
+    WriteJournalRecord(MakeJournalRecord(kRecordRestartReplacement, {temporary, target}));
+    restartReplacements.push_back(RestartReplacement{temporary, target});
     if (!MoveFileExA(temporary.c_str(), target.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)) {
         error = CSetupError{kModuleInstaller, 912, GetLastError()};
@@ -142,6 +164,13 @@ void CInstaller::ReplaceAtRestart(const char* name, const char* folder, const st
 
 void CInstaller::MakeDirectory(const char* path) {
     Log("CreateDirectory: ", path);
+    // Whatever is there already (a file of that name counts, as it does for
+    // CreateDirectory) is never recorded, so that no journal could ever name
+    // a folder of the user's as one to remove.
+    if (GetFileAttributesA(AsText(path)) != INVALID_FILE_ATTRIBUTES) {
+        return;
+    }
+    WriteJournalRecord(MakeJournalRecord(kRecordCreatedFolder, {AsText(path)}));
     if (CreateDirectoryA(AsText(path), nullptr)) {
         RecordCreatedDirectory(AsText(path));
         return;
@@ -150,9 +179,14 @@ void CInstaller::MakeDirectory(const char* path) {
     if (error != ERROR_ALREADY_EXISTS) {
         Fail(976, error);
     }
+    // Someone else made it in the meantime: not ours after all.
+    WriteJournalRecord(MakeJournalRecord(kRecordWithdrawn, {AsText(path)}));
 }
 
 void CInstaller::RemoveInstallFiles() {
+    // The system would move a temporary file over its target at the restart:
+    // that is called off before the temporary file goes.
+    CancelRestartReplacements();
     for (const auto& [path, kind] : journalEntries) {
         if (kind != kJournalCreatedFile) {
             continue;
@@ -165,6 +199,7 @@ void CInstaller::RemoveInstallFiles() {
             MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
             RequireRestart();
         }
+        RollbackActionDone();
     }
 }
 
@@ -184,6 +219,7 @@ void CInstaller::RollBackInstallFiles() {
         // the restart-time move could not be registered: then the backup is
         // left where it is rather than lost.
         pair = fileBackups.erase(pair);
+        RollbackActionDone();
     }
 }
 
@@ -191,12 +227,16 @@ void CInstaller::DeleteDirectory() {
     try {
         RemoveCreatedFolders(
             JournalKeysOfKind(journalEntries, kJournalCreatedDirectory),
-            [this](const std::string& folder) { Log("DeleteDirectory: ", folder.c_str()); },
+            [this](const std::string& folder) {
+                Log("DeleteDirectory: ", folder.c_str());
+                RollbackActionDone();
+            },
             // Not empty or in use: left as it is, without a word in the log.
             [](const std::string& folder) { return RemoveDirectoryA(folder.c_str()) != FALSE; });
     } catch (const std::exception&) {
         // Out of memory for the list of folders: the folders stay, which a
         // rollback may do anyway.
+        Log("Warning: DeleteDirectory stopped: out of memory");
     }
 }
 

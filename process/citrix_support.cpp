@@ -18,10 +18,18 @@ constexpr DWORD kCitrixSupportTimeLimit = 25000;
 } // namespace
 
 void CInstallProcess::RegisterCitrixSupport(bool registerSupport) {
+    RunCitrixSupportInstaller(m_pApp->m_strInstallDir, registerSupport);
+}
+
+void CInstallProcess::RunCitrixSupportInstaller(const std::string& installDir,
+                                                bool registerSupport) {
     const ProductProfile& profile = CurrentProfile();
-    const std::string& installDir = m_pApp->m_strInstallDir;
     if (installDir.empty() || profile.citrixSupportInstaller == nullptr) {
         return;
+    }
+    if (registerSupport) {
+        // A setup stopped from here on unregisters it when it recovers.
+        WriteJournalRecord(MakeJournalRecord(kRecordCitrixRegistered, {}));
     }
     const std::string program = installDir + "\\" + profile.citrixSupportInstaller;
     // The program is named by its full path and quoted in the command line.

@@ -1,0 +1,444 @@
+"""Installations that do not end the normal way: the setup killed right after each of its
+journal records, a rollback (and the recovery that finishes it) stopped in the middle with the
+whole prefix (as by a power cut), a failure inside one rollback step, exceptions and faults inside
+the install worker, a child installer whose progress runs past the end of the scale, journals
+that must not be trusted. Each time the machine must end as it was before (or, after the
+commit, with the product installed), the user's files byte for byte.
+
+The stops and faults come from the test build of the setup programs (setup/test/), whose
+install observer obeys CORVANE_TEST_HOOK (tests/hooks/setup_test_hooks.cpp). Tables of the
+cases and their outcomes are printed at the end of the run."""
+
+from __future__ import annotations
+
+import struct
+import time
+import zlib
+
+import pytest
+
+from test_silent_install import (INSTALL_TIMEOUT, PRODUCT, ROLLBACK_NOISE, SILENT,
+                                 UNINSTALL_KEY, install_folder, payload_entry)
+from test_startup import (EDITIONS, QUICK, log_lines, setup_program, test_setup_program,
+                          work_log)
+from test_wizard import LAUNCH, NEXT, Wizard, walk_to_ready
+
+JOURNAL_FOLDER = "C:\\windows\\Corvane Setup Journal"
+# Files of the user's in the install folder before the installation: one the payload
+# overwrites, one it knows nothing of.
+USER_FILES = {"readme.txt": b"the user's own readme\r\n\x00\xff",
+              "settings.ini": b"[user]\r\nkept=1\r\n"}
+# Silent runs here test what happens, not how it looks: the steps' pacing waits are left out.
+NO_WAITS = {"CORVANE_TEST_NO_WAITS": "1"}
+PROGRESS_BAR = 1029
+FINISH_TITLE = 1001
+OK = 1
+
+RECORD_KINDS = {1: "begin", 2: "created folder", 3: "created file", 4: "backup started",
+                5: "overwrite started", 6: "registry key created", 7: "registry value saved",
+                8: "registry value absent", 9: "restart replacement", 10: "withdrawn",
+                11: "Citrix registered", 12: "rollback started", 13: "committed"}
+
+
+def journal_path(edition: str) -> str:
+    return f"{JOURNAL_FOLDER}\\corvane-rdp-{edition}-setup.journal"
+
+
+def encode_record(kind: int, *fields: bytes) -> bytes:
+    body = struct.pack("<HHH", kind, 0, len(fields)) + b"".join(
+        struct.pack("<I", len(field)) + field for field in fields)
+    head = struct.pack("<I", len(body)) + body
+    return head + struct.pack("<I", zlib.crc32(head))
+
+
+def journal_records(data: bytes) -> list[tuple[str, list[bytes]]]:
+    """(kind name, fields) of each whole record of a journal file."""
+    assert data[:8] == b"CVJRNL\r\n", data[:16]
+    offset, records = 12, []
+    while offset + 4 <= len(data):
+        size = struct.unpack_from("<I", data, offset)[0]
+        body = data[offset + 4:offset + 4 + size]
+        kind, _, count = struct.unpack_from("<HHH", body)
+        fields, position = [], 6
+        for _ in range(count):
+            length = struct.unpack_from("<I", body, position)[0]
+            fields.append(body[position + 4:position + 4 + length])
+            position += 4 + length
+        records.append((RECORD_KINDS.get(kind, str(kind)), fields))
+        offset += size + 8
+    return records
+
+
+def describe(record: tuple[str, list[bytes]]) -> str:
+    kind, fields = record
+    name = fields[-1].decode("latin-1").rsplit("\\", 1)[-1] if fields and kind != "begin" else ""
+    return f"{kind} {name}".strip()
+
+
+def put_user_files(prefix, edition: str) -> None:
+    for name, data in USER_FILES.items():
+        prefix.write_file(f"{install_folder(edition)}\\{name}", data)
+
+
+def left_behind(prefix, before, ignore: tuple = ()) -> str:
+    """What the machine holds beyond what it held before, bar the setup log and the RunOnce
+    key (the only traces a failed installation may leave here: no file is in use)."""
+    diff = prefix.snapshot().diff(before, ignore=[*ROLLBACK_NOISE, *ignore])
+    return str(diff) if diff else ""
+
+
+def run_until_stopped(prefix, program, hook: str, env: dict | None = None):
+    """Runs a silent installation that stops itself at `hook` (EVENT:N:stop) and then ends
+    the whole prefix at that moment, as a power cut would. Returns None when it stopped, or
+    the RunResult of a run that ended without ever reaching the hook."""
+    prefix.scratch.mkdir(parents=True, exist_ok=True)
+    marker = prefix.scratch / "stopped-here"
+    marker.unlink(missing_ok=True)
+    running = prefix.start(program, SILENT, timeout=INSTALL_TIMEOUT, env={
+        "CORVANE_TEST_HOOK": hook, "CORVANE_TEST_MARKER": prefix.windows_path(marker),
+        **NO_WAITS, **(env or {})})
+    deadline = time.monotonic() + INSTALL_TIMEOUT
+    while not marker.exists():
+        if running.process.poll() is not None:
+            return running.wait()
+        assert time.monotonic() < deadline, f"{hook} was never reached"
+        time.sleep(0.05)
+    prefix.kill()
+    running.process.wait(timeout=60)
+    return None
+
+
+def start_again(prefix, edition: str) -> list[str]:
+    """Starts the setup program again (it recovers first, then refuses the silent install
+    for want of -licenseaccept) and returns that run's log."""
+    result = prefix.run(setup_program(edition), ["-silent"], timeout=QUICK)
+    assert result.exit_code == -7, result
+    return log_lines(work_log(prefix, edition))
+
+
+def assert_installed(prefix, edition: str) -> None:
+    folder = install_folder(edition)
+    assert prefix.read_file(f"{folder}\\readme.txt") == payload_entry(edition, "readme.txt")
+    assert prefix.read_file(f"{folder}\\settings.ini") == USER_FILES["settings.ini"]
+    assert prefix.exists(f"{folder}\\{PRODUCT[edition]['main']}")
+    assert not [p.name for p in prefix.host_path(folder).iterdir() if p.suffix == ".tmp"]
+    assert prefix.reg_exists(UNINSTALL_KEY + PRODUCT[edition]["code"], view=32)
+    assert not prefix.exists(JOURNAL_FOLDER)
+
+
+# What the test build's setup ends with when its hook ends it at once (TerminateProcess).
+KILLED = 0xDEAD
+SESSION_MANAGER = "HKLM\\System\\CurrentControlSet\\Control\\Session Manager"
+# Every k is checked live (no wineserver restart); every FULL_CHECK-th k also against a whole
+# snapshot of files and registry (a change left behind stays, so a later full check sees it).
+FULL_CHECK = 6
+
+
+def live_state(prefix) -> tuple:
+    """Cheap to take while the prefix runs: the files under drive_c, the uninstall keys (the
+    only keys the installation writes) and the restart-time operations."""
+    files = prefix.snapshot(registry=False)
+    registry = (prefix.reg_tree(UNINSTALL_KEY.rstrip("\\"), view=32),
+                prefix.reg_query(SESSION_MANAGER, "PendingFileRenameOperations", view=64))
+    return files, registry
+
+
+def live_changes(prefix, before: tuple) -> str:
+    files, registry = live_state(prefix)
+    changes = files.diff(before[0], ignore=ROLLBACK_NOISE)
+    text = str(changes) if changes else ""
+    if registry != before[1]:
+        text += f"\nregistry: {before[1]!r}\n  -> {registry!r}"
+    return text.strip()
+
+
+def stop_after_record(prefix, program, k: int, check_recovery) -> None:
+    """Runs a silent installation that the test build ends at once right after its k-th
+    journal record (no destructor, no rollback: as a kill or a power cut). When it starts with
+    a journal to recover, it holds once that is done and `check_recovery()` looks at the
+    machine first."""
+    hold = prefix.scratch / "recovered"
+    hold.unlink(missing_ok=True)
+    running = prefix.start(program, SILENT, timeout=INSTALL_TIMEOUT, env={
+        "CORVANE_TEST_HOOK": f"record:{k}:exit", **NO_WAITS,
+        "CORVANE_TEST_HOLD_AFTER_RECOVERY": prefix.windows_path(hold)})
+    try:
+        if check_recovery is not None:
+            deadline = time.monotonic() + INSTALL_TIMEOUT
+            while not hold.exists():
+                assert running.process.poll() is None, f"no recovery:\n{running.wait()}"
+                assert time.monotonic() < deadline, "the recovery did not end"
+                time.sleep(0.05)
+            check_recovery()
+            hold.unlink()
+        ended = running.wait()
+    finally:
+        if running.process.poll() is None:
+            running.kill()
+    assert ended.exit_code == KILLED, f"the installation ended before record {k}:\n{ended}"
+
+
+# The setup is stopped right after its k-th journal record, for every k, and started again.
+# One prefix serves every k: the start that recovers from the stop after record k is held
+# once it has recovered, the machine is compared with the one before the first run, and then
+# it installs again until record k + 1. (Stopping the whole prefix instead, with wineserver
+# -k, costs a restart of Wine's services each time; the rollback test below does that.)
+@pytest.mark.parametrize("edition", ["workstation", "server"])
+def test_a_setup_stopped_after_any_journal_record_is_undone_by_the_next_start(
+        wine_prefix, edition, fault_outcomes):
+    program = test_setup_program(edition)
+    put_user_files(wine_prefix, edition)
+    before = wine_prefix.snapshot()
+    before_live = live_state(wine_prefix)
+    wine_prefix.scratch.mkdir(parents=True, exist_ok=True)
+    stopped: list = []  # the journal left by the last stop
+
+    def check_recovery(full: bool = False) -> None:
+        k = len(stopped)
+        lines = log_lines(work_log(wine_prefix, edition))
+        assert "=== Recovery process ===" in lines, "\n".join(lines)
+        assert "Recovery: rolling back an interrupted installation" in lines, "\n".join(lines)
+        assert "=== Recovery finished ===" in lines, "\n".join(lines)
+        changes = left_behind(wine_prefix, before) if full else \
+            live_changes(wine_prefix, before_live)
+        fault_outcomes.append({"edition": edition, "k": k, "last record": describe(stopped[-1]),
+                               "outcome": "rolled back" if not changes else "LEFT CHANGES",
+                               "checked": "whole machine" if full else "files, uninstall key"})
+        assert not changes, f"after record {k} ({describe(stopped[-1])}):\n{changes}"
+
+    k = 0
+    while not stopped or stopped[-1][0] != "committed":
+        k += 1
+        if k > 1 and (k - 1) % FULL_CHECK == 0:
+            # The shipped program recovers, and the whole machine is compared (which stops the
+            # prefix: no setup may be held meanwhile).
+            start_again(wine_prefix, edition)
+            check_recovery(full=True)
+            stop_after_record(wine_prefix, program, k, None)
+        else:
+            stop_after_record(wine_prefix, program, k, check_recovery if k > 1 else None)
+        stopped = journal_records(wine_prefix.read_file(journal_path(edition)))
+        assert len(stopped) == k, [describe(r) for r in stopped]
+    # The stop came after the commit record: every step was done, and the next start only
+    # finishes the commit.
+    lines = start_again(wine_prefix, edition)
+    assert "Recovery: the installation was complete, its backups are removed" in lines
+    assert_installed(wine_prefix, edition)
+    fault_outcomes.append({"edition": edition, "k": k, "last record": describe(stopped[-1]),
+                           "outcome": "completed", "checked": "installed, backups gone"})
+    assert k > 20, "too few records for a whole installation"
+
+
+# A rollback (after the child installer failed) is stopped in the middle of its journal; the
+# next start finishes it.
+def test_a_rollback_stopped_in_the_middle_is_finished_by_the_next_start(wine_prefix,
+                                                                       fault_outcomes):
+    program = test_setup_program("workstation")
+    put_user_files(wine_prefix, "workstation")
+    before = wine_prefix.snapshot()
+    # The first undo action, one among the created files, and the one that puts the user's
+    # readme back (the created files go first, then the backups). After 8, the recovery that
+    # finishes the rollback is stopped too, and a third start finishes it.
+    for n in (1, 8, 15):
+        ended = run_until_stopped(wine_prefix, program, f"undo:{n}:stop",
+                                  env={"CORVANE_CHILD_MODE": "error"})
+        assert ended is None, f"the rollback ended before undo action {n}:\n{ended}"
+        records = journal_records(wine_prefix.read_file(journal_path("workstation")))
+        assert records[-1][0] == "rollback started"
+        if n == 8:
+            ended = run_until_stopped(wine_prefix, program, "undo:3:stop")
+            assert ended is None, f"the recovery ended before undo action 3:\n{ended}"
+        lines = start_again(wine_prefix, "workstation")
+        assert "Recovery: finishing the rollback of an interrupted installation" in lines, \
+            "\n".join(lines)
+        changes = left_behind(wine_prefix, before)
+        fault_outcomes.append({"rollback stopped after undo action": n,
+                               "recovery stopped too": "after undo 3" if n == 8 else "no",
+                               "outcome": "finished" if not changes else "LEFT CHANGES"})
+        assert not changes, changes
+
+
+# Out of memory or a fault inside one undo action stops that rollback step only: it is
+# logged, the later steps still run (the user's readme comes back), the journal stays, and
+# the next start finishes what was left.
+@pytest.mark.parametrize("action, warning", [
+    ("oom", "Warning: rollback step stopped, out of memory: RemoveInstallFiles"),
+    ("fault", "Warning: rollback step stopped by an exception: RemoveInstallFiles"),
+])
+def test_a_failure_inside_a_rollback_step_stops_that_step_only(wine_prefix, action, warning,
+                                                              fault_outcomes):
+    put_user_files(wine_prefix, "workstation")
+    before = wine_prefix.snapshot()
+    result = wine_prefix.run(test_setup_program("workstation"), SILENT, timeout=INSTALL_TIMEOUT,
+                             env={"CORVANE_CHILD_MODE": "error", **NO_WAITS,
+                                  "CORVANE_TEST_HOOK": f"undo:8:{action}"})
+    assert result.exit_code == -10, result
+    lines = log_lines(work_log(wine_prefix, "workstation"))
+    assert warning in lines, "\n".join(lines)
+    assert "RollBackInstallFiles" not in " ".join(l for l in lines if l.startswith("Warning"))
+    folder = install_folder("workstation")
+    assert wine_prefix.read_file(f"{folder}\\readme.txt") == USER_FILES["readme.txt"]
+    assert wine_prefix.exists(journal_path("workstation"))
+    lines = start_again(wine_prefix, "workstation")
+    assert "Recovery: finishing the rollback of an interrupted installation" in lines
+    changes = left_behind(wine_prefix, before)
+    fault_outcomes.append({"in undo action 8": action, "exit": result.exit_code,
+                           "after the next start": "as before" if not changes else "CHANGED"})
+    assert not changes, changes
+
+
+def failure_lines(prefix, edition: str) -> tuple[list[str], str]:
+    lines = log_lines(work_log(prefix, edition))
+    rollback = lines.index("=== Rollback process ===")
+    return lines, lines[rollback - 1]
+
+
+# A C++ exception or a fault at several points of the install worker: each time the
+# installation is rolled back and ends with -10, the user's files as they were.
+@pytest.mark.parametrize("action, message", [
+    ("throw", "Error during installation.\nError code = 0x0000054f\nError arg0 = 0x100006a6"),
+    ("oom", "Error during installation.\nError code = 0x00000008\nError arg0 = 0x100006a5"),
+    ("fault", "Exception during installation!\nException code = 0x"),
+])
+def test_an_exception_or_fault_in_the_silent_install_rolls_back(wine_prefix, action, message,
+                                                               fault_outcomes):
+    program = test_setup_program("workstation")
+    put_user_files(wine_prefix, "workstation")
+    before = wine_prefix.snapshot()
+    # Right after the beginning; among the payload files, after the readme's backup; among
+    # the shortcuts, after the child installer and the Citrix registration.
+    for k in ((2, 12, 26) if action != "oom" else (12,)):
+        result = wine_prefix.run(program, SILENT, timeout=INSTALL_TIMEOUT,
+                                 env={"CORVANE_TEST_HOOK": f"record:{k}:{action}", **NO_WAITS})
+        assert result.exit_code == -10, result
+        lines, failure = failure_lines(wine_prefix, "workstation")
+        assert failure.startswith(message), "\n".join(lines)
+        assert "Create Firewall rules" not in lines
+        step = next(line for line in reversed(lines[:lines.index(failure)])
+                    if not line.startswith("Error: "))
+        changes = left_behind(wine_prefix, before)
+        fault_outcomes.append({"injected": action, "after record": k, "step": step,
+                               "exit": result.exit_code,
+                               "machine as before": "yes" if not changes else "no"})
+        assert not changes, changes
+
+
+def wizard_end(wizard: Wizard):
+    """Closes the last page and answers what comes after it until the run ends."""
+    wizard.prefix.close_window(wizard.page(LAUNCH, visible=False, timeout=120))
+    deadline = time.monotonic() + 60
+    while wizard.running.process.poll() is None:
+        assert time.monotonic() < deadline, "the wizard did not end"
+        box = message_box(wizard, timeout=0)
+        if box is not None:
+            wizard.prefix.press(box, OK)
+        time.sleep(0.3)
+    return wizard.wait()
+
+
+def message_box(wizard: Wizard, timeout: float = 120):
+    """The setup's message box (captioned with the product's name alone, unlike the pages),
+    or None when none comes within `timeout`."""
+    deadline = time.monotonic() + timeout
+    while True:
+        box = next((w for w in wizard.prefix.windows() if w.title == wizard.display_name), None)
+        if box is not None or time.monotonic() >= deadline:
+            return box
+        time.sleep(0.3)
+
+
+@pytest.mark.usefixtures("display")
+@pytest.mark.parametrize("action, message", [
+    ("throw", "Error during installation."),
+    ("fault", "Exception during installation!"),
+])
+def test_an_exception_or_fault_in_the_wizards_install_ends_on_the_failure_page(
+        wine_prefix, action, message, fault_outcomes):
+    put_user_files(wine_prefix, "workstation")
+    before = wine_prefix.snapshot()
+    with Wizard(wine_prefix, program=test_setup_program("workstation"),
+                env={"CORVANE_TEST_HOOK": f"record:12:{action}"}) as wizard:
+        wizard.prefix.press(walk_to_ready(wizard), NEXT)  # "Install"
+        box = message_box(wizard)
+        assert box is not None, "no message of the failure"
+        assert message in " ".join(box.texts), box.texts
+        wizard.prefix.press(box, OK)
+        finish = wizard.page(LAUNCH, visible=False, timeout=120)
+        title = finish.control(id=FINISH_TITLE).text
+        assert title.startswith("Setup Wizard did not complete the installation"), title
+        assert not finish.control(id=LAUNCH).visible
+        result = wizard_end(wizard)
+    assert result.exit_code == -10, result
+    # The Wizard driver's stand-in for the browser is no trace of the installation.
+    changes = left_behind(wine_prefix, before, ignore=(r"^c:\\recorder", r"\\https(\\|$)"))
+    fault_outcomes.append({"wizard, injected": action, "after record": 12,
+                           "page": "failure", "exit": result.exit_code,
+                           "machine as before": "yes" if not changes else "no"})
+    assert not changes, changes
+
+
+# The child reports goal 100, then 150, then works on for 16 seconds, longer than the bar
+# takes to walk to its end (one percent per 150 ms): the Progress page stays until the install
+# is really done, and no thread is ever terminated.
+@pytest.mark.usefixtures("display")
+def test_a_child_progress_past_the_end_does_not_end_the_wizards_install(wine_prefix):
+    child = PRODUCT["workstation"]["child"]
+    with Wizard(wine_prefix, env={"CORVANE_CHILD_MODE": "overshoot",
+                                  "CORVANE_CHILD_SECONDS": "16"}) as wizard:
+        wizard.prefix.press(walk_to_ready(wizard), NEXT)
+        log = work_log(wine_prefix)
+
+        def logged(text: str) -> bool:
+            return log.exists() and text in log.read_text("latin-1", errors="replace")
+
+        deadline = time.monotonic() + 120
+        while not logged(f"{child}: record 1,150,2,0"):
+            assert time.monotonic() < deadline, "the child never sent goal 150"
+            time.sleep(0.1)
+        # As long as the child works, the Progress page must be there.
+        watched = time.monotonic()
+        while not logged(f"{child}: finished"):
+            wizard.page(PROGRESS_BAR, timeout=1)
+            time.sleep(0.5)
+        assert time.monotonic() - watched > 12, "the child ended before the bar could"
+        finish = wizard.page(LAUNCH, timeout=120)
+        assert finish.control(id=FINISH_TITLE).text.startswith("Completing")
+        result = wizard_end(wizard)
+    assert result.exit_code == 0, result
+    lines = log_lines(wine_prefix.host_path(
+        f"{wizard.install_folder}\\{EDITIONS['workstation']['log']}"))
+    assert f"{child}: finished, exit code 0" in lines
+    assert "Terminate install thread!" not in lines
+    assert wine_prefix.reg_exists(UNINSTALL_KEY + PRODUCT["workstation"]["code"], view=32)
+
+
+# A journal that is damaged or names places outside the installation is refused: nothing is
+# deleted or restored on its word, and it is set aside so that it blocks nothing.
+@pytest.mark.parametrize("case", ["outside", "damaged"])
+def test_a_journal_that_cannot_be_trusted_is_refused(wine_prefix, case):
+    code = PRODUCT["workstation"]["code"].encode()
+    folder = install_folder("workstation").encode()
+    victim = "C:\\users\\Public\\important.txt"
+    wine_prefix.write_file(victim, b"keep me\r\n")
+    wine_prefix.write_file(f"{install_folder('workstation')}\\corvanews.exe", b"an old program")
+    begin = encode_record(1, code, folder, b"", b"", b"")
+    records = [begin, encode_record(3, victim.encode()),
+               encode_record(3, folder + b"\\corvanews.exe")]
+    if case == "damaged":
+        records = [begin, encode_record(3, folder + b"\\corvanews.exe"), records[2]]
+        records[1] = records[1][:-9] + bytes([records[1][-9] ^ 0x20]) + records[1][-8:]
+    data = b"CVJRNL\r\n" + struct.pack("<I", 1) + b"".join(records)
+    wine_prefix.write_file(journal_path("workstation"), data)
+
+    lines = start_again(wine_prefix, "workstation")
+
+    refusal = next((line for line in lines if line.startswith("Error: journal refused")), None)
+    assert refusal is not None, "\n".join(lines)
+    expected = ("file outside the installation: " + victim if case == "outside"
+                else "damaged record at byte")
+    assert expected in refusal, refusal
+    assert wine_prefix.read_file(victim) == b"keep me\r\n"
+    assert wine_prefix.read_file(f"{install_folder('workstation')}\\corvanews.exe") == \
+        b"an old program"
+    assert not wine_prefix.exists(journal_path("workstation"))
+    assert wine_prefix.read_file(journal_path("workstation") + ".refused") == data

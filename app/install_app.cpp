@@ -110,7 +110,7 @@ BOOL CInstallApp::InitInstance() {
         LoadLicenseText();
         ChooseWorkFolder();
         m_hLogFile = CreateLogFile();
-        m_pInstallProcess = new CInstallProcess(m_hLogFile, m_options.setupApiLog, this);
+        m_pInstallProcess = new CInstallProcess(m_hLogFile, m_options.setupApiLog, this, this);
     } catch (const CSetupError& error) {
         // The log stays open and in the work folder: it holds the failed check.
         ReportStartupError(error);

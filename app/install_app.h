@@ -6,6 +6,7 @@
 #include "application.h"
 #include "command_line.h"
 #include "handles.h"
+#include "install_host.h"
 #include "worker_thread.h"
 
 #include <windows.h>
@@ -16,7 +17,7 @@
 class CInstallProcess;
 struct CSetupError;
 
-class CInstallApp : public CWinApp {
+class CInstallApp : public CWinApp, public IInstallProgress, public InstallChoices {
 public:
     CInstallApp();
     ~CInstallApp() override;
@@ -40,9 +41,9 @@ public:
     // by `owner` and returns false. Nothing is written.
     bool ConfirmDestination(HWND owner);
 
-    void SetProgress(int goal, int phase);
-    void SetProgressPosition(int value);
-    void SetProgressDirection(int value);
+    void SetProgress(int goal, int phase) override;
+    void SetProgressPosition(int value) override;
+    void SetProgressDirection(int value) override;
 
     // The install worker's body: Install, then the firewall rules after a
     // success. Runs inside a structured-exception guard.
@@ -56,12 +57,7 @@ public:
 
     int GetLicenseText(const BYTE** bytes, DWORD* size) const;
 
-    // The user's choices and the run's results.
-    std::string m_strInstallDir;
-    std::string m_strStartMenuFolder;
-    int m_bDesktopIcon = 1;
-    int m_bQuickLaunchIcon = 1;
-    int m_bFirewallRules = 1;
+    // The user's choices are the InstallChoices members; the run's results:
     int m_bLicenseAccepted = 0;
     int m_bLaunchProgram = 1;
     int m_bOpenQuickStart = 1;

@@ -1,7 +1,6 @@
 // The product's own installer program, run from the install folder as a child
 // process: its notifications arrive through a pipe on its standard output and
 // its log lines go straight into the setup log through its standard error.
-#include "install_app.h"
 #include "install_process.h"
 #include "notification_record.h"
 #include "product_profile.h"
@@ -55,7 +54,7 @@ DWORD WINAPI CInstallProcess::NotificationThread(LPVOID parameter) {
         }
         // A goal of 100 or more would end the Progress page while the child
         // still works, and the wizard would go on as if the install were done.
-        self->m_pApp->SetProgress(ChildProgressGoal(record.value1), int(record.value2));
+        self->m_pProgress->SetProgress(ChildProgressGoal(record.value1), int(record.value2));
         if (record.value3 != 0) {
             *self->GetRestartFlagPointer() = 1;
         }
@@ -93,7 +92,7 @@ void CInstallProcess::RunChildInstaller() {
         m_hPipeWrite = nullptr;
     }
 
-    const std::string& folder = m_pApp->m_strInstallDir;
+    const std::string& folder = m_pChoices->m_strInstallDir;
     const std::string application = folder + "\\" + profile.childInstaller;
     std::string commandLine = ChildInstallerCommandLine(m_bSetupApiLog != 0);
     const BOOL started = CreateProcessA(application.c_str(), &commandLine[0], nullptr, nullptr,

@@ -4,7 +4,6 @@
 // global event.
 #include "install_process.h"
 
-#include "install_app.h"
 #include "product_profile.h"
 
 #include <string>
@@ -18,7 +17,7 @@ constexpr DWORD kCitrixSupportTimeLimit = 25000;
 } // namespace
 
 void CInstallProcess::RegisterCitrixSupport(bool registerSupport) {
-    RunCitrixSupportInstaller(m_pApp->m_strInstallDir, registerSupport);
+    RunCitrixSupportInstaller(m_pChoices->m_strInstallDir, registerSupport);
 }
 
 void CInstallProcess::RunCitrixSupportInstaller(const std::string& installDir,

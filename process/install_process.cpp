@@ -1,6 +1,5 @@
 #include "install_process.h"
 
-#include "install_app.h"
 #include "install_observer.h"
 #include "message_box.h"
 #include "package_format.h"
@@ -17,9 +16,10 @@
 #include <new>
 #include <string>
 
-CInstallProcess::CInstallProcess(HANDLE logFile, int setupApiLog, CInstallApp* app)
-    : CInstaller(logFile, FALSE, TRUE, FALSE, FALSE), m_pApp(app), m_bSetupApiLog(setupApiLog),
-      m_hChildStandardError(logFile) {}
+CInstallProcess::CInstallProcess(HANDLE logFile, int setupApiLog, IInstallProgress* progress,
+                                 const InstallChoices* choices)
+    : CInstaller(logFile, FALSE, TRUE, FALSE, FALSE), m_pProgress(progress), m_pChoices(choices),
+      m_bSetupApiLog(setupApiLog), m_hChildStandardError(logFile) {}
 
 CInstallProcess::~CInstallProcess() = default;
 
@@ -148,9 +148,9 @@ void CInstallProcess::Install(int* restartNeeded, int* installFailed, HWND owner
         return;
     }
 
-    m_pApp->SetProgressPosition(50);
-    m_pApp->SetProgress(50, 6);
-    m_pApp->SetProgressDirection(0);
+    m_pProgress->SetProgressPosition(50);
+    m_pProgress->SetProgress(50, 6);
+    m_pProgress->SetProgressDirection(0);
     if (showMessages) {
         ShowMessage(failure, MB_ICONERROR, owner);
     }
@@ -182,10 +182,10 @@ void CInstallProcess::BeginJournal() {
     }
     JournalPlaces places;
     places.productCode = CurrentProfile().productCode;
-    places.installFolder = m_pApp->m_strInstallDir;
+    places.installFolder = m_pChoices->m_strInstallDir;
     char folder[MAX_PATH] = {};
     if (SHGetSpecialFolderPathA(nullptr, folder, CSIDL_COMMON_PROGRAMS, FALSE)) {
-        places.startMenuFolder = std::string(folder) + "\\" + m_pApp->m_strStartMenuFolder;
+        places.startMenuFolder = std::string(folder) + "\\" + m_pChoices->m_strStartMenuFolder;
     }
     if (SHGetSpecialFolderPathA(nullptr, folder, CSIDL_COMMON_DESKTOPDIRECTORY, FALSE)) {
         places.desktopFolder = folder;
@@ -215,12 +215,12 @@ void CInstallProcess::Pause(DWORD milliseconds) {
 void CInstallProcess::PerformInstallSteps() {
     const bool server = CurrentProfile().isServer;
     BeginJournal();
-    m_pApp->SetProgress(1, 13);
+    m_pProgress->SetProgress(1, 13);
     Pause(200);
-    m_pApp->SetProgress(10, 0);
+    m_pProgress->SetProgress(10, 0);
     CreateInstallDirectory();
     Pause(200);
-    m_pApp->SetProgress(20, 0);
+    m_pProgress->SetProgress(20, 0);
     CopyPayloadFiles();
     if (server) {
         CopySystemUsbDriver();
@@ -228,17 +228,17 @@ void CInstallProcess::PerformInstallSteps() {
     Pause(200);
     RunChildInstaller();
     if (!server) {
-        m_pApp->SetProgress(85, 3);
+        m_pProgress->SetProgress(85, 3);
         RegisterCitrixSupport(true);
     }
-    m_pApp->SetProgressPosition(87);
-    m_pApp->SetProgress(90, 4);
+    m_pProgress->SetProgressPosition(87);
+    m_pProgress->SetProgress(90, 4);
     CreateProductShortcuts();
     RegisterUninstallInfo();
-    m_pApp->SetProgress(95, 5);
+    m_pProgress->SetProgress(95, 5);
     CommitInstallation();
     Pause(1000);
-    m_pApp->SetProgress(100, 5);
+    m_pProgress->SetProgress(100, 5);
 }
 
 bool CInstallProcess::RunRollbackStep(const char* name, void (CInstallProcess::*walker)()) {
@@ -268,12 +268,12 @@ bool CInstallProcess::PerformRollbackSteps(bool paced) {
     };
     const auto progress = [this, paced](int goal, int phase) {
         if (paced) {
-            m_pApp->SetProgress(goal, phase);
+            m_pProgress->SetProgress(goal, phase);
         }
     };
     const auto position = [this, paced](int value) {
         if (paced) {
-            m_pApp->SetProgressPosition(value);
+            m_pProgress->SetProgressPosition(value);
         }
     };
     bool complete = true;
@@ -326,11 +326,11 @@ void CInstallProcess::UnregisterCitrixSupport() {
 }
 
 void CInstallProcess::CreateInstallDirectory() {
-    MakeDirectory(m_pApp->m_strInstallDir.c_str());
+    MakeDirectory(m_pChoices->m_strInstallDir.c_str());
 }
 
 void CInstallProcess::CopyPayloadFiles() {
-    const std::string& folder = m_pApp->m_strInstallDir;
+    const std::string& folder = m_pChoices->m_strInstallDir;
     const PayloadSystem system{IsWow64System(), IsVistaOrLater(), IsWindows10OrLater()};
     MakeDirectory((folder + "\\" + ArchitectureFolderName(system)).c_str());
     for (const PayloadRule& rule : CurrentProfile().payloadRules) {
@@ -365,7 +365,7 @@ void CInstallProcess::CopySystemUsbDriver() {
         return;
     }
     Log("source file:", entry.c_str());
-    InstallFile("usbd.sys", m_pApp->m_strInstallDir.c_str(), data, size);
+    InstallFile("usbd.sys", m_pChoices->m_strInstallDir.c_str(), data, size);
 }
 
 int CInstallProcess::CreateShortcutOrWarn(const char* targetFileName, const char* targetFolder,
@@ -385,13 +385,13 @@ int CInstallProcess::CreateShortcutOrWarn(const char* targetFileName, const char
 
 void CInstallProcess::CreateProductShortcuts() {
     const ProductProfile& profile = CurrentProfile();
-    const char* installDir = m_pApp->m_strInstallDir.c_str();
+    const char* installDir = m_pChoices->m_strInstallDir.c_str();
 
     char programs[MAX_PATH] = {};
     if (!SHGetSpecialFolderPathA(nullptr, programs, CSIDL_COMMON_PROGRAMS, TRUE)) {
         throw CSetupError{kModuleInstallProcess, 1010, GetLastError()};
     }
-    const std::string menu = std::string(programs) + "\\" + m_pApp->m_strStartMenuFolder;
+    const std::string menu = std::string(programs) + "\\" + m_pChoices->m_strStartMenuFolder;
     MakeDirectory(menu.c_str());
 
     const std::string name = profile.displayName;
@@ -412,13 +412,13 @@ void CInstallProcess::CreateProductShortcuts() {
                              ("Install Cirtix support for " + name).c_str(), nullptr);
     }
 
-    if (m_pApp->m_bDesktopIcon) {
+    if (m_pChoices->m_bDesktopIcon) {
         char desktop[MAX_PATH] = {};
         if (SHGetSpecialFolderPathA(nullptr, desktop, CSIDL_COMMON_DESKTOPDIRECTORY, TRUE)) {
             CreateShortcutOrWarn(profile.mainProgram, installDir, desktop, name.c_str(), nullptr);
         }
     }
-    if (m_pApp->m_bQuickLaunchIcon) {
+    if (m_pChoices->m_bQuickLaunchIcon) {
         char appData[MAX_PATH] = {};
         if (SHGetSpecialFolderPathA(nullptr, appData, CSIDL_APPDATA, FALSE)) {
             const std::string quickLaunch =
@@ -434,8 +434,8 @@ void CInstallProcess::CreateProductShortcuts() {
 
 void CInstallProcess::RegisterUninstallInfo() {
     const ProductProfile& profile = CurrentProfile();
-    WriteUninstallRegistration(profile.productCode, m_pApp->m_strInstallDir.c_str(),
-                               m_pApp->m_strStartMenuFolder.c_str(), profile.uninstaller,
+    WriteUninstallRegistration(profile.productCode, m_pChoices->m_strInstallDir.c_str(),
+                               m_pChoices->m_strStartMenuFolder.c_str(), profile.uninstaller,
                                profile.displayName, profile.productVersion, profile.publisher);
 }
 

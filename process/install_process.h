@@ -3,17 +3,17 @@
 #pragma once
 
 #include "destination_check.h"
+#include "install_host.h"
 #include "installer.h"
 
 #include <windows.h>
 
 #include <string>
 
-class CInstallApp;
-
 class CInstallProcess : public CInstaller {
 public:
-    CInstallProcess(HANDLE logFile, int setupApiLog, CInstallApp* app);
+    CInstallProcess(HANDLE logFile, int setupApiLog, IInstallProgress* progress,
+                    const InstallChoices* choices);
     ~CInstallProcess() override;
 
     // Writes every package entry into the current folder. False when an error
@@ -92,7 +92,8 @@ private:
     void RunChildInstaller();
     static DWORD WINAPI NotificationThread(LPVOID parameter);
 
-    CInstallApp* m_pApp;
+    IInstallProgress* m_pProgress;
+    const InstallChoices* m_pChoices;
     int m_bSetupApiLog;
     HANDLE m_hChildStandardError;
     HANDLE m_hPipeRead = nullptr;

@@ -28,7 +28,7 @@ class InstallProcessTest : public ::testing::Test {
 protected:
     void SetUp() override {
         m_log = std::make_unique<installer_test::TestSetupLog>(m_scratch / "setup.log");
-        m_process = std::make_unique<CInstallProcess>(m_log->Handle(), 0, &m_app);
+        m_process = std::make_unique<CInstallProcess>(m_log->Handle(), 0, &m_app, &m_app);
         m_process->SetRestartFlagPointer(&m_app.m_bRestartNeeded);
     }
     void TearDown() override { m_process.reset(); }

@@ -60,3 +60,16 @@ bool MultiStringContains(const char* data, size_t size, std::string_view value) 
     }
     return false;
 }
+
+std::vector<std::string> SplitMultiString(const char* data, size_t size) {
+    std::vector<std::string> strings;
+    for (size_t offset = 0; data && offset < size;) {
+        const std::string_view text = StringAt(data, size, offset);
+        if (text.empty()) {
+            break;
+        }
+        strings.emplace_back(text);
+        offset += StoredLength(text, size, offset);
+    }
+    return strings;
+}

@@ -304,11 +304,41 @@ void CInstaller::RecordClassFilter(const GUID& classGuid, const std::string& fil
     classFilters[classGuid] = filterName;
 }
 
+void CInstaller::RecordDriverStoreInf(const std::string& infPath) {
+    journalEntries[infPath] = kJournalDriverStoreInf;
+}
+
 void CInstaller::RunInfDefaultUninstall() {
     for (const auto& [key, kind] : journalEntries) {
-        if (kind == kJournalInfFile) {
+        if (kind == kJournalInfFile || kind == kJournalDriverStoreInf) {
             InstallFromInf(key.c_str(), kUninstallSection);
         }
+        if (kind == kJournalDriverStoreInf) {
+            RemoveFromDriverStore(key);
+        }
+    }
+}
+
+void CInstaller::RemoveFromDriverStore(const std::string& infPath) {
+    Log("Remove From DriverStore: ", infPath.c_str());
+    using UninstallOemInfProc = BOOL(WINAPI*)(PCSTR, DWORD, PVOID);
+    constexpr DWORD kForceDelete = 0x1; // SUOI_FORCEDELETE
+    // Windows XP and later; looked up so that the setup still starts on 2000.
+    const HMODULE setupApi = GetModuleHandleA("setupapi.dll");
+    const auto uninstall = setupApi ? reinterpret_cast<UninstallOemInfProc>(reinterpret_cast<void*>(
+                                          GetProcAddress(setupApi, "SetupUninstallOEMInfA")))
+                                    : nullptr;
+    const size_t slash = infPath.find_last_of('\\');
+    const std::string name = slash == std::string::npos ? infPath : infPath.substr(slash + 1);
+    // Forced: the devices that still use it are removed later in the rollback.
+    if (uninstall) {
+        uninstall(name.c_str(), kForceDelete, nullptr);
+    }
+    // Where the system left the file (no such function, or one that only
+    // pretends), it goes like any file this run created.
+    if (GetFileAttributesA(infPath.c_str()) != INVALID_FILE_ATTRIBUTES &&
+        !DeleteFileA(infPath.c_str())) {
+        DeleteAtRestart(infPath);
     }
 }
 

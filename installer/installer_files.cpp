@@ -15,11 +15,20 @@ const char* AsText(const char* text) {
     return text ? text : "";
 }
 
-// Every installed file is opened the same way: write access, no sharing, so
-// nobody reads a half-written file; an existing file is truncated.
-HANDLE CreateForWriting(const std::string& path) {
-    return CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+// Every installed file is opened for writing without sharing, so nobody reads
+// a half-written file. A new one is made only where nothing is: a name that
+// turned up since it was looked at (a link planted there, say) is not
+// written through.
+HANDLE CreateNew(const std::string& path) {
+    return CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+}
+
+// An existing file is opened as itself, a link included rather than what it
+// points to, and left whole until it is known not to be a link.
+HANDLE OpenExistingForWriting(const std::string& path) {
+    return CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
 bool WriteWhole(HANDLE file, const void* data, uint32_t size) {
@@ -88,12 +97,18 @@ void CInstaller::InstallFile(const char* name, const char* folder, const void* d
 
     UniqueFile file;
     if (!exists) {
-        file.reset(CreateForWriting(target));
+        file.reset(CreateNew(target));
         if (!file) {
             Fail(871, GetLastError());
         }
         RecordCreatedFile(target);
     } else {
+        // Written through, a link would change a file with another name,
+        // which no backup covers.
+        const std::string linkRefused = "Error: Not written through a link: " + target;
+        if (IsLinkPath(target)) {
+            Fail(875, ERROR_CANT_ACCESS_FILE, linkRefused.c_str());
+        }
         // A file this run already created or backed up is covered: another
         // backup would be of our own data, and rollback would put that back
         // (or lose the original the first backup holds).
@@ -104,13 +119,19 @@ void CInstaller::InstallFile(const char* name, const char* folder, const void* d
         if (!covered) {
             BackupFile(name, folder);
         }
-        file.reset(CreateForWriting(target));
+        file.reset(OpenExistingForWriting(target));
         if (!file) {
             ReplaceAtRestart(name, folder, target, data, size);
             return;
         }
+        // Looked at again through the handle that writes: a link swapped in
+        // since the first look is caught here.
+        if (IsLinkHandle(file.get())) {
+            Fail(875, ERROR_CANT_ACCESS_FILE, linkRefused.c_str());
+        }
     }
-    if (!WriteWhole(file.get(), data, size)) {
+    // Written, then cut where the new data ends.
+    if (!WriteWhole(file.get(), data, size) || !SetEndOfFile(file.get())) {
         Fail(929, GetLastError());
     }
 }
@@ -119,7 +140,7 @@ void CInstaller::ReplaceAtRestart(const char* name, const char* folder, const st
                                   const void* data, uint32_t size) {
     std::string temporary;
     MakeTempFileName(name, folder, temporary);
-    UniqueFile file(CreateForWriting(temporary));
+    UniqueFile file(CreateNew(temporary));
     if (!file) {
         Fail(893, GetLastError());
     }
@@ -150,6 +171,10 @@ void CInstaller::MakeDirectory(const char* path) {
     if (error != ERROR_ALREADY_EXISTS) {
         Fail(976, error);
     }
+    if (IsLinkPath(AsText(path))) {
+        Fail(979, ERROR_CANT_ACCESS_FILE,
+             ("Error: Not written through a link: " + std::string(AsText(path))).c_str());
+    }
 }
 
 void CInstaller::RemoveInstallFiles() {
@@ -158,12 +183,17 @@ void CInstaller::RemoveInstallFiles() {
             continue;
         }
         Log("RemoveInstallFiles: ", path.c_str());
-        if (!DeleteFileA(path.c_str())) {
+        if (DeleteFileA(path.c_str())) {
+            continue;
+        }
+        // A file that is gone already (the server's usbd.sys copy, or one
+        // someone else removed) is done; asking for a restart for it would
+        // restart a machine for nothing.
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
             // In use: the restart deletes it, and the user is told that one
-            // is needed. A file someone else removed already is treated the
-            // same way; the restart then simply finds nothing to delete.
-            MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-            RequireRestart();
+            // is needed.
+            DeleteAtRestart(path);
         }
     }
 }
@@ -189,11 +219,25 @@ void CInstaller::RollBackInstallFiles() {
 
 void CInstaller::DeleteDirectory() {
     try {
+        const std::vector<std::string> folders =
+            JournalKeysOfKind(journalEntries, kJournalCreatedDirectory);
         RemoveCreatedFolders(
-            JournalKeysOfKind(journalEntries, kJournalCreatedDirectory),
+            folders,
             [this](const std::string& folder) { Log("DeleteDirectory: ", folder.c_str()); },
             // Not empty or in use: left as it is, without a word in the log.
             [](const std::string& folder) { return RemoveDirectoryA(folder.c_str()) != FALSE; });
+        // A folder kept only by files the restart deletes goes after them,
+        // innermost first: the restart that the user is asked for must leave
+        // nothing of the product behind.
+        std::vector<std::string> remaining;
+        for (const std::string& folder : folders) {
+            if (GetFileAttributesA(folder.c_str()) != INVALID_FILE_ATTRIBUTES) {
+                remaining.push_back(folder);
+            }
+        }
+        for (const std::string& folder : FoldersToRemoveAtRestart(remaining, m_deletedAtRestart)) {
+            DeleteAtRestart(folder);
+        }
     } catch (const std::exception&) {
         // Out of memory for the list of folders: the folders stay, which a
         // rollback may do anyway.
@@ -208,13 +252,27 @@ void CInstaller::DeleteInstalledFile(const char* folder, const char* name) {
         return;
     }
     Log("DeleteFile: ", path.c_str());
-    if (DeleteFileA(path.c_str())) {
+    const DWORD error = DeleteFileA(path.c_str()) ? ERROR_SUCCESS : GetLastError();
+    if (error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        // Gone: a created file has nothing left for rollback to do, and a
+        // record of it would only be found missing there.
+        const auto created = journalEntries.find(path);
+        if (created != journalEntries.end() && created->second == kJournalCreatedFile) {
+            journalEntries.erase(created);
+        }
         return;
     }
-    const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-        return;
+    DeleteAtRestart(path);
+}
+
+void CInstaller::DeleteAtRestart(const std::string& path) {
+    // The result is not looked at: nothing better can be done about it, and
+    // the user is asked for the restart either way.
+    MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    try {
+        m_deletedAtRestart.push_back(path);
+    } catch (const std::exception&) {
+        // Its folder then stays after the restart, which is all this costs.
     }
-    MoveFileExA(path.c_str(), nullptr, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT);
     RequireRestart();
 }

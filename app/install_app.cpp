@@ -1,6 +1,7 @@
 #include "install_app.h"
 
 #include "dll_safety.h"
+#include "folder_path.h"
 #include "install_process.h"
 #include "installed_version_check.h"
 #include "message_box.h"
@@ -423,6 +424,9 @@ void CInstallApp::RunSilentMode() {
                              MB_ICONWARNING);
         return;
     }
+    if (!AcceptInstallFolder()) {
+        return;
+    }
     m_pnProgressGoal = &m_nSilentGoal;
     m_pnProgressDisplayed = &m_nSilentDisplayed;
     m_pnProgressDirection = &m_nSilentDirection;
@@ -452,6 +456,36 @@ void CInstallApp::RunSilentMode() {
         }
     }
     EndOfRun();
+}
+
+bool CInstallApp::AcceptInstallFolder() {
+    const ProductProfile& profile = CurrentProfile();
+    const size_t maxLength = MaxInstallFolderLength(profile.payloadRules, profile.logFileName);
+    char current[MAX_PATH] = {};
+    const DWORD length = GetCurrentDirectoryA(sizeof current, current);
+    const ResolvedFolderPath folder =
+        ResolveFolderPath(m_strInstallDir, length < sizeof current ? current : "", maxLength,
+                          [](unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; });
+    if (folder.problem != FolderPathProblem::kNone) {
+        m_nExitCode = kExitFolderRefused;
+        m_pInstallProcess->Log("Error: Install folder is not usable: ", m_strInstallDir.c_str());
+        ShowMessageIfAllowed(FormatResourceString(IDS_FOLDER_NOT_USABLE, profile.displayName,
+                                                  m_strInstallDir.c_str(), int(maxLength)),
+                             MB_ICONWARNING);
+        return false;
+    }
+    m_strInstallDir = folder.path;
+    const std::string changeable = m_pInstallProcess->FindChangeableFolder(m_strInstallDir);
+    if (!changeable.empty()) {
+        m_nExitCode = kExitFolderRefused;
+        m_pInstallProcess->Log("Error: Users without administrator rights can change: ",
+                               changeable.c_str());
+        ShowMessageIfAllowed(
+            FormatResourceString(IDS_FOLDER_NOT_PROTECTED, profile.displayName, changeable.c_str()),
+            MB_ICONWARNING);
+        return false;
+    }
+    return true;
 }
 
 void CInstallApp::EndOfRun() {

@@ -49,6 +49,15 @@ void CInstallProcess::RegisterCitrixSupport(bool registerSupport) {
     }
     UniqueHandle process(started.hProcess);
     UniqueHandle thread(started.hThread);
+    if (registerSupport) {
+        // Registered now, and by this run alone when the program is one this
+        // run put in place. Over an earlier installation the registration was
+        // there before; unregistering it on rollback would leave the restored
+        // earlier installation without it.
+        const auto created = GetJournalEntries().find(program);
+        m_bUnregisterCitrixOnRollback =
+            created != GetJournalEntries().end() && created->second == kJournalCreatedFile;
+    }
     if (WaitForSingleObject(process.get(), kCitrixSupportTimeLimit) != WAIT_OBJECT_0) {
         TerminateProcess(process.get(), 0xFFFFFFFF);
         // Termination completes asynchronously; the program must be gone

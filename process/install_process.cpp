@@ -1,5 +1,6 @@
 #include "install_process.h"
 
+#include "folder_path.h"
 #include "install_app.h"
 #include "message_box.h"
 #include "package_format.h"
@@ -12,6 +13,17 @@
 
 #include <cstdlib>
 #include <string>
+
+namespace {
+
+// The process's current folder, or "" when it does not fit a path buffer.
+std::string CurrentFolder() {
+    char folder[MAX_PATH];
+    const DWORD length = GetCurrentDirectoryA(sizeof folder, folder);
+    return length != 0 && length < sizeof folder ? std::string(folder, length) : std::string();
+}
+
+} // namespace
 
 CInstallProcess::CInstallProcess(HANDLE logFile, int setupApiLog, CInstallApp* app)
     : CInstaller(logFile, FALSE, TRUE, FALSE, FALSE), m_pApp(app), m_bSetupApiLog(setupApiLog),
@@ -106,7 +118,7 @@ void CInstallProcess::PerformInstallSteps() {
         CopySystemUsbDriver();
     }
     Sleep(200);
-    RunChildInstaller();
+    RunChildInstallerJournaled();
     if (!server) {
         m_pApp->SetProgress(85, 3);
         RegisterCitrixSupport(true);
@@ -135,7 +147,7 @@ void CInstallProcess::PerformRollbackSteps() {
     m_pApp->SetProgress(25, 8);
     RestoreRegistryValues();
     Sleep(500);
-    if (!CurrentProfile().isServer) {
+    if (!CurrentProfile().isServer && m_bUnregisterCitrixOnRollback) {
         RegisterCitrixSupport(false);
     }
     m_pApp->SetProgressPosition(16);
@@ -153,7 +165,23 @@ void CInstallProcess::PerformRollbackSteps() {
 }
 
 void CInstallProcess::CreateInstallDirectory() {
-    MakeDirectory(m_pApp->m_strInstallDir.c_str());
+    // Every file, record and the registration are built from this folder: it
+    // must be full, without a separator at its end, and short enough for
+    // every file the engine writes there.
+    const ProductProfile& profile = CurrentProfile();
+    const ResolvedFolderPath folder =
+        ResolveFolderPath(m_pApp->m_strInstallDir, CurrentFolder(),
+                          MaxInstallFolderLength(profile.payloadRules, profile.logFileName),
+                          [](unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; });
+    if (folder.problem != FolderPathProblem::kNone) {
+        Log("Error: Install folder is not usable: ", m_pApp->m_strInstallDir.c_str());
+        throw CSetupError{kModuleInstallProcess, 1002,
+                          folder.problem == FolderPathProblem::kTooLong
+                              ? DWORD(ERROR_FILENAME_EXCED_RANGE)
+                              : DWORD(ERROR_BAD_PATHNAME)};
+    }
+    m_pApp->m_strInstallDir = folder.path;
+    MakeProtectedDirectory(folder.path.c_str());
 }
 
 void CInstallProcess::CopyPayloadFiles() {

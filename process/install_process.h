@@ -47,6 +47,9 @@ private:
     // Child installer (child_installer.cpp): runs the profile's installer
     // program from the install folder and follows its notifications.
     void RunChildInstaller();
+    // RunChildInstaller with what the child changes on the machine taken into
+    // the journal, also when it fails (child_changes.cpp).
+    void RunChildInstallerJournaled();
     static DWORD WINAPI NotificationThread(LPVOID parameter);
 
     CInstallApp* m_pApp;
@@ -57,4 +60,7 @@ private:
     uint32_t m_dwNotifiedError = 0;
     uint32_t m_dwNotifiedLocation = 0;
     uint32_t m_dwNotifiedModule = 0;
+    // Set once this run registered the Citrix support where no earlier
+    // installation had: only then is there something of its own to take away.
+    bool m_bUnregisterCitrixOnRollback = false;
 };

@@ -111,3 +111,5 @@ inline constexpr const char* kLicenseRtfResourceType = "RTF";
 #define IDS_FIREWALL_ERROR 64
 #define IDS_RESTART_REQUIRED 66
 #define IDS_LICENSE_NOT_ACCEPTED 70
+#define IDS_FOLDER_NOT_USABLE 88
+#define IDS_FOLDER_NOT_PROTECTED 89

@@ -16,6 +16,7 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -273,7 +274,14 @@ void CInstallApp::ComputeDefaultFolders() {
 }
 
 int CInstallApp::PreparePackage(std::string* message) {
-    const int status = m_pInstallProcess->LoadPackage();
+    // The Welcome page asks again at each showing. Loading again would gain
+    // nothing and cost the whole payload each time: the reader keeps the
+    // blocks of entries it replaces alive for pointers handed out earlier.
+    if (!m_bPackagePrepared) {
+        m_nPackageStatus = m_pInstallProcess->LoadPackage();
+        m_bPackagePrepared = true;
+    }
+    const int status = m_nPackageStatus;
     UINT text = 0;
     switch (status) {
     case 0:
@@ -319,6 +327,35 @@ void CInstallApp::BuildReadySummary(std::string* text) {
     choices.quickLaunchIcon = m_bQuickLaunchIcon;
     choices.firewallRules = m_bFirewallRules;
     *text = corvane::app::ComposeReadySummary(texts, choices);
+}
+
+bool CInstallApp::ConfirmDestination(HWND owner) {
+    using corvane::process::DestinationProblem;
+    const corvane::process::DestinationVerdict verdict =
+        m_pInstallProcess->CheckDestination(m_strInstallDir);
+    const auto kilobytes = [](uint64_t bytes) {
+        const uint64_t rounded = (bytes + 1023) / 1024;
+        return unsigned(rounded > UINT_MAX ? UINT_MAX : rounded);
+    };
+    const char* folder = m_strInstallDir.c_str();
+    std::string text;
+    switch (verdict.problem) {
+    case DestinationProblem::kNone:
+        return true;
+    case DestinationProblem::kPathTooLong:
+        text = FormatResourceString(IDS_DESTINATION_TOO_LONG, unsigned(verdict.excess), folder);
+        break;
+    case DestinationProblem::kNotWritable:
+        text = FormatResourceString(IDS_DESTINATION_NOT_WRITABLE, folder,
+                                    unsigned(verdict.writeError));
+        break;
+    case DestinationProblem::kNotEnoughSpace:
+        text = FormatResourceString(IDS_DESTINATION_NO_SPACE, CurrentProfile().displayName, folder,
+                                    kilobytes(verdict.neededBytes), kilobytes(verdict.freeBytes));
+        break;
+    }
+    ShowMessage(text, MB_ICONWARNING, owner);
+    return false;
 }
 
 void CInstallApp::SetProgress(int goal, int phase) {

@@ -23,8 +23,9 @@ public:
     BOOL InitInstance() override;
     int ExitInstance() override;
 
-    // Loads and verifies the package; fills `message` with the (unformatted)
-    // text for a failure and returns the reader's status, 0 when ready.
+    // Loads and verifies the package, once per run; fills `message` with the
+    // (unformatted) text for a failure and returns the reader's status, 0
+    // when ready. Later calls give the first call's outcome again.
     int PreparePackage(std::string* message);
     // 1 when a newer version of the product is installed, with the text that
     // says so in `message`; else 0 (`message` untouched). The Welcome page's
@@ -33,6 +34,10 @@ public:
 
     // The Ready page's summary of the choices, rebuilt before each showing.
     void BuildReadySummary(std::string* text);
+    // Whether the installation can succeed in m_strInstallDir (path lengths,
+    // write access, free space); when it cannot, says why in a message owned
+    // by `owner` and returns false. Nothing is written.
+    bool ConfirmDestination(HWND owner);
 
     void SetProgress(int goal, int phase);
     void SetProgressPosition(int value);
@@ -104,6 +109,9 @@ private:
     void ShowMessageIfAllowed(const std::string& text, UINT type, HWND owner = nullptr) const;
 
     CommandLineOptions m_options;
+    // The package is loaded once per run, by the first PreparePackage.
+    bool m_bPackagePrepared = false;
+    int m_nPackageStatus = 0;
     // Progress values of silent mode, where nothing displays them.
     int m_nSilentGoal = 0;
     int m_nSilentDisplayed = 0;

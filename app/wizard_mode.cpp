@@ -2,6 +2,7 @@
 // Next, back on Back, ended by Cancel; after the last page what the user chose
 // there is carried out.
 #include "folder_pages.h"
+#include "handles.h"
 #include "install_app.h"
 #include "install_process.h"
 #include "message_box.h"
@@ -29,6 +30,9 @@ void CInstallApp::RunWizardMode() {
     // Only the system folder's copy: a setup program run from a downloads
     // folder must never pick up a DLL planted beside it.
     LoadSystemLibrary("Riched32.dll");
+    // The folder browser's dialog (with its "Make New Folder") is a COM
+    // client of the shell and wants a single-threaded apartment here.
+    const ComInitScope com;
 
     CWelcomeDlg welcome;
     CLicenseDlg licence;
@@ -49,6 +53,8 @@ void CInstallApp::RunWizardMode() {
     licence.m_pLicenseAccepted = &m_bLicenseAccepted;
     GetLicenseText(&licence.m_pLicenseRtf, &licence.m_nLicenseRtfSize);
     folder.m_pInstallDir = &m_strInstallDir;
+    folder.m_confirmDestination = [this](HWND page) { return ConfirmDestination(page); };
+    ready.m_confirmDestination = [this](HWND page) { return ConfirmDestination(page); };
     startMenu.m_pStartMenuFolder = &m_strStartMenuFolder;
     tasks.m_pDesktopIcon = &m_bDesktopIcon;
     tasks.m_pQuickLaunchIcon = &m_bQuickLaunchIcon;

@@ -24,7 +24,8 @@ public:
     static Md5Digest Of(const void* data, size_t size);
 
 private:
-    void Transform(const uint8_t block[64]);
+    // Runs the compression function over `count` whole 64-byte blocks.
+    void Transform(const uint8_t* blocks, size_t count);
 
     uint32_t m_state[4];
     uint64_t m_nBytes;

@@ -1,5 +1,6 @@
 #include "package_format.h"
 
+#include <cstdint>
 #include <cstring>
 #include <zlib.h>
 
@@ -135,6 +136,101 @@ bool InflateStream(const uint8_t* packed, size_t packedSize, uint8_t* buffer, si
             stream.avail_out = uInt(bufferSize);
         }
     }
+}
+
+InflateOutcome InflateToBlock(const uint8_t* packed, size_t packedSize, uint8_t* buffer,
+                              size_t bufferSize, uint64_t maxSize, Md5* digest, HeapBlock* block,
+                              size_t* size) {
+    // Each inflate call writes at most this much, so that the digest reads
+    // the bytes while they are still in the cache.
+    constexpr size_t kSlice = 256 * 1024;
+    block->reset();
+    *size = 0;
+    z_stream stream;
+    std::memset(&stream, 0, sizeof stream);
+    stream.next_in = const_cast<Bytef*>(packed);
+    stream.avail_in = uInt(packedSize);
+    if (inflateInit_(&stream, "1.2.1", int(sizeof stream)) != Z_OK) {
+        return InflateOutcome::Damaged;
+    }
+    HeapBlock grown;
+    uint8_t* out = buffer;
+    size_t capacity = bufferSize;
+    size_t produced = 0;
+    int flush = Z_NO_FLUSH;
+    InflateOutcome outcome = InflateOutcome::Damaged;
+    for (;;) {
+        const size_t room = capacity - produced < kSlice ? capacity - produced : kSlice;
+        stream.next_out = out + produced;
+        stream.avail_out = uInt(room);
+        const int result = inflate(&stream, flush);
+        const size_t made = room - stream.avail_out;
+        digest->Update(out + produced, made);
+        produced += made;
+        if (produced > maxSize) {
+            break;
+        }
+        if (result == Z_STREAM_END) {
+            outcome = produced != 0 ? InflateOutcome::Done : InflateOutcome::Damaged;
+            break;
+        }
+        if (result != Z_OK) {
+            // Z_BUF_ERROR included: with all input given and Z_FINISH set, it
+            // means the stream ended early.
+            break;
+        }
+        if (stream.avail_in == 0 && flush == Z_NO_FLUSH) {
+            flush = Z_FINISH;
+        }
+        if (produced < capacity) {
+            continue;
+        }
+        // Full: twice the room, up to one byte past the most an entry may hold,
+        // so that a longer stream is seen for what it is.
+        const uint64_t limit = maxSize + 1 < SIZE_MAX ? maxSize + 1 : SIZE_MAX;
+        const size_t larger = capacity <= limit / 2 ? capacity * 2 : size_t(limit);
+        if (larger <= capacity) {
+            break;
+        }
+        if (!grown) {
+            grown.reset(static_cast<uint8_t*>(std::malloc(larger)));
+            if (grown) {
+                std::memcpy(grown.get(), buffer, produced);
+            }
+        } else if (void* moved = std::realloc(grown.get(), larger)) {
+            grown.release();
+            grown.reset(static_cast<uint8_t*>(moved));
+        } else {
+            grown.reset();
+        }
+        if (!grown) {
+            outcome = InflateOutcome::OutOfMemory;
+            break;
+        }
+        out = grown.get();
+        capacity = larger;
+    }
+    inflateEnd(&stream);
+    if (outcome != InflateOutcome::Done) {
+        return outcome;
+    }
+    if (!grown) {
+        grown.reset(static_cast<uint8_t*>(std::malloc(produced)));
+        if (!grown) {
+            return InflateOutcome::OutOfMemory;
+        }
+        std::memcpy(grown.get(), buffer, produced);
+    } else if (produced < capacity) {
+        // Giving back the unused end keeps the block where it is; should the
+        // allocator refuse, the larger block serves as well.
+        if (void* shrunk = std::realloc(grown.get(), produced)) {
+            grown.release();
+            grown.reset(static_cast<uint8_t*>(shrunk));
+        }
+    }
+    *block = std::move(grown);
+    *size = produced;
+    return InflateOutcome::Done;
 }
 
 namespace {

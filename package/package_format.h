@@ -11,6 +11,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -76,6 +78,26 @@ private:
 // complete valid zlib stream.
 bool InflateStream(const uint8_t* packed, size_t packedSize, uint8_t* buffer, size_t bufferSize,
                    std::string* out);
+
+struct FreeBlock {
+    void operator()(uint8_t* block) const { std::free(block); }
+};
+// A block from malloc, so that it can grow with realloc, which may move it
+// without copying.
+using HeapBlock = std::unique_ptr<uint8_t, FreeBlock>;
+
+enum class InflateOutcome { Done, Damaged, OutOfMemory };
+
+// Inflates one zlib stream into a block of its own, holding exactly the
+// unpacked bytes, and passes every byte to `digest` as it comes out, while it
+// is still in the cache. The first `bufferSize` bytes go through `buffer`; a
+// stream that ends there is copied once into a block of its size, a longer one
+// moves into a block that then receives the output directly and doubles when
+// full. Damaged: not a complete valid zlib stream, no bytes, or more than
+// `maxSize` bytes. On any outcome but Done `*block` is left empty.
+InflateOutcome InflateToBlock(const uint8_t* packed, size_t packedSize, uint8_t* buffer,
+                              size_t bufferSize, uint64_t maxSize, Md5* digest, HeapBlock* block,
+                              size_t* size);
 
 // Why `name` is not a plain file name that Windows writes as given into a
 // folder, or nullptr when it is one. Refused: empty, "." and "..", path

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <stdexcept>
 
 #ifdef _WIN32
 // Declared here rather than through windows.h, which this file does without.
@@ -79,25 +78,25 @@ int CPackedTools::LoadFromImage(const uint8_t* image, size_t length) {
                 m_nStatus = kDamaged;
                 break;
             }
+            // The content goes straight into the block the table keeps, and
+            // the digest reads it on its way out of the inflater; nothing is
+            // stored before the digest has matched.
+            Entry entry;
+            size_t size = 0;
+            corvane::Md5 digest;
+            const InflateOutcome inflated =
+                InflateToBlock(record.packedData, record.packedSize, m_pInflateBuffer.get(),
+                               m_nInflateBufferSize, UINT32_MAX, &digest, &entry.data, &size);
+            if (inflated != InflateOutcome::Done) {
+                m_nStatus = inflated == InflateOutcome::OutOfMemory ? kOutOfMemory : kDamaged;
+                break;
+            }
+            if (digest.Final() != record.contentDigest) {
+                m_nStatus = kDamaged;
+                break;
+            }
+            entry.size = uint32_t(size);
             try {
-                std::string content;
-                InflateEntry(content, record.packedData, record.packedSize);
-                if (content.empty() || content.size() > UINT32_MAX) {
-                    m_nStatus = kDamaged;
-                    break;
-                }
-                Entry entry;
-                entry.size = uint32_t(content.size());
-                entry.data.reset(new (std::nothrow) uint8_t[entry.size]);
-                if (!entry.data) {
-                    m_nStatus = kOutOfMemory;
-                    break;
-                }
-                std::memcpy(entry.data.get(), content.data(), entry.size);
-                if (corvane::Md5::Of(entry.data.get(), entry.size) != record.contentDigest) {
-                    m_nStatus = kDamaged;
-                    break;
-                }
                 // A later entry of the same name replaces the earlier one; the
                 // earlier block stays allocated for pointers already handed out.
                 Entry& slot = m_mapEntries[std::string(record.name)];
@@ -106,10 +105,6 @@ int CPackedTools::LoadFromImage(const uint8_t* image, size_t length) {
                 }
                 slot = std::move(entry);
             } catch (const std::bad_alloc&) {
-                m_nStatus = kOutOfMemory;
-            } catch (const std::length_error&) {
-                // Content past what one string can hold: only a 32-bit
-                // process gets here, and only by running out of room.
                 m_nStatus = kOutOfMemory;
             }
         }

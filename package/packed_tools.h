@@ -2,6 +2,8 @@
 // both digests and keeps every entry unpacked in memory, keyed by name.
 #pragma once
 
+#include "package_format.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -59,7 +61,7 @@ public:
 
 private:
     struct Entry {
-        std::unique_ptr<uint8_t[]> data;
+        corvane::package::HeapBlock data;
         uint32_t size = 0;
     };
 
@@ -71,5 +73,5 @@ private:
     std::map<std::string, Entry> m_mapEntries;
     // Blocks of entries that a later one of the same name replaced. A caller
     // may still hold their data pointers, so they live until ClearEntries.
-    std::vector<std::unique_ptr<uint8_t[]>> m_vecReplacedBlocks;
+    std::vector<corvane::package::HeapBlock> m_vecReplacedBlocks;
 };

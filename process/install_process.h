@@ -2,9 +2,12 @@
 // reported to the application, and rolled back when a step fails.
 #pragma once
 
+#include "destination_check.h"
 #include "installer.h"
 
 #include <windows.h>
+
+#include <string>
 
 class CInstallApp;
 
@@ -26,7 +29,16 @@ public:
     // Registers the Citrix support (or, with false, takes it away again).
     void RegisterCitrixSupport(bool reg);
 
+    // Whether `folder` can take this system's payload (destination_check.h):
+    // the plan's files with their sizes in the loaded package, a file created
+    // and at once deleted again to try the write access, and the volume's free
+    // space. Leaves nothing behind and logs nothing.
+    corvane::process::DestinationVerdict CheckDestination(const std::string& folder);
+
 private:
+    // What the installation puts into its folder on this system.
+    corvane::process::DestinationLayout PlannedLayout();
+
     // The steps of the running profile, in their fixed order.
     void PerformInstallSteps();
     void PerformRollbackSteps();

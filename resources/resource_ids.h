@@ -111,5 +111,10 @@ inline constexpr const char* kLicenseRtfResourceType = "RTF";
 #define IDS_FIREWALL_ERROR 64
 #define IDS_RESTART_REQUIRED 66
 #define IDS_LICENSE_NOT_ACCEPTED 70
+
+// An install folder refused before anything is written.
+#define IDS_DESTINATION_TOO_LONG 71
+#define IDS_DESTINATION_NOT_WRITABLE 72
+#define IDS_DESTINATION_NO_SPACE 73
 #define IDS_FOLDER_NOT_USABLE 88
 #define IDS_FOLDER_NOT_PROTECTED 89

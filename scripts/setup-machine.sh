@@ -15,7 +15,7 @@ packages=(
   libz-mingw-w64-dev
   wine wine32:i386 wine64
   xvfb xauth imagemagick xdotool
-  osslsigncode openssl
+  osslsigncode openssl libssl-dev
   python3 python3-pytest python3-pytest-xdist zlib1g-dev
 )
 

@@ -182,10 +182,14 @@ void CTransparentStatic::OnPaint() {
     // region would read as CLR_INVALID.
     COLORREF background =
         GetPixel(dc, client.left + Width(client) / 2, client.top + Height(client) / 2);
+    // The label lies on the button-face area: its text colour is the colour
+    // scheme's, so that it stays readable on a dark high-contrast background
+    // (black in the standard scheme).
+    const COLORREF textColour = GetSysColor(COLOR_BTNTEXT);
     if (background == CLR_INVALID) {
-        background = m_crText;
+        background = textColour;
     }
-    SetTextColor(dc, BlendColor(background, m_crText, m_nTextAlpha));
+    SetTextColor(dc, BlendColor(background, textColour, m_nTextAlpha));
     SetBkMode(dc, TRANSPARENT);
     DrawWrappedText(dc, client.left, client.top, Width(client), Height(client), text.c_str(), 0);
 }

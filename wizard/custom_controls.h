@@ -3,8 +3,9 @@
 //   CAlphaImage         a 32-bit image with per-pixel transparency over
 //                       whatever lies behind it (the folder pages' images);
 //   CTransparentStatic  text without a background of its own, in a colour
-//                       mixed from its text colour and the background under
-//                       it (the version label of every page);
+//                       mixed from the colour scheme's button text colour and
+//                       the background under it (the version label of every
+//                       page);
 //   CMemDC              an off-screen device context for one paint, copied to
 //                       the screen in one step so the label does not flicker.
 // All of them live on the user-interface thread.
@@ -94,5 +95,4 @@ private:
     BYTE m_nTextAlpha = 255;
     BYTE m_bBackgroundValid = 0;
     BYTE m_bFontValid = 0;
-    COLORREF m_crText = RGB(0, 0, 0);
 };

@@ -23,8 +23,10 @@ struct ItemListDeleter {
     void operator()(ITEMIDLIST* list) const { CoTaskMemFree(list); }
 };
 
-// The file-system path of a chosen shell item; empty when it has none (a
-// printer, the network neighbourhood) or the user cancelled.
+// The file-system path of a chosen shell item; empty when the user
+// cancelled. The dialog offers "Make New Folder" and keeps OK disabled on
+// places without a file-system path (a printer, the network neighbourhood);
+// its new style needs COM, which the page loop starts on this thread.
 std::string BrowseForFolder(HWND owner, LPCITEMIDLIST root) {
     char displayName[MAX_PATH] = {};
     BROWSEINFOA info = {};
@@ -32,7 +34,7 @@ std::string BrowseForFolder(HWND owner, LPCITEMIDLIST root) {
     info.pidlRoot = root;
     info.pszDisplayName = displayName;
     info.lpszTitle = kBrowseTitle;
-    info.ulFlags = 0;
+    info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
     const std::unique_ptr<ITEMIDLIST, ItemListDeleter> chosen(SHBrowseForFolderA(&info));
     if (!chosen) {
         return {};
@@ -155,6 +157,11 @@ void CSelectFolder::OnOK() {
     UpdateData(TRUE);
     if (m_pInstallDir != nullptr) {
         *m_pInstallDir = m_strFolder;
+    }
+    // A folder the installation could not succeed in is refused here, where
+    // the user can still choose another one.
+    if (m_confirmDestination && !m_confirmDestination(m_hWnd)) {
+        return;
     }
     CLogoDlg::OnOK();
 }
@@ -304,7 +311,17 @@ CReadyDlg::CReadyDlg() : CHeaderPageDlg(IDD_READY, kReadyTitle, kReadySubtitle) 
 
 void CReadyDlg::DoDataExchange(CDataExchange* dx) {
     CHeaderPageDlg::DoDataExchange(dx);
+    DDX_Control(dx, kSummaryEdit, m_summaryView);
     DDX_Text(dx, kSummaryEdit, m_strSummary);
+}
+
+void CReadyDlg::OnOK() {
+    // Checked again just before anything is written: the folder's volume may
+    // have changed since the destination page.
+    if (m_confirmDestination && !m_confirmDestination(m_hWnd)) {
+        return;
+    }
+    CLogoDlg::OnOK();
 }
 
 BOOL CReadyDlg::OnInitDialog() {

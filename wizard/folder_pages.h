@@ -12,7 +12,13 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
+
+// Checks the install folder the application holds before the wizard goes on
+// (Next on the destination page, Install on the Ready page); false, after a
+// message owned by `page`, when the installation could not succeed there.
+using DestinationConfirmation = std::function<bool(HWND page)>;
 
 // Control ids of the four templates.
 inline constexpr int kFolderEdit = 1015;
@@ -67,6 +73,8 @@ public:
 
     std::string m_strFolder;
     std::string* m_pInstallDir = nullptr;
+    // Unbound: Next does not check the folder.
+    DestinationConfirmation m_confirmDestination;
 
 protected:
     BOOL OnInitDialog() override;
@@ -125,8 +133,13 @@ public:
 
     // Filled by the page loop (BuildReadySummary) before each showing.
     std::string m_strSummary;
+    // Unbound: Install does not check the folder.
+    DestinationConfirmation m_confirmDestination;
 
 protected:
     BOOL OnInitDialog() override;
+    void OnOK() override;
     void DoDataExchange(CDataExchange* dx) override;
+
+    CReadOnlyView m_summaryView;
 };

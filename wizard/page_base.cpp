@@ -74,8 +74,7 @@ BOOL CMyCustomDlg::OnInitDialog() {
 }
 
 CLogoDlg::CLogoDlg(uint16_t templateId, HWND parent)
-    : CMyCustomDlg(templateId, parent), m_brushWhite(CreateSolidBrush(RGB(255, 255, 255))),
-      m_brushFace(CreateSolidBrush(GetSysColor(COLOR_BTNFACE))),
+    : CMyCustomDlg(templateId, parent),
       m_hIcon(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_SETUP))) {}
 
 CLogoDlg::~CLogoDlg() = default;
@@ -95,6 +94,10 @@ void CLogoDlg::DoDataExchange(CDataExchange* dx) {
 }
 
 void CLogoDlg::OnOK() {
+    const HWND next = GetDlgItem(m_hWnd, IDOK);
+    if (next != nullptr && !IsWindowEnabled(next)) {
+        return;
+    }
     if (m_pPagePos != nullptr) {
         GetWindowRect(m_hWnd, m_pPagePos);
     }
@@ -110,6 +113,13 @@ void CLogoDlg::OnCancel() {
         }
     }
     CMyCustomDlg::OnCancel();
+}
+
+void CLogoDlg::FocusControl(int id) {
+    const HWND control = GetDlgItem(m_hWnd, id);
+    if (control != nullptr) {
+        SendMessageA(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
+    }
 }
 
 LRESULT CLogoDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -166,8 +176,11 @@ void CLogoDlg::LayoutWithSidePicture(int separatorId, int textId) {
 }
 
 void CLogoDlg::PaintBackground(HDC dc) {
-    FillRect(dc, &m_rectUpper, m_brushWhite.get());
-    FillRect(dc, &m_rectLower, m_brushFace.get());
+    // The colours of the scheme in use at each paint, so that a high-contrast
+    // scheme (or a switch to one while setup runs) keeps the texts readable:
+    // they are drawn in the matching text colours.
+    FillRect(dc, &m_rectUpper, GetSysColorBrush(COLOR_WINDOW));
+    FillRect(dc, &m_rectLower, GetSysColorBrush(COLOR_BTNFACE));
     // The label copies what lies under it at its next paint.
     m_version.InvalidateBackground();
     if (!m_bSidePicture || !m_bmpSide) {
@@ -186,4 +199,25 @@ void CLogoDlg::PaintBackground(HDC dc) {
     StretchBlt(dc, 0, m_rectUpper.bottom - size.height, size.width, size.height, memory.get(), 0, 0,
                kSideBitmapWidth, kSideBitmapHeight, SRCCOPY);
     SelectObject(memory.get(), previous);
+}
+
+LRESULT CReadOnlyView::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_GETDLGCODE: {
+        // A multi-line edit asks for every key, Tab and Enter included; the
+        // rich-edit control even types a Tab into its text. DLGC_HASSETSEL
+        // would select the whole text each time Tab arrives.
+        const LRESULT wanted = CWnd::WindowProc(message, wParam, lParam);
+        return wanted & ~(DLGC_WANTTAB | DLGC_WANTALLKEYS | DLGC_WANTMESSAGE | DLGC_HASSETSEL);
+    }
+    case WM_CUT:
+    case WM_CLEAR:
+    case WM_PASTE:
+    case WM_UNDO:
+        // The edit commands change nothing here, whoever sends them: Wine's
+        // rich-edit control clears its text on WM_CLEAR even when read-only.
+        return 0;
+    default:
+        return CWnd::WindowProc(message, wParam, lParam);
+    }
 }

@@ -4,8 +4,12 @@
 //   CLogoDlg      the common look and behaviour: window title, icon, version
 //                 label, the Cancel question, the page position carried from
 //                 page to page, and the background in one of two layouts —
-//                 a white header band with title and logo, or a white area
-//                 with the side picture at its lower left.
+//                 a header band with title and logo, or an area with the side
+//                 picture at its lower left, both in the window colour of the
+//                 system's colour scheme (white in the standard one).
+//   CReadOnlyView a text view (the licence, the summary) that keyboard users
+//                 read with the arrow and page keys and leave with Tab; Enter
+//                 reaches the page's default button.
 // A page's OnInitDialog calls CLogoDlg's first, sets up its own controls,
 // then calls exactly one of the layout operations, then UpdateData(FALSE).
 #pragma once
@@ -50,10 +54,16 @@ public:
 
 protected:
     BOOL OnInitDialog() override;
+    // Next: refused while the page's Next button is disabled (Enter reaches
+    // here even then), else the page position is stored and the page ends.
     void OnOK() override;
     void OnCancel() override;
     void DoDataExchange(CDataExchange* dx) override;
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+    // Moves the keyboard focus to the control `id` the way Tab would, so the
+    // default button follows it.
+    void FocusControl(int id);
 
     // The header band ends at the separator; the logo is centred in it.
     void LayoutWithHeader(int separatorId, int logoId);
@@ -61,8 +71,6 @@ protected:
     // the text control.
     void LayoutWithSidePicture(int separatorId, int textId);
 
-    UniqueBrush m_brushWhite;
-    UniqueBrush m_brushFace;
     RECT m_rectUpper = {};
     RECT m_rectLower = {};
     int m_nPictureLimit = 0;
@@ -77,4 +85,14 @@ private:
     // `below` pixels under the separator's bottom edge; returns that line.
     int SplitAtSeparator(int separatorId, int below);
     void PaintBackground(HDC dc);
+};
+
+// A multi-line text control (the licence, the ready summary) made a reader's
+// view: the dialog manager keeps Tab, Enter and Escape, so Tab leaves it,
+// Enter goes on and Escape cancels, while the arrow and page keys scroll it.
+// Tabbing into it keeps the text unselected. The control itself is made
+// read-only by its template.
+class CReadOnlyView : public CWnd {
+protected:
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 };

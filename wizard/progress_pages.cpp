@@ -158,6 +158,10 @@ void CLastPageDlg::OnCancel() {
     CMyCustomDlg::OnCancel();
 }
 
+void CLastPageDlg::OnOK() {
+    OnCancel();
+}
+
 LRESULT CLastPageDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_CTLCOLORSTATIC:
@@ -266,17 +270,24 @@ BOOL CFinishRestDlg::OnInitDialog() {
 }
 
 BOOL CFinishRestDlg::OnCommand(WPARAM wParam, LPARAM lParam) {
-    if (HIWORD(wParam) == BN_CLICKED && m_pRestartNeeded != nullptr) {
-        if (LOWORD(wParam) == kRestartNowRadio) {
-            *m_pRestartNeeded = 1;
-            return TRUE;
-        }
-        if (LOWORD(wParam) == kRestartLaterRadio) {
-            *m_pRestartNeeded = 0;
-            return TRUE;
-        }
+    if (IsClicked(wParam, kRestartNowRadio) || IsClicked(wParam, kRestartLaterRadio)) {
+        StoreChoice();
+        return TRUE;
     }
     return CLastPageDlg::OnCommand(wParam, lParam);
+}
+
+void CFinishRestDlg::StoreChoice() {
+    // What the buttons show is the choice, however it was made: a click, the
+    // arrow keys, or nothing at all.
+    if (m_pRestartNeeded != nullptr) {
+        *m_pRestartNeeded = IsDlgButtonChecked(m_hWnd, kRestartNowRadio) == BST_CHECKED ? 1 : 0;
+    }
+}
+
+void CFinishRestDlg::OnCancel() {
+    StoreChoice();
+    CLastPageDlg::OnCancel();
 }
 
 HBRUSH CFinishRestDlg::ControlColours(HDC dc, int id) {

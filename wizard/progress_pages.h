@@ -6,8 +6,9 @@
 //   CFinishDlg       success or failure, with the launch and quick-start boxes
 //   CFinishRestDlg   in the Finish page's place when a restart is needed:
 //                    restart now or later
-// Finish (and Escape, and the close box) ends either last page with IDCANCEL
-// without the Cancel question; the page loop then reads what they stored.
+// Finish (and Enter, Escape, and the close box) ends either last page with
+// IDCANCEL without the Cancel question, each way storing the page's choices
+// first; the page loop then reads what they stored.
 #pragma once
 
 #include "folder_pages.h"
@@ -85,7 +86,10 @@ public:
 protected:
     void DoDataExchange(CDataExchange* dx) override;
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+    // Finish. Overrides store the page's choices first.
     void OnCancel() override;
+    // IDOK (Enter when no button has the focus) ends the page as Finish does.
+    void OnOK() override;
     // The title's own font at one and a half times its height, weight 700.
     void MakeTitleLarge();
     bool InstallFailed() const { return m_pInstallFailed != nullptr && *m_pInstallFailed != 0; }
@@ -124,5 +128,9 @@ public:
 protected:
     BOOL OnInitDialog() override;
     BOOL OnCommand(WPARAM wParam, LPARAM lParam) override;
+    void OnCancel() override;
     HBRUSH ControlColours(HDC dc, int id) override;
+
+private:
+    void StoreChoice();
 };

@@ -146,6 +146,7 @@ void CWelcomeDlg::ApplyCheckOutcome() {
         SetDlgItemTextA(m_hWnd, IDCANCEL, kExitCaption);
     }
     EnableWindow(GetDlgItem(m_hWnd, IDCANCEL), TRUE);
+    FocusOnPage(m_nCheckResult == 0 ? IDOK : IDCANCEL);
     // The statics draw on a hollow brush: the background under the old text
     // must be painted again before they are.
     RedrawWindow(m_hWnd, nullptr, nullptr,
@@ -158,6 +159,18 @@ void CWelcomeDlg::ReportCheckFault(DWORD code, DWORD address) {
                 MB_ICONERROR, m_hWnd);
     EnableWindow(GetDlgItem(m_hWnd, IDCANCEL), TRUE);
     EnableWindow(GetDlgItem(m_hWnd, IDOK), FALSE);
+    FocusOnPage(IDCANCEL);
+}
+
+void CWelcomeDlg::FocusOnPage(int id) {
+    // Every button was disabled while the checks ran, so the focus is
+    // nowhere useful (the dialog manager leaves it on a static): it goes to
+    // the one button that leads on, and Enter presses it. Not while a message
+    // box (the Cancel question) holds it.
+    const HWND focus = GetFocus();
+    if (focus == nullptr || GetAncestor(focus, GA_ROOT) == m_hWnd) {
+        FocusControl(id);
+    }
 }
 
 void CWelcomeDlg::JoinCheckThread() {
@@ -217,6 +230,11 @@ LRESULT CWelcomeDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
 
 CLicenseDlg::CLicenseDlg() : CHeaderPageDlg(IDD_LICENSE, kLicenseTitle, kLicenseSubtitle) {}
 
+void CLicenseDlg::DoDataExchange(CDataExchange* dx) {
+    CHeaderPageDlg::DoDataExchange(dx);
+    DDX_Control(dx, kLicenseText, m_licenseView);
+}
+
 BOOL CLicenseDlg::OnInitDialog() {
     CLogoDlg::OnInitDialog();
     const char* displayName = CurrentProfile().displayName;
@@ -239,6 +257,9 @@ BOOL CLicenseDlg::OnInitDialog() {
                         reinterpret_cast<LPARAM>(&stream));
     // Wrap at the control's width.
     SendDlgItemMessageA(m_hWnd, kLicenseText, EM_SETTARGETDEVICE, 0, 0);
+    // The background of the colour scheme (white in the standard one), which a
+    // read-only control would otherwise not take.
+    SendDlgItemMessageA(m_hWnd, kLicenseText, EM_SETBKGNDCOLOR, 1, 0);
 
     LayoutWithHeader(kSeparatorControl, kLogoControl);
     UpdateData(FALSE);
@@ -253,8 +274,7 @@ void CLicenseDlg::StoreChoice(int accepted) {
 }
 
 void CLicenseDlg::OnOK() {
-    // Enter reaches here even while Next is disabled: no way past the
-    // agreement without accepting it.
+    // No way past the agreement without accepting it, whatever sent IDOK.
     if (IsDlgButtonChecked(m_hWnd, kAcceptRadio) != BST_CHECKED) {
         return;
     }

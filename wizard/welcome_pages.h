@@ -2,8 +2,8 @@
 //   CWelcomeDlg  greets the user and runs the start checks on a worker
 //                thread; Next is enabled only when both pass, otherwise the
 //                reason shows in red and Cancel becomes "Exit" (no question).
-//   CLicenseDlg  the licence agreement (RTF) in a rich-edit control; Next
-//                only after "I accept the agreement".
+//   CLicenseDlg  the licence agreement (RTF) in a read-only rich-edit
+//                control; Next only after "I accept the agreement".
 // The License page's template uses the window class "RICHEDIT": Riched32.dll
 // must be loaded (LoadSystemLibrary) before it is shown.
 #pragma once
@@ -67,6 +67,9 @@ protected:
 private:
     void ApplyCheckOutcome();
     void ReportCheckFault(DWORD code, DWORD address);
+    // Gives the control `id` the focus, unless a window other than the page
+    // (a message box) has it.
+    void FocusOnPage(int id);
     LRESULT ColourControl(HDC dc, HWND control);
 
     // Written by the check thread before it posts its outcome.
@@ -87,6 +90,9 @@ protected:
     BOOL OnInitDialog() override;
     void OnOK() override;
     BOOL OnCommand(WPARAM wParam, LPARAM lParam) override;
+    void DoDataExchange(CDataExchange* dx) override;
+
+    CReadOnlyView m_licenseView;
 
 private:
     void StoreChoice(int accepted);

@@ -813,6 +813,26 @@ class Prefix:
                             f"visible: {titles}")
         return windows[0]
 
+    def wait_for_page(self, title: str, control_id: int, *, enabled: int | None = None,
+                      visible: bool = True, timeout: float = 60) -> Window:
+        """The window titled `title` that has the control `control_id` (visible, unless told
+        otherwise), and with `enabled` the control of that id enabled: the pages of a wizard
+        replace each other under one title, told apart by their controls."""
+        deadline = time.monotonic() + timeout
+        while True:
+            for window in self.windows():
+                if window.title != title:
+                    continue
+                ids = {control.id: control for control in window.controls}
+                if (control_id in ids and (not visible or ids[control_id].visible)
+                        and (enabled is None or ids[enabled].enabled)):
+                    return window
+            if time.monotonic() > deadline:
+                seen = [(w.title, [c.id for c in w.controls]) for w in self.windows()]
+                raise WineError(f"no window {title!r} with control {control_id} within "
+                                f"{timeout} s; seen: {seen}")
+            time.sleep(0.3)
+
     def click(self, window: Window | int, control_id: int) -> None:
         """Presses a button of a dialog (WM_COMMAND/BN_CLICKED to the window, posted)."""
         hwnd = window.hwnd if isinstance(window, Window) else window
@@ -837,6 +857,50 @@ class Prefix:
         result = self._wintool("press", str(hwnd), str(control_id))
         if result.returncode:
             raise WineError(result.stderr.decode(errors="replace"))
+
+    def focus(self, window: Window | int) -> int:
+        """The id of the control that has the keyboard focus in the window's thread (0: none,
+        -1: the window itself)."""
+        hwnd = window.hwnd if isinstance(window, Window) else window
+        result = self._wintool("focus", str(hwnd))
+        if result.returncode:
+            raise WineError(f"no focus of window {hwnd}")
+        return int(result.stdout)
+
+    def window_rect(self, window: Window | int) -> tuple[int, int, int, int]:
+        """left, top, right, bottom of the window on the screen."""
+        hwnd = window.hwnd if isinstance(window, Window) else window
+        result = self._wintool("rect", str(hwnd))
+        if result.returncode:
+            raise WineError(f"no window {hwnd}")
+        left, top, right, bottom = (int(part) for part in result.stdout.split())
+        return left, top, right, bottom
+
+    def working_set(self, window: Window | int) -> int:
+        """Bytes of memory the window's process holds (its working set, as Wine reads it from
+        the process's resident size)."""
+        hwnd = window.hwnd if isinstance(window, Window) else window
+        result = self._wintool("memory", str(hwnd))
+        fields = result.stdout.decode().split()
+        if result.returncode or "workingset" not in fields:
+            raise WineError(f"no memory figures for window {hwnd}")
+        return int(fields[fields.index("workingset") + 1])
+
+    def type_keys(self, *keys: str) -> None:
+        """Key presses into the display with xdotool (names such as Tab, Return, space,
+        shift+Tab), as from a keyboard: the X server hands them to Wine, and Wine to the
+        window with the focus. With no window manager, X gives keys to the window under the
+        pointer, so the pointer is put in the middle of the screen first, where unowned
+        dialogs open."""
+        if not self.display:
+            raise WineError("this prefix has no display")
+        env = self.environment()
+        subprocess.run(["xdotool", "mousemove", "512", "384"], env=env, check=True,
+                       capture_output=True)
+        subprocess.run(["xdotool", "key", "--delay", "150", *keys], env=env, check=True,
+                       capture_output=True)
+        # Wine takes the keys from its X connection in its own time.
+        time.sleep(0.5)
 
     def screenshot(self, path: str | os.PathLike) -> Path:
         """A PNG of the whole (virtual) screen of this prefix's display."""

@@ -10,6 +10,11 @@
  *                                         radio button changes state before the dialog hears
  *   wintool settext WINDOW CONTROL_ID TEXT
  *   wintool close WINDOW                  WM_CLOSE, as the title bar's close button
+ *   wintool rect WINDOW                   its place on the screen: left top right bottom
+ *   wintool focus WINDOW                  the control id that has the keyboard focus in the
+ *                                         window's thread (0: none, -1: the window itself)
+ *   wintool memory WINDOW                 memory of the window's process in bytes:
+ *                                         private <n> workingset <n>
  *
  * WINDOW is a window handle as `list` prints it (decimal). Output lines (strings as hex of
  * UTF-8, so any title survives):
@@ -23,6 +28,7 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #include <shellapi.h>
+#include <psapi.h>
 #include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
@@ -115,7 +121,8 @@ int main(void) {
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     if (argc < 2) {
         fputs("usage: wintool list | wait TEXT MS | click WINDOW ID | press WINDOW ID |"
-              " settext WINDOW ID TEXT | close WINDOW\n",
+              " settext WINDOW ID TEXT | close WINDOW | rect WINDOW | focus WINDOW |"
+              " memory WINDOW\n",
               stderr);
         return 2;
     }
@@ -149,6 +156,40 @@ int main(void) {
     }
     if (!wcscmp(command, L"close")) {
         return PostMessageW(window, WM_CLOSE, 0, 0) ? 0 : 1;
+    }
+    if (!wcscmp(command, L"rect")) {
+        RECT rect;
+        if (!GetWindowRect(window, &rect))
+            return 1;
+        printf("%ld %ld %ld %ld\n", rect.left, rect.top, rect.right, rect.bottom);
+        return 0;
+    }
+    if (!wcscmp(command, L"focus")) {
+        GUITHREADINFO info;
+        ZeroMemory(&info, sizeof info);
+        info.cbSize = sizeof info;
+        if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, NULL), &info))
+            return 1;
+        printf("%d\n", !info.hwndFocus            ? 0
+                       : info.hwndFocus == window ? -1
+                                                  : GetDlgCtrlID(info.hwndFocus));
+        return 0;
+    }
+    if (!wcscmp(command, L"memory")) {
+        DWORD process_id = 0;
+        GetWindowThreadProcessId(window, &process_id);
+        HANDLE process =
+            OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, process_id);
+        PROCESS_MEMORY_COUNTERS_EX counters;
+        ZeroMemory(&counters, sizeof counters);
+        counters.cb = sizeof counters;
+        if (!process ||
+            !GetProcessMemoryInfo(process, (PROCESS_MEMORY_COUNTERS*)&counters, sizeof counters))
+            return 1;
+        CloseHandle(process);
+        printf("private %llu workingset %llu\n", (unsigned long long)counters.PrivateUsage,
+               (unsigned long long)counters.WorkingSetSize);
+        return 0;
     }
     if (argc < 4)
         return 2;

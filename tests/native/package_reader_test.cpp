@@ -118,13 +118,28 @@ TEST(PackageVerifyTest, WrongContentDigestOfTheLastEntryLeavesNoEntries) {
     ExpectDamaged(Concat({FakeProgram(), SealedPackage(entries)}), "content digest of c.txt");
 }
 
-// Sizes at the edges of the 2 MiB inflate buffer catch an off-by-one in the last append.
+// Numbered lines: compressible, yet a piece out of place changes the content.
+Bytes NumberedLines(size_t size) {
+    std::string text;
+    char line[32];
+    for (size_t number = 0; text.size() < size; ++number) {
+        text += std::string(line, size_t(std::snprintf(line, sizeof line, "line %zu\n", number)));
+    }
+    text.resize(size);
+    return ToBytes(text);
+}
+
+// Sizes at the edges of the 2 MiB inflate buffer, and of the block that takes over from it
+// and doubles, catch an off-by-one where the output moves on.
 TEST(PackageVerifyTest, EntriesLargerThanTheInflateBufferComeBackWhole) {
     const size_t buffer = CPackedTools::kInflateBufferSize;
-    const std::vector<package::PackageInput> inputs = {{"1-minus-1", NoiseBytes(buffer - 1, 6)},
-                                                       {"2-exactly", NoiseBytes(buffer, 7)},
-                                                       {"3-plus-1", NoiseBytes(buffer + 1, 8)},
-                                                       {"4-zeros-twice", Bytes(2 * buffer, 0)}};
+    const std::vector<package::PackageInput> inputs = {
+        {"1-minus-1", NoiseBytes(buffer - 1, 6)},
+        {"2-exactly", NoiseBytes(buffer, 7)},
+        {"3-plus-1", NoiseBytes(buffer + 1, 8)},
+        {"4-zeros-twice", Bytes(2 * buffer, 0)},
+        {"5-twice-plus-1", NumberedLines(2 * buffer + 1)},
+        {"6-after-two-doublings", NumberedLines(4 * buffer + 3)}};
     const LoadOutcome outcome = Load(package::BuildPackage(inputs));
     ASSERT_EQ(outcome.status, CPackedTools::kReady);
     ASSERT_EQ(outcome.entries.size(), inputs.size());
@@ -157,10 +172,12 @@ TEST(PackageVerifyTest, PackedDataThatIsNoCompleteZlibStreamIsDamaged) {
     Bytes badTrailer = good, badCheck = good;
     badTrailer.back() ^= 0x01;
     badCheck[1] ^= 0x01;
+    const Bytes large = Deflate(Bytes(3 * CPackedTools::kInflateBufferSize, 'x'));
     const std::pair<const char*, Bytes> cases[] = {
         {"truncated by one byte", Bytes(good.begin(), good.end() - 1)},
         {"truncated in the Adler-32 trailer", Bytes(good.begin(), good.end() - 3)},
         {"truncated inside the deflate data", Bytes(good.begin(), good.begin() + good.size() / 2)},
+        {"truncated past the inflate buffer", Bytes(large.begin(), large.end() - 5)},
         {"only the zlib header", Bytes(good.begin(), good.begin() + 2)},
         {"no packed data at all", Bytes{}},
         {"wrong Adler-32 trailer", badTrailer},

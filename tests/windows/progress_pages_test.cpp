@@ -328,7 +328,8 @@ TEST_F(ProgressPageTest, EnterEscapeAndTheCloseBoxCannotEndItWhileTheInstallRuns
 }
 
 // How the user leaves a last page.
-enum class Leave { Finish, CloseBox, Escape };
+// Enter sends IDOK when no push button is the default.
+enum class Leave { Finish, CloseBox, Escape, Enter };
 
 void LeavePage(HWND page, Leave how) {
     switch (how) {
@@ -341,6 +342,9 @@ void LeavePage(HWND page, Leave how) {
     case Leave::Escape:
         SendMessageA(page, WM_COMMAND, IDCANCEL, 0);
         break;
+    case Leave::Enter:
+        SendMessageA(page, WM_COMMAND, IDOK, 0);
+        break;
     }
 }
 
@@ -349,10 +353,8 @@ TEST(FinishPage, ShowsSuccessAndStoresTheBoxesHoweverItIsLeft) {
         bool clearLaunch, clearQuickStart;
         Leave how;
     } cases[] = {
-        {false, false, Leave::Finish},
-        {true, false, Leave::Finish},
-        {false, true, Leave::CloseBox},
-        {true, true, Leave::Escape},
+        {false, false, Leave::Finish}, {true, false, Leave::Finish}, {false, true, Leave::CloseBox},
+        {true, true, Leave::Escape},   {true, false, Leave::Enter},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.clearLaunch) + std::to_string(c.clearQuickStart) + " " +
@@ -405,7 +407,7 @@ TEST(FinishPage, ShowsSuccessAndStoresTheBoxesHoweverItIsLeft) {
 TEST(RestartPage, OffersTheRestartAndStoresTheChoiceHoweverItIsLeft) {
     const struct {
         int failed;
-        std::vector<int> clicks;
+        std::vector<int> clicks; // a negative id: checked without a click
         Leave how;
         int restart;
     } cases[] = {
@@ -413,6 +415,9 @@ TEST(RestartPage, OffersTheRestartAndStoresTheChoiceHoweverItIsLeft) {
         {0, {kRestartLaterRadio}, Leave::Finish, 0},
         {1, {kRestartLaterRadio, kRestartNowRadio}, Leave::CloseBox, 1},
         {1, {kRestartLaterRadio}, Leave::Escape, 0},
+        {0, {kRestartLaterRadio}, Leave::Enter, 0},
+        // Checked without a click reaching the page: what the page shows counts.
+        {0, {-kRestartLaterRadio}, Leave::Escape, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.failed) + " " + std::to_string(c.clicks.size()));
@@ -432,7 +437,11 @@ TEST(RestartPage, OffersTheRestartAndStoresTheChoiceHoweverItIsLeft) {
             laterChecked = p.Checked(kRestartLaterRadio);
             bodyColours = ColoursOf(p.m_hWnd, kLastPageBody);
             for (const int id : c.clicks) {
-                p.Click(id);
+                if (id < 0) {
+                    CheckRadioButton(p.m_hWnd, kRestartNowRadio, kRestartLaterRadio, -id);
+                } else {
+                    p.Click(id);
+                }
             }
             LeavePage(p.m_hWnd, c.how);
         };

@@ -453,4 +453,49 @@ TEST_F(LicensePage, AShowingAfterAcceptanceStartsAcceptedAndRefusingThenBackKeep
     EXPECT_EQ(accepted, 0);
 }
 
+TEST_F(LicensePage, TheLicenceViewIsReadOnlyAndTheKeyboardGoesRoundThePage) {
+    std::string before, after;
+    LRESULT wanted = 0;
+    std::vector<int> tabOrder;
+    page.m_script = [&](HWND window) {
+        const HWND view = GetDlgItem(window, kLicenseText);
+        before = LicenceShown(window);
+        // What the dialog manager asks before it hands the view a Tab.
+        MSG tab = {view, WM_KEYDOWN, VK_TAB, 0, 0, {}};
+        wanted = SendMessageA(view, WM_GETDLGCODE, VK_TAB, reinterpret_cast<LPARAM>(&tab));
+        // Keys that once replaced the agreement: select all, then type over it.
+        SendMessageA(view, EM_SETSEL, 0, -1);
+        for (const WPARAM key : {WPARAM('\t'), WPARAM('x'), WPARAM('\b')}) {
+            SendMessageA(view, WM_CHAR, key, 0);
+        }
+        SendMessageA(view, WM_KEYDOWN, VK_DELETE, 0);
+        // The edit commands too (Wine's rich edit clears even when read-only).
+        for (const UINT command : {WM_CUT, WM_CLEAR, WM_PASTE, WM_UNDO}) {
+            SendMessageA(view, command, 0, 0);
+        }
+        after = LicenceShown(window);
+        // Tab from the view, twice round; Next only once it is enabled.
+        HWND control = view;
+        for (int i = 0; i < 4; ++i) {
+            control = GetNextDlgTabItem(window, control, FALSE);
+            tabOrder.push_back(GetDlgCtrlID(control));
+        }
+        Click(window, kAcceptRadio);
+        for (int i = 0; i < 5; ++i) {
+            control = GetNextDlgTabItem(window, control, FALSE);
+            tabOrder.push_back(GetDlgCtrlID(control));
+        }
+        Click(window, IDOK);
+        return false;
+    };
+    ASSERT_EQ(page.DoModal(), IDOK);
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(wanted & (DLGC_WANTTAB | DLGC_WANTALLKEYS | DLGC_WANTMESSAGE | DLGC_HASSETSEL), 0)
+        << std::hex << wanted;
+    // The radio group's stop is its checked button.
+    EXPECT_EQ(tabOrder,
+              (std::vector<int>{kRefuseRadio, kBackButton, IDCANCEL, kLicenseText, kAcceptRadio,
+                                kBackButton, IDOK, IDCANCEL, kLicenseText}));
+}
+
 } // namespace

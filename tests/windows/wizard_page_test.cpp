@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -118,23 +119,55 @@ TEST(WizardPage, CarriesTitleIconVersionAndTheUsersFont) {
         << "the template's design font was not replaced";
 }
 
-TEST(WizardPage, HeaderBandIsWhiteDownToTheSeparatorAndTheButtonAreaIsNot) {
-    TestPage page(kHeaderPage);
-    COLORREF band = 0, buttons = 0;
-    RECT upper = {}, separator = {};
-    page.m_script = [&](TestPage& p) {
-        upper = p.Upper();
-        GetWindowRect(GetDlgItem(p.m_hWnd, kSeparatorControl), &separator);
-        MapWindowPoints(nullptr, p.m_hWnd, reinterpret_cast<POINT*>(&separator), 2);
-        band = p.PixelAt(4, upper.bottom - 3);
-        buttons = p.PixelAt(4, upper.bottom + 3);
-        p.m_bNoCancelConfirm = 1;
-        p.PressCancel();
-    };
-    ASSERT_EQ(page.DoModal(), IDCANCEL);
-    EXPECT_NEAR(upper.bottom, separator.bottom, 8) << "the band does not end at the separator";
-    EXPECT_EQ(band, RGB(255, 255, 255));
-    EXPECT_EQ(buttons, GetSysColor(COLOR_BTNFACE));
+// The colours of the scheme in use for its life: the window background and
+// text, the button face and text (a high-contrast scheme changes them all).
+class ColourScheme {
+public:
+    ColourScheme(COLORREF window, COLORREF windowText, COLORREF face, COLORREF buttonText) {
+        const COLORREF colours[] = {window, windowText, face, buttonText};
+        for (int i = 0; i < kCount; ++i) {
+            m_saved[i] = GetSysColor(kElements[i]);
+        }
+        SetSysColors(kCount, kElements, colours);
+    }
+    ~ColourScheme() { SetSysColors(kCount, kElements, m_saved); }
+
+private:
+    static constexpr int kCount = 4;
+    static constexpr INT kElements[kCount] = {COLOR_WINDOW, COLOR_WINDOWTEXT, COLOR_BTNFACE,
+                                              COLOR_BTNTEXT};
+    COLORREF m_saved[kCount] = {};
+};
+
+TEST(WizardPage, BackgroundFollowsTheColourSchemeWhiteBandInTheStandardOne) {
+    const struct {
+        const char* name;
+        bool highContrast;
+    } schemes[] = {{"standard", false}, {"high contrast", true}};
+    for (const auto& scheme : schemes) {
+        SCOPED_TRACE(scheme.name);
+        std::unique_ptr<ColourScheme> colours;
+        if (scheme.highContrast) {
+            colours = std::make_unique<ColourScheme>(RGB(0, 0, 0), RGB(255, 255, 255),
+                                                     RGB(0, 0, 64), RGB(255, 255, 0));
+        }
+        TestPage page(kHeaderPage);
+        COLORREF band = 0, buttons = 0;
+        RECT upper = {}, separator = {};
+        page.m_script = [&](TestPage& p) {
+            upper = p.Upper();
+            GetWindowRect(GetDlgItem(p.m_hWnd, kSeparatorControl), &separator);
+            MapWindowPoints(nullptr, p.m_hWnd, reinterpret_cast<POINT*>(&separator), 2);
+            band = p.PixelAt(4, upper.bottom - 3);
+            buttons = p.PixelAt(4, upper.bottom + 3);
+            p.m_bNoCancelConfirm = 1;
+            p.PressCancel();
+        };
+        ASSERT_EQ(page.DoModal(), IDCANCEL);
+        EXPECT_NEAR(upper.bottom, separator.bottom, 8) << "the band does not end at the separator";
+        EXPECT_EQ(band, scheme.highContrast ? RGB(0, 0, 0) : RGB(255, 255, 255));
+        EXPECT_EQ(buttons, GetSysColor(COLOR_BTNFACE));
+    }
 }
 
 TEST(WizardPage, SidePictureSitsAtTheLowerLeftOfTheWhiteArea) {

@@ -1,0 +1,41 @@
+// Feeds arbitrary paths to the destination rules, with the Shift-JIS lead
+// bytes, so that a lead byte at the end of a path or before a backslash never
+// reads past it. Every folder the walk asks about must be the path itself or
+// lie above it, and the answer must be one of them.
+#include "destination_check.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string input(reinterpret_cast<const char*>(data), size);
+    // The first byte says which of the folders above exists; the rest is the path.
+    const unsigned existing = size > 0 ? data[0] : 0;
+    const std::string folder = size > 0 ? input.substr(1) : input;
+    const auto isLeadByte = [](unsigned char byte) {
+        return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+    };
+    unsigned asked = 0;
+    const auto exists = [&](const std::string& path) {
+        // A start of the folder's own text; only "X:" gains its backslash.
+        const bool above =
+            folder.compare(0, path.size(), path) == 0 && path.size() <= folder.size();
+        if (!above && path != folder + "\\") {
+            std::abort();
+        }
+        return ++asked == existing;
+    };
+    const corvane::process::DestinationLayout layout = {{"amd64"}, {{folder, 1}, {"x", 2}}};
+    const corvane::process::DestinationVerdict verdict = corvane::process::JudgeDestination(
+        folder, layout, exists,
+        [](const std::string&) {
+            return corvane::process::VolumeFacts{0, 1, 512};
+        },
+        isLeadByte);
+    if (!verdict.existingFolder.empty() && asked != existing) {
+        std::abort();
+    }
+    return 0;
+}

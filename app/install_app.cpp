@@ -2,6 +2,7 @@
 
 #include "dll_safety.h"
 #include "folder_path.h"
+#include "install_observer.h"
 #include "install_process.h"
 #include "installed_version_check.h"
 #include "message_box.h"
@@ -118,10 +119,22 @@ BOOL CInstallApp::InitInstance() {
     }
 
     if (m_options.unpack) {
+        // A package that is damaged or missing is reported as the other modes
+        // report it, not taken for an empty one.
+        std::string message;
+        if (PreparePackage(&message) != 0) {
+            m_nExitCode = kExitPackageNotReady;
+            ShowMessageIfAllowed(FormatText(message.c_str(), profile.displayName), MB_ICONWARNING);
+            return FALSE;
+        }
         m_bInstallFailed = m_pInstallProcess->UnpackAllFiles(m_bShowMessages) ? 0 : 1;
         EndOfRun();
         return FALSE;
     }
+
+    // An installation that was stopped before its end (power cut, killed
+    // setup) is rolled back before anything else happens on this machine.
+    m_pInstallProcess->RecoverInterruptedInstallation();
 
     ComputeDefaultFolders();
     if (m_options.silent) {
@@ -395,13 +408,14 @@ void CInstallApp::SetProgressDirection(int value) {
 }
 
 void CInstallApp::RunInstall() {
+    // Install rolls back whatever stops it and never lets anything escape.
     m_pInstallProcess->Install(&m_bRestartNeeded, &m_bInstallFailed, m_hWndProgress,
                                m_bShowMessages);
     if (!m_bInstallFailed) {
         *m_pnProgressDisplayed = 95;
         Sleep(500);
         if (m_bFirewallRules) {
-            m_pInstallProcess->CreateFirewallRules();
+            CreateFirewallRulesGuarded();
         }
         *m_pnProgressDisplayed = 100;
     } else {
@@ -409,33 +423,69 @@ void CInstallApp::RunInstall() {
     }
 }
 
+void CInstallApp::CreateFirewallRulesGuarded() {
+    // The installation is committed by now: whatever stops the firewall step
+    // only costs the rules, as a firewall error does.
+    EXCEPTION_RECORD record = {};
+    try {
+        if (RunGuarded([this] { m_pInstallProcess->CreateFirewallRules(); }, &record)) {
+            return;
+        }
+        m_pInstallProcess->Log("=== Error creating firewall rules ===");
+        m_pInstallProcess->LogCode("Exception code: ", record.ExceptionCode);
+    } catch (...) {
+        m_pInstallProcess->Log("=== Error creating firewall rules ===");
+    }
+}
+
 void CInstallApp::RunInstallGuarded() {
     EXCEPTION_RECORD record = {};
-    // Tests cannot make the install fault for real under a debugger-free
-    // Wine run; this variable lets them inject one inside the guarded body.
-    const bool injectFault = std::getenv("CORVANE_TEST_INJECT_FAULT") != nullptr;
-    if (!RunGuarded(
-            [this, injectFault] {
-                if (injectFault) {
-                    volatile uintptr_t nowhere = 0;
-                    *reinterpret_cast<volatile int*>(nowhere) = 0;
-                }
+    bool finished = false;
+    try {
+        finished = RunGuarded(
+            [this] {
+                NotifyInstallObserver(InstallEvent::kWorkerStarted, 0);
                 RunInstall();
             },
-            &record)) {
-        ShowMessageIfAllowed(FormatResourceString(IDS_EXCEPTION_DURING_INSTALL,
-                                                  unsigned(record.ExceptionCode),
-                                                  unsigned(uintptr_t(record.ExceptionAddress))),
-                             MB_ICONERROR);
+            &record);
+    } catch (...) {
+        // Only a test build's observer throws this far (Install itself lets
+        // nothing out); it ends the install as failed like a fault does.
+        record.ExceptionCode = 0xE0000001;
+    }
+    if (!finished) {
         m_bInstallFailed = 1;
         *m_pnProgressDisplayed = 100;
+        try {
+            ShowMessageIfAllowed(FormatResourceString(IDS_EXCEPTION_DURING_INSTALL,
+                                                      unsigned(record.ExceptionCode),
+                                                      unsigned(uintptr_t(record.ExceptionAddress))),
+                                 MB_ICONERROR);
+        } catch (...) {
+        }
     }
 }
 
 int CInstallApp::StartInstallThread(HWND owner) {
     m_hWndProgress = owner;
+    // Set by the worker when it is done, whatever ended it: the wizard waits
+    // for this before it ever considers stopping the thread.
+    m_installEnded.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!m_installEnded) {
+        ShowMessageIfAllowed(FormatResourceString(IDS_SYSTEM_ERROR, unsigned(GetLastError())),
+                             MB_ICONERROR, owner);
+        return -1;
+    }
     auto worker = std::make_unique<CWorkerThread>();
-    if (!worker->Create([this] { RunInstallGuarded(); }) || worker->Resume() == DWORD(-1)) {
+    const HANDLE ended = m_installEnded.get();
+    const auto body = [this, ended] {
+        struct ReportEnd {
+            HANDLE event;
+            ~ReportEnd() { SetEvent(event); }
+        } reportEnd{ended};
+        RunInstallGuarded();
+    };
+    if (!worker->Create(body) || worker->Resume() == DWORD(-1)) {
         const DWORD error = GetLastError();
         if (worker->Handle() != nullptr) {
             // Created but never let run: it must not start installing later.

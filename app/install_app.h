@@ -5,6 +5,7 @@
 
 #include "application.h"
 #include "command_line.h"
+#include "handles.h"
 #include "worker_thread.h"
 
 #include <windows.h>
@@ -76,6 +77,8 @@ public:
     // The wizard's install worker; the page loop waits for it before the
     // Finish page.
     std::unique_ptr<CWorkerThread> m_pInstallThread;
+    // Set by the worker once it is done (manual reset).
+    UniqueHandle m_installEnded;
     HWND m_hWndProgress = nullptr;
     HWND m_pStatusText = nullptr;
     int* m_pnProgressGoal = nullptr;
@@ -100,8 +103,13 @@ private:
     // The wizard's pages and, after the last one, what the user chose there
     // (wizard_mode.cpp).
     void RunWizardMode();
-    // Waits for the install worker at most 10 s, then stops it.
+    // Waits for the install worker to report its end, however long the
+    // installation takes; then at most 10 s for the thread to be gone, and
+    // only then, logged, stops it.
     void WaitForInstallThread();
+    // The firewall step after a committed installation, contained so that
+    // nothing it throws or faults on can fail the installation.
+    void CreateFirewallRulesGuarded();
     // Starts the installed product, without waiting for it.
     void LaunchProgram();
     void EndOfRun();

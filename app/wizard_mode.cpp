@@ -20,8 +20,29 @@ namespace {
 
 enum Slot { kWelcome, kLicence, kFolder, kStartMenu, kTasks, kReady, kProgress, kFinish, kSlots };
 
-// How long the install worker may still run once the Progress page has closed.
+// How long the install worker's thread may take to be gone once the worker
+// has reported its end.
 constexpr DWORD kInstallThreadWait = 10000;
+
+// Waits for `object` while answering the messages other threads send to this
+// one's windows: the worker may still be setting a status text on its way
+// out, and a plain wait would leave both threads waiting for each other.
+DWORD WaitAnsweringSentMessages(HANDLE object, DWORD milliseconds) {
+    const DWORD started = GetTickCount();
+    for (;;) {
+        DWORD left = INFINITE;
+        if (milliseconds != INFINITE) {
+            const DWORD passed = GetTickCount() - started;
+            left = passed >= milliseconds ? 0 : milliseconds - passed;
+        }
+        const DWORD result = MsgWaitForMultipleObjects(1, &object, FALSE, left, QS_SENDMESSAGE);
+        if (result != WAIT_OBJECT_0 + 1) {
+            return result;
+        }
+        MSG message;
+        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
 
 } // namespace
 
@@ -137,7 +158,18 @@ void CInstallApp::WaitForInstallThread() {
     if (!m_pInstallThread) {
         return;
     }
-    if (WaitForSingleObject(m_pInstallThread->Handle(), kInstallThreadWait) != WAIT_OBJECT_0) {
+    // The Progress page may close a moment before the worker is done (its
+    // bar reaches the install's own last goal); the worker is never stopped
+    // before it says it is done, however long that takes.
+    if (m_installEnded) {
+        WaitAnsweringSentMessages(m_installEnded.get(), INFINITE);
+    }
+    if (WaitAnsweringSentMessages(m_pInstallThread->Handle(), kInstallThreadWait) !=
+        WAIT_OBJECT_0) {
+        if (m_pInstallProcess != nullptr) {
+            m_pInstallProcess->Log("Install thread did not end within 10 s of its end!");
+            m_pInstallProcess->Log("Terminate install thread!");
+        }
         TerminateThread(m_pInstallThread->Handle(), 0xFFFFFFFF);
     }
     m_pInstallThread.reset();

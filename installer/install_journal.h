@@ -17,15 +17,18 @@ enum JournalKind : int32_t {
     kJournalService = 4,          // key: service name
     kJournalDevice = 5,           // key: device hardware id
     kJournalInfFile = 6,          // key: full path of an INF file
+    kJournalRegistryKey = 7,      // key: subkey below HKEY_LOCAL_MACHINE the installer created
     // key: full path of an INF this installation added to the driver store;
     // its uninstall section runs, then it leaves the store again
-    kJournalDriverStoreInf = 7,
+    kJournalDriverStoreInf = 8,
 };
 
 struct SavedRegistryValue {
     std::string name;
     std::string data; // raw bytes; the size is the data's length
     uint32_t type = 0;
+    // The value did not exist before the installation: rollback deletes it.
+    bool absent = false;
 };
 
 // Keys are compared byte by byte (std::string uses memcmp order): case matters,

@@ -58,9 +58,7 @@ CInstaller::CInstaller(HANDLE logFile, BOOL loadPackage, BOOL requireAdministrat
     m_pRestartFlag = &m_nOwnRestartFlag;
 }
 
-CInstaller::~CInstaller() {
-    DiscardBackups();
-}
+CInstaller::~CInstaller() = default;
 
 void CInstaller::Fail(uint16_t location, uint32_t code, const char* logLine) {
     if (logLine) {

@@ -6,6 +6,7 @@
 #include "folder_access.h"
 #include "handles.h"
 #include "install_journal.h"
+#include "journal_file.h"
 #include "packed_tools.h"
 #include "setup_error.h"
 #include "setup_log_api.h"
@@ -19,6 +20,9 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+// A GUID in its registry form, "{36FC9E60-C465-11CF-8056-444553540000}".
+bool ParseClassGuid(const std::string& text, GUID* guid);
 
 // Device setup classes are told apart by their bytes; their order in the table
 // does not matter to anyone.
@@ -37,8 +41,10 @@ public:
     // the caller. The install process passes (log, FALSE, TRUE, FALSE, FALSE).
     CInstaller(HANDLE logFile, BOOL loadPackage, BOOL requireAdministrator, BOOL refuse32On64,
                BOOL captureSetupApiLog);
-    // Commits whatever backups are still on record, then releases the Service
-    // Control Manager, the journal, the log object and the package reader.
+    // Releases the Service Control Manager, the journal, the log object and
+    // the package reader. It deletes no backup and no journal file: what is
+    // still on record when the installer goes was neither committed nor
+    // rolled back, and the next start of setup recovers it from the journal.
     virtual ~CInstaller();
     CInstaller(const CInstaller&) = delete;
     CInstaller& operator=(const CInstaller&) = delete;
@@ -131,10 +137,45 @@ public:
     void CreateUrlShortcut(const char* fileName, const char* folder, const char* address);
 
     // The commit: deletes every backup still on record and forgets the file and
-    // registry backups. Failures are ignored. The destructor calls it too, so a
-    // rollback that leaves a backup to be moved back at restart must take that
-    // backup off the record, or it would be deleted before the restart.
+    // registry backups. Failures are ignored. Only a successful installation
+    // calls it; a rollback that leaves a backup to be moved back at restart
+    // takes that backup off the record all the same.
     void DiscardBackups();
+
+    // The durable journal (installer_journal_file.cpp). While one is open,
+    // every operation here writes the record that undoes its change to disk,
+    // and flushes it, before it makes the change; the tables above stay what
+    // rollback walks, the file is their copy for a setup started after this
+    // one was stopped. Without one (unpack mode, tests) nothing is written.
+    //
+    // The folder every journal lives in: below the Windows folder, where only
+    // administrators may create anything, made with an access list that
+    // admits SYSTEM and the Administrators only.
+    static std::string JournalFolder();
+    // Creates the journal file `path` (and its folder when missing) and writes
+    // the beginning record with `places`. Throws CSetupError {installer, 1510,
+    // error} when it cannot; an existing file is never overwritten.
+    void BeginDurableJournal(const std::string& path, const JournalPlaces& places);
+    // Appends one record and flushes it; throws {installer, 1511, error}.
+    void WriteJournalRecord(const JournalRecord& record);
+    // The same for notes that must not stop anything (rollback's own).
+    void TryWriteJournalRecord(const JournalRecord& record);
+    bool HasDurableJournal() const { return bool(m_journalFile); }
+    const std::string& GetJournalPath() const { return m_strJournalPath; }
+    // Closes the journal and deletes it, and its folder when that is empty.
+    void DeleteDurableJournal();
+    // Closes the journal and leaves it for the next start of setup.
+    void CloseDurableJournal();
+    // Takes over an open journal file found at start-up, so that it stays
+    // locked while it is rolled back and can be deleted afterwards.
+    void AdoptDurableJournal(const std::string& path, UniqueFile file);
+    // Fills the tables from a journal found at start-up, leaving out what is
+    // undone already: created files and folders that are gone, backups that
+    // were moved back. Backups begun for files that were never overwritten are
+    // deleted here and now.
+    void LoadRecoveredJournal(const ReplayedJournal& journal);
+    // Forgets every table (after a recovery, before the installation).
+    void ClearJournalTables();
 
     // File rollback walkers (installer_files.cpp), in journal key order; none
     // throws and every entry is attempted. What cannot be done now is left to
@@ -147,6 +188,9 @@ public:
     void RollBackInstallFiles();
     // Removes every folder the installer created, as far as it is empty.
     void DeleteDirectory();
+    // Takes the restart-time replacements of files in use off the system's
+    // list again; their temporary files are deleted as created files.
+    void CancelRestartReplacements();
     // Deletes folder\name now or at the next restart; a missing file is no
     // error. Journals nothing, and a created file that is gone now leaves the
     // journal, so rollback has nothing left to do for it.
@@ -159,8 +203,15 @@ public:
     // of a value counts: it holds what was there before the installation.
     bool SaveRegistryValue(const char* subkey, const char* valueName);
     void RecordRegistryValue(const std::string& subkey, const SavedRegistryValue& value);
-    // Rollback walker: writes every saved value back, then forgets them.
+    // Saves that value `valueName` of `subkey` did not exist, so that rollback
+    // deletes it again.
+    void SaveAbsentRegistryValue(const char* subkey, const char* valueName);
+    // Rollback walker: writes every saved value back (deletes the ones that
+    // were not there), then forgets them; then deletes the keys the
+    // installer created.
     void RestoreRegistryValues();
+    // The product's entry in the list of installed programs, below HKLM.
+    static std::string UninstallKey(const std::string& productCode);
     // The product's entry in the list of installed programs: six REG_SZ values
     // under ...\CurrentVersion\Uninstall\<productCode>. Silent: a key or value
     // that cannot be written leaves the entry incomplete.
@@ -219,10 +270,15 @@ public:
     const FileBackupTable& GetFileBackups() const { return fileBackups; }
     const RegistryBackupTable& GetRegistryBackups() const { return registryBackups; }
     const ClassFilterTable& GetClassFilters() const { return classFilters; }
+    const std::vector<RestartReplacement>& GetRestartReplacements() const {
+        return restartReplacements;
+    }
 
 protected:
     // Stores 1 through the restart flag pointer and logs the reboot warning.
     void RequireRestart();
+    // Counts one undo action of a rollback walker and tells the observer.
+    void RollbackActionDone();
     SC_HANDLE GetServiceManager() const { return m_scManager.get(); }
 
     // Members are destroyed in reverse order of declaration, which is the
@@ -236,6 +292,7 @@ protected:
     JournalEntryTable journalEntries;
     FileBackupTable fileBackups;
     RegistryBackupTable registryBackups;
+    std::vector<RestartReplacement> restartReplacements;
     UniqueScHandle m_scManager;
 
 private:
@@ -252,9 +309,13 @@ private:
     void ReplaceAtRestart(const char* name, const char* folder, const std::string& target,
                           const void* data, uint32_t size);
 
+    // An existing folder that is a link fails the step (location 979).
+    void RefuseLinkedFolder(const char* path);
     // Schedules the deletion of `path` for the next restart, notes it for
     // the folders that must follow it, and asks for the restart.
     void DeleteAtRestart(const std::string& path);
+    // Writes `bytes` at the journal's end and flushes them to disk.
+    bool AppendToJournal(const std::string& bytes);
 
     UniqueHmodule m_kernel32;
     GetSystemWow64DirectoryAProc m_pWow64Probe = nullptr;
@@ -262,4 +323,8 @@ private:
     // What this run left to the next restart to delete; a created folder
     // holding one of them has to go at the restart too.
     std::vector<std::string> m_deletedAtRestart;
+    UniqueFile m_journalFile;
+    std::string m_strJournalPath;
+    uint32_t m_nJournalRecords = 0;
+    uint32_t m_nRollbackActions = 0;
 };

@@ -36,6 +36,12 @@ bool WriteWhole(HANDLE file, const void* data, uint32_t size) {
     return WriteFile(file, data, size, &written, nullptr) && written >= size;
 }
 
+bool FlushToDisk(const std::string& path) {
+    UniqueFile file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file && FlushFileBuffers(file.get());
+}
+
 } // namespace
 
 void CInstaller::RecordCreatedFile(const std::string& path) {
@@ -81,8 +87,19 @@ void CInstaller::BackupFile(const char* name, const char* folder) {
     const std::string target = JoinPath(AsText(folder), AsText(name));
     std::string backup;
     MakeTempFileName(name, folder, backup);
+    WriteJournalRecord(MakeJournalRecord(kRecordBackupStarted, {target, backup}));
     if (!CopyFileA(target.c_str(), backup.c_str(), TRUE)) {
-        Fail(660, GetLastError());
+        const DWORD error = GetLastError();
+        // The name was ours; whatever the copy left there is not a backup.
+        DeleteFileA(backup.c_str());
+        Fail(660, error);
+    }
+    // The journal is about to let the target be overwritten on the word of
+    // this copy: it must be on the disk first, not only in the cache.
+    if (HasDurableJournal() && !FlushToDisk(backup)) {
+        const DWORD error = GetLastError();
+        DeleteFileA(backup.c_str());
+        Fail(660, error);
     }
     fileBackups[target] = backup;
 }
@@ -97,6 +114,7 @@ void CInstaller::InstallFile(const char* name, const char* folder, const void* d
 
     UniqueFile file;
     if (!exists) {
+        WriteJournalRecord(MakeJournalRecord(kRecordCreatedFile, {target}));
         file.reset(CreateNew(target));
         if (!file) {
             Fail(871, GetLastError());
@@ -118,6 +136,7 @@ void CInstaller::InstallFile(const char* name, const char* folder, const void* d
             (created != journalEntries.end() && created->second == kJournalCreatedFile);
         if (!covered) {
             BackupFile(name, folder);
+            WriteJournalRecord(MakeJournalRecord(kRecordOverwriteStarted, {target}));
         }
         file.reset(OpenExistingForWriting(target));
         if (!file) {
@@ -140,6 +159,7 @@ void CInstaller::ReplaceAtRestart(const char* name, const char* folder, const st
                                   const void* data, uint32_t size) {
     std::string temporary;
     MakeTempFileName(name, folder, temporary);
+    WriteJournalRecord(MakeJournalRecord(kRecordCreatedFile, {temporary}));
     UniqueFile file(CreateNew(temporary));
     if (!file) {
         Fail(893, GetLastError());
@@ -152,6 +172,8 @@ void CInstaller::ReplaceAtRestart(const char* name, const char* folder, const st
     }
     file.reset();
     RequireRestart();
+    WriteJournalRecord(MakeJournalRecord(kRecordRestartReplacement, {temporary, target}));
+    restartReplacements.push_back(RestartReplacement{temporary, target});
     if (!MoveFileExA(temporary.c_str(), target.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)) {
         error = CSetupError{kModuleInstaller, 912, GetLastError()};
@@ -163,6 +185,14 @@ void CInstaller::ReplaceAtRestart(const char* name, const char* folder, const st
 
 void CInstaller::MakeDirectory(const char* path) {
     Log("CreateDirectory: ", path);
+    // Whatever is there already (a file of that name counts, as it does for
+    // CreateDirectory) is never recorded, so that no journal could ever name
+    // a folder of the user's as one to remove.
+    if (GetFileAttributesA(AsText(path)) != INVALID_FILE_ATTRIBUTES) {
+        RefuseLinkedFolder(path);
+        return;
+    }
+    WriteJournalRecord(MakeJournalRecord(kRecordCreatedFolder, {AsText(path)}));
     if (CreateDirectoryA(AsText(path), nullptr)) {
         RecordCreatedDirectory(AsText(path));
         return;
@@ -171,6 +201,13 @@ void CInstaller::MakeDirectory(const char* path) {
     if (error != ERROR_ALREADY_EXISTS) {
         Fail(976, error);
     }
+    // Someone else made it in the meantime: not ours after all.
+    WriteJournalRecord(MakeJournalRecord(kRecordWithdrawn, {AsText(path)}));
+    RefuseLinkedFolder(path);
+}
+
+void CInstaller::RefuseLinkedFolder(const char* path) {
+    // What is written into a folder that is a link would land elsewhere.
     if (IsLinkPath(AsText(path))) {
         Fail(979, ERROR_CANT_ACCESS_FILE,
              ("Error: Not written through a link: " + std::string(AsText(path))).c_str());
@@ -178,6 +215,9 @@ void CInstaller::MakeDirectory(const char* path) {
 }
 
 void CInstaller::RemoveInstallFiles() {
+    // The system would move a temporary file over its target at the restart:
+    // that is called off before the temporary file goes.
+    CancelRestartReplacements();
     for (const auto& [path, kind] : journalEntries) {
         if (kind != kJournalCreatedFile) {
             continue;
@@ -195,6 +235,7 @@ void CInstaller::RemoveInstallFiles() {
             // is needed.
             DeleteAtRestart(path);
         }
+        RollbackActionDone();
     }
 }
 
@@ -214,6 +255,7 @@ void CInstaller::RollBackInstallFiles() {
         // the restart-time move could not be registered: then the backup is
         // left where it is rather than lost.
         pair = fileBackups.erase(pair);
+        RollbackActionDone();
     }
 }
 
@@ -223,7 +265,10 @@ void CInstaller::DeleteDirectory() {
             JournalKeysOfKind(journalEntries, kJournalCreatedDirectory);
         RemoveCreatedFolders(
             folders,
-            [this](const std::string& folder) { Log("DeleteDirectory: ", folder.c_str()); },
+            [this](const std::string& folder) {
+                Log("DeleteDirectory: ", folder.c_str());
+                RollbackActionDone();
+            },
             // Not empty or in use: left as it is, without a word in the log.
             [](const std::string& folder) { return RemoveDirectoryA(folder.c_str()) != FALSE; });
         // A folder kept only by files the restart deletes goes after them,
@@ -241,6 +286,7 @@ void CInstaller::DeleteDirectory() {
     } catch (const std::exception&) {
         // Out of memory for the list of folders: the folders stay, which a
         // rollback may do anyway.
+        Log("Warning: DeleteDirectory stopped: out of memory");
     }
 }
 

@@ -211,13 +211,20 @@ void CInstaller::MakeProtectedDirectory(const char* path) {
         descriptor.reset(raw);
     }
     SECURITY_ATTRIBUTES security = {sizeof security, descriptor.get(), FALSE};
-    if (CreateDirectoryA(folder.c_str(), &security)) {
-        RecordCreatedDirectory(folder);
-        return;
-    }
-    const DWORD error = GetLastError();
-    if (error != ERROR_ALREADY_EXISTS) {
-        Fail(976, error);
+    // As in MakeDirectory: only a folder that is not there yet is recorded,
+    // and on disk before it is made.
+    if (GetFileAttributesA(folder.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        WriteJournalRecord(MakeJournalRecord(kRecordCreatedFolder, {folder}));
+        if (CreateDirectoryA(folder.c_str(), &security)) {
+            RecordCreatedDirectory(folder);
+            return;
+        }
+        const DWORD error = GetLastError();
+        if (error != ERROR_ALREADY_EXISTS) {
+            Fail(976, error);
+        }
+        // Someone else made it in the meantime: not ours after all.
+        WriteJournalRecord(MakeJournalRecord(kRecordWithdrawn, {folder}));
     }
     // An earlier installation's folder, or one someone else made, maybe just
     // now: used as it is only when it is no link (what is written into it

@@ -97,6 +97,11 @@ void CInstaller::CreateShortcut(const char* targetFileName, const char* targetFo
         !covered) {
         BackupFile(linkName.c_str(), AsText(shortcutFolder));
         backedUpNow = true;
+        WriteJournalRecord(MakeJournalRecord(kRecordOverwriteStarted, {linkPath}));
+    } else if (attributes == INVALID_FILE_ATTRIBUTES) {
+        // The table records a new link only once it is saved; the journal on
+        // disk must know of it before the save can leave anything there.
+        WriteJournalRecord(MakeJournalRecord(kRecordCreatedFile, {linkPath}));
     }
 
     std::optional<StepFailure> failure;

@@ -18,24 +18,6 @@ constexpr char kCatalogFolder[] = "\\catroot\\{F750E6C3-38EE-11D1-85E5-00C04FC29
 // The first catalogue may make these folders.
 constexpr const char* kCatalogFolders[] = {"\\catroot", kCatalogFolder};
 
-bool ParseGuid(const std::string& text, GUID* guid) {
-    unsigned long data1 = 0;
-    unsigned int data2 = 0, data3 = 0, bytes[8] = {};
-    char end = 0;
-    if (std::sscanf(text.c_str(), "{%8lx-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x}%c", &data1, &data2,
-                    &data3, &bytes[0], &bytes[1], &bytes[2], &bytes[3], &bytes[4], &bytes[5],
-                    &bytes[6], &bytes[7], &end) != 11) {
-        return false;
-    }
-    guid->Data1 = data1;
-    guid->Data2 = static_cast<unsigned short>(data2);
-    guid->Data3 = static_cast<unsigned short>(data3);
-    for (int index = 0; index < 8; ++index) {
-        guid->Data4[index] = static_cast<unsigned char>(bytes[index]);
-    }
-    return true;
-}
-
 std::vector<std::string> ServiceNames(SC_HANDLE manager) {
     std::vector<std::string> names;
     if (!manager) {
@@ -142,13 +124,31 @@ std::vector<DeviceFacts> PresentDevices() {
 
 } // namespace
 
+bool ParseClassGuid(const std::string& text, GUID* guid) {
+    unsigned long data1 = 0;
+    unsigned int data2 = 0, data3 = 0, bytes[8] = {};
+    char end = 0;
+    if (std::sscanf(text.c_str(), "{%8lx-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x}%c", &data1, &data2,
+                    &data3, &bytes[0], &bytes[1], &bytes[2], &bytes[3], &bytes[4], &bytes[5],
+                    &bytes[6], &bytes[7], &end) != 11) {
+        return false;
+    }
+    guid->Data1 = data1;
+    guid->Data2 = static_cast<unsigned short>(data2);
+    guid->Data3 = static_cast<unsigned short>(data3);
+    for (int index = 0; index < 8; ++index) {
+        guid->Data4[index] = static_cast<unsigned char>(bytes[index]);
+    }
+    return true;
+}
+
 SystemFacts CInstaller::TakeSystemFacts(const std::vector<std::string>& classGuids) {
     SystemFacts facts;
     try {
         facts.services = ServiceNames(GetServiceManager());
         for (const std::string& text : classGuids) {
             GUID classGuid;
-            if (ParseGuid(text, &classGuid)) {
+            if (ParseClassGuid(text, &classGuid)) {
                 facts.classFilters.push_back({text, UpperFilters(classGuid)});
             }
         }
@@ -176,22 +176,25 @@ SystemFacts CInstaller::TakeSystemFacts(const std::vector<std::string>& classGui
 }
 
 void CInstaller::JournalSystemChanges(const SystemChanges& changes) {
+    // Into the tables first, then one record for all of them: the changes are
+    // made already, so a record that cannot be written must still leave them
+    // to this run's rollback.
     for (const std::string& name : changes.services) {
         Log("Record Service: ", name.c_str());
-        RecordService(name);
+        journalEntries[name] = kJournalService;
     }
     for (const auto& [classText, filter] : changes.classFilters) {
         GUID classGuid;
-        if (ParseGuid(classText, &classGuid)) {
+        if (ParseClassGuid(classText, &classGuid)) {
             Log("Record ClassFilterDriver: ", filter.c_str());
-            RecordClassFilter(classGuid, filter);
+            classFilters[classGuid] = filter;
         }
     }
     for (const std::string& path : changes.driverStoreInfs) {
         Log("Record DriverStore INF: ", path.c_str());
-        RecordDriverStoreInf(path);
+        journalEntries[path] = kJournalDriverStoreInf;
     }
-    // Outer folders first; rollback removes them after their files, inner first.
+    // Rollback removes the folders after their files, inner first.
     for (const std::string& path : changes.driverStoreFolders) {
         Log("Record DriverStore Folder: ", path.c_str());
         RecordCreatedDirectory(path);
@@ -202,6 +205,7 @@ void CInstaller::JournalSystemChanges(const SystemChanges& changes) {
     }
     for (const std::string& id : changes.deviceIds) {
         Log("Record WDM Driver: ", id.c_str());
-        RecordDevice(id);
+        journalEntries[id] = kJournalDevice;
     }
+    WriteJournalRecord(JournalRecord{kRecordChildChanges, 0, EncodeSystemChanges(changes)});
 }

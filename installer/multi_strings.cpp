@@ -2,7 +2,9 @@
 
 #include "ascii_case.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -72,4 +74,46 @@ std::vector<std::string> SplitMultiString(const char* data, size_t size) {
         offset += StoredLength(text, size, offset);
     }
     return strings;
+}
+
+size_t RemoveRenameOperation(std::string& data, std::string_view source,
+                             std::string_view destination) {
+    // The strings of the list; the list's own final terminator (and the
+    // terminator of its last string) give no string of their own.
+    std::vector<std::string> strings;
+    size_t start = 0;
+    while (start < data.size()) {
+        const size_t end = std::min(data.find('\0', start), data.size());
+        strings.emplace_back(data, start, end - start);
+        start = end + 1;
+    }
+    while (!strings.empty() && strings.back().empty() && strings.size() % 2 == 1) {
+        strings.pop_back();
+    }
+    const std::string wantedSource = "\\??\\" + std::string(source);
+    const std::string moved = "\\??\\" + std::string(destination);
+    size_t removed = 0;
+    std::string kept;
+    for (size_t index = 0; index < strings.size(); index += 2) {
+        const std::string& from = strings[index];
+        const std::string to = index + 1 < strings.size() ? strings[index + 1] : std::string();
+        const std::string_view plainTo =
+            !to.empty() && to[0] == '!' ? std::string_view(to).substr(1) : std::string_view(to);
+        if (EqualsIgnoringAsciiCase(from, wantedSource) &&
+            EqualsIgnoringAsciiCase(plainTo, moved)) {
+            ++removed;
+            continue;
+        }
+        kept += from;
+        kept.push_back('\0');
+        if (index + 1 < strings.size()) {
+            kept += to;
+            kept.push_back('\0');
+        }
+    }
+    if (removed != 0) {
+        kept.push_back('\0');
+        data = kept;
+    }
+    return removed;
 }

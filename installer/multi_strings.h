@@ -27,3 +27,13 @@ bool MultiStringContains(const char* data, size_t size, std::string_view value);
 // The strings of the list at `data` (of `size` bytes), in order, up to the
 // first empty one.
 std::vector<std::string> SplitMultiString(const char* data, size_t size);
+
+// The system's list of restart-time file operations (PendingFileRenameOperations):
+// strings in pairs, a source "\??\path" and a destination, which is empty for a
+// deletion and "\??\path" or, to replace an existing file, "!\??\path". Removes
+// every pair moving `source` to `destination` (ASCII letters compared without
+// regard to case) and returns how many went. Empty destinations belong to their
+// pairs, so this walk runs to the end of the data, not to the first empty
+// string; the list keeps its final terminator.
+size_t RemoveRenameOperation(std::string& data, std::string_view source,
+                             std::string_view destination);

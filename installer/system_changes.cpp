@@ -80,3 +80,122 @@ SystemChanges CompareSystemFacts(const SystemFacts& before, const SystemFacts& a
     }
     return changes;
 }
+
+namespace {
+
+constexpr char kEntrySeparator = '\0';
+constexpr char kPartSeparator = '\x01';
+
+std::string Join(const std::vector<std::string>& entries, char separator) {
+    std::string joined;
+    for (size_t index = 0; index < entries.size(); ++index) {
+        if (index != 0) {
+            joined.push_back(separator);
+        }
+        joined += entries[index];
+    }
+    return joined;
+}
+
+// An empty text is an empty list (a list never holds an empty entry).
+std::vector<std::string> Split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    if (text.empty()) {
+        return parts;
+    }
+    size_t start = 0;
+    for (;;) {
+        const size_t end = text.find(separator, start);
+        parts.push_back(text.substr(start, end == std::string::npos ? end : end - start));
+        if (end == std::string::npos) {
+            return parts;
+        }
+        start = end + 1;
+    }
+}
+
+// Entries of a first part followed by more parts: a class and its filters,
+// a device and its hardware ids.
+template <typename Entry, typename Make>
+bool DecodeGroups(const std::string& field, size_t minimumParts, std::vector<Entry>* entries,
+                  Make make) {
+    for (const std::string& entry : Split(field, kEntrySeparator)) {
+        std::vector<std::string> parts = Split(entry, kPartSeparator);
+        if (parts.size() < minimumParts) {
+            return false;
+        }
+        entries->push_back(make(std::move(parts)));
+    }
+    return true;
+}
+
+} // namespace
+
+std::vector<std::string> EncodeSystemFacts(const SystemFacts& facts) {
+    std::vector<std::string> classes, devices;
+    for (const ClassFilterFacts& entry : facts.classFilters) {
+        std::vector<std::string> parts{entry.classGuid};
+        parts.insert(parts.end(), entry.upperFilters.begin(), entry.upperFilters.end());
+        classes.push_back(Join(parts, kPartSeparator));
+    }
+    for (const DeviceFacts& device : facts.devices) {
+        std::vector<std::string> parts{device.instanceId};
+        parts.insert(parts.end(), device.hardwareIds.begin(), device.hardwareIds.end());
+        devices.push_back(Join(parts, kPartSeparator));
+    }
+    return {Join(facts.services, kEntrySeparator), Join(classes, kEntrySeparator),
+            Join(facts.driverStoreFiles, kEntrySeparator),
+            Join(facts.driverStoreFolders, kEntrySeparator), Join(devices, kEntrySeparator)};
+}
+
+bool DecodeSystemFacts(const std::vector<std::string>& fields, SystemFacts* facts) {
+    *facts = SystemFacts();
+    if (fields.size() != 5) {
+        return false;
+    }
+    facts->services = Split(fields[0], kEntrySeparator);
+    facts->driverStoreFiles = Split(fields[2], kEntrySeparator);
+    facts->driverStoreFolders = Split(fields[3], kEntrySeparator);
+    return DecodeGroups(fields[1], 1, &facts->classFilters,
+                        [](std::vector<std::string> parts) {
+                            return ClassFilterFacts{
+                                parts[0], std::vector<std::string>(parts.begin() + 1, parts.end())};
+                        }) &&
+           DecodeGroups(fields[4], 1, &facts->devices, [](std::vector<std::string> parts) {
+               return DeviceFacts{parts[0],
+                                  std::vector<std::string>(parts.begin() + 1, parts.end())};
+           });
+}
+
+std::vector<std::string> EncodeSystemChanges(const SystemChanges& changes) {
+    std::vector<std::string> filters;
+    for (const auto& [classGuid, filter] : changes.classFilters) {
+        filters.push_back(classGuid + kPartSeparator + filter);
+    }
+    return {Join(changes.services, kEntrySeparator),
+            Join(filters, kEntrySeparator),
+            Join(changes.driverStoreInfs, kEntrySeparator),
+            Join(changes.driverStoreFiles, kEntrySeparator),
+            Join(changes.driverStoreFolders, kEntrySeparator),
+            Join(changes.deviceIds, kEntrySeparator)};
+}
+
+bool DecodeSystemChanges(const std::vector<std::string>& fields, SystemChanges* changes) {
+    *changes = SystemChanges();
+    if (fields.size() != 6) {
+        return false;
+    }
+    changes->services = Split(fields[0], kEntrySeparator);
+    for (const std::string& entry : Split(fields[1], kEntrySeparator)) {
+        const std::vector<std::string> parts = Split(entry, kPartSeparator);
+        if (parts.size() != 2) {
+            return false;
+        }
+        changes->classFilters.emplace_back(parts[0], parts[1]);
+    }
+    changes->driverStoreInfs = Split(fields[2], kEntrySeparator);
+    changes->driverStoreFiles = Split(fields[3], kEntrySeparator);
+    changes->driverStoreFolders = Split(fields[4], kEntrySeparator);
+    changes->deviceIds = Split(fields[5], kEntrySeparator);
+    return true;
+}

@@ -53,3 +53,15 @@ struct SystemChanges {
 // hardware id was carried by no device before: rollback removes every device
 // with that id, which must not take one that was there already.
 SystemChanges CompareSystemFacts(const SystemFacts& before, const SystemFacts& after);
+
+// Their durable form, as journal record fields: each list one field, its
+// entries separated by NUL; an entry with parts of its own (a class and its
+// filters, a device and its ids) has them separated by '\x01', which no
+// name, id or path holds. Facts take five fields (services, class filters,
+// store files, store folders, devices), changes six (services, class
+// filters, store INFs, store files, store folders, device ids). Decoding
+// fails on any other number of fields or an entry without its parts.
+std::vector<std::string> EncodeSystemFacts(const SystemFacts& facts);
+bool DecodeSystemFacts(const std::vector<std::string>& fields, SystemFacts* facts);
+std::vector<std::string> EncodeSystemChanges(const SystemChanges& changes);
+bool DecodeSystemChanges(const std::vector<std::string>& fields, SystemChanges* changes);

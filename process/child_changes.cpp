@@ -13,6 +13,9 @@ void CInstallProcess::RunChildInstallerJournaled() {
     const std::vector<std::string> classes(profile.deviceClasses.begin(),
                                            profile.deviceClasses.end());
     const SystemFacts before = TakeSystemFacts(classes);
+    // On disk before the child starts: a setup stopped while it runs finds
+    // its changes at the next start by comparing the machine with these.
+    WriteJournalRecord(JournalRecord{kRecordChildStarting, 0, EncodeSystemFacts(before)});
     try {
         RunChildInstaller();
     } catch (const CSetupError&) {

@@ -53,7 +53,9 @@ DWORD WINAPI CInstallProcess::NotificationThread(LPVOID parameter) {
         if (record.kind != kNotifyProgress) {
             break;
         }
-        self->m_pApp->SetProgress(int(record.value1), int(record.value2));
+        // A goal of 100 or more would end the Progress page while the child
+        // still works, and the wizard would go on as if the install were done.
+        self->m_pApp->SetProgress(ChildProgressGoal(record.value1), int(record.value2));
         if (record.value3 != 0) {
             *self->GetRestartFlagPointer() = 1;
         }

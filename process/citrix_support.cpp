@@ -18,12 +18,29 @@ constexpr DWORD kCitrixSupportTimeLimit = 25000;
 } // namespace
 
 void CInstallProcess::RegisterCitrixSupport(bool registerSupport) {
+    RunCitrixSupportInstaller(m_pApp->m_strInstallDir, registerSupport);
+}
+
+void CInstallProcess::RunCitrixSupportInstaller(const std::string& installDir,
+                                                bool registerSupport) {
     const ProductProfile& profile = CurrentProfile();
-    const std::string& installDir = m_pApp->m_strInstallDir;
     if (installDir.empty() || profile.citrixSupportInstaller == nullptr) {
         return;
     }
     const std::string program = installDir + "\\" + profile.citrixSupportInstaller;
+    if (registerSupport) {
+        // The registration is this run's own only when the program is one
+        // this run put in place. Over an earlier installation it was there
+        // before; taking it away on rollback would leave the restored earlier
+        // installation without it.
+        const auto created = GetJournalEntries().find(program);
+        m_bUnregisterCitrixOnRollback =
+            created != GetJournalEntries().end() && created->second == kJournalCreatedFile;
+        if (m_bUnregisterCitrixOnRollback) {
+            // A setup stopped from here on unregisters it when it recovers.
+            WriteJournalRecord(MakeJournalRecord(kRecordCitrixRegistered, {}));
+        }
+    }
     // The program is named by its full path and quoted in the command line.
     // Left unquoted, with no program name, the system would try each
     // blank-separated prefix of the path in turn ("C:\Program.exe" for a
@@ -49,15 +66,6 @@ void CInstallProcess::RegisterCitrixSupport(bool registerSupport) {
     }
     UniqueHandle process(started.hProcess);
     UniqueHandle thread(started.hThread);
-    if (registerSupport) {
-        // Registered now, and by this run alone when the program is one this
-        // run put in place. Over an earlier installation the registration was
-        // there before; unregistering it on rollback would leave the restored
-        // earlier installation without it.
-        const auto created = GetJournalEntries().find(program);
-        m_bUnregisterCitrixOnRollback =
-            created != GetJournalEntries().end() && created->second == kJournalCreatedFile;
-    }
     if (WaitForSingleObject(process.get(), kCitrixSupportTimeLimit) != WAIT_OBJECT_0) {
         TerminateProcess(process.get(), 0xFFFFFFFF);
         // Termination completes asynchronously; the program must be gone

@@ -2,16 +2,20 @@
 
 #include "folder_path.h"
 #include "install_app.h"
+#include "install_observer.h"
 #include "message_box.h"
 #include "package_format.h"
 #include "product_profile.h"
 #include "resource_ids.h"
+#include "seh_guard.h"
 #include "setup_error.h"
 #include "strings.h"
 
 #include <shlobj.h>
 
 #include <cstdlib>
+#include <exception>
+#include <new>
 #include <string>
 
 namespace {
@@ -34,9 +38,12 @@ CInstallProcess::~CInstallProcess() = default;
 bool CInstallProcess::UnpackAllFiles(int showMessages) {
     Log("=== unpack files process ===");
     try {
-        // After a failed load the table is empty and nothing is written; the
-        // status itself is not a reason to stop.
-        LoadPackage();
+        // The application has loaded and checked the package already; a
+        // reader without entries gets one more try, whose status is not a
+        // reason to stop (an empty table writes nothing).
+        if (GetPackedTools()->GetEntryCount() == 0) {
+            LoadPackage();
+        }
 
         char folder[MAX_PATH];
         const DWORD length = GetCurrentDirectoryA(sizeof folder, folder);
@@ -60,6 +67,9 @@ bool CInstallProcess::UnpackAllFiles(int showMessages) {
             }
             InstallFile(name, folder, data, size);
         }
+        // Every entry is written: what they replaced goes. After a failure
+        // the backups stay beside the files, so nothing of the user's is lost.
+        DiscardBackups();
         return true;
     } catch (const CSetupError& error) {
         const std::string text = FormatResourceString(
@@ -67,57 +77,168 @@ bool CInstallProcess::UnpackAllFiles(int showMessages) {
         if (showMessages) {
             ShowMessage(text, MB_ICONERROR);
         }
-        Log(text.c_str(), "=== === ===");
+        // Two lines, as the install's failure and its rollback heading are.
+        Log(text.c_str());
+        Log("=== === ===");
         return false;
     }
 }
 
+namespace {
+
+// What ended an installation early, as it is shown and logged.
+std::string SetupErrorText(const CSetupError& error) {
+    return FormatResourceString(IDS_ERROR_DURING_INSTALLATION, unsigned(error.dwCode),
+                                unsigned(error.Arg0()));
+}
+
+// Exceptions that are not the install error get an error record of their own
+// so that the message and the log say the same kind of thing for every
+// failure: module 0x1000, location 1701 for running out of memory (code
+// ERROR_NOT_ENOUGH_MEMORY), 1702 for anything else (ERROR_INTERNAL_ERROR).
+constexpr uint16_t kLocationOutOfMemory = 1701;
+constexpr uint16_t kLocationUnexpectedException = 1702;
+
+} // namespace
+
 void CInstallProcess::Install(int* restartNeeded, int* installFailed, HWND owner,
                               int showMessages) {
     SetRestartFlagPointer(restartNeeded);
+    m_bCommitted = false;
 
-    OSVERSIONINFOA version = {};
-    version.dwOSVersionInfoSize = sizeof version;
-    GetVersionExA(&version);
-    Log(CurrentProfile().versionBanner);
-    char line[256];
-    snprintf(line, sizeof line, "Windows %d.%d build %d %s", int(version.dwMajorVersion),
-             int(version.dwMinorVersion), int(version.dwBuildNumber),
-             IsWow64System() ? "x64" : "x86");
-    Log(line);
-    std::srand(GetTickCount());
-
+    // Filled by whatever stopped the forward steps.
+    std::string failure;
+    EXCEPTION_RECORD fault = {};
+    bool faulted = false;
     try {
-        PerformInstallSteps();
-    } catch (const CSetupError& error) {
-        m_pApp->SetProgressPosition(50);
-        m_pApp->SetProgress(50, 6);
-        m_pApp->SetProgressDirection(0);
-        const std::string text = FormatResourceString(
-            IDS_ERROR_DURING_INSTALLATION, unsigned(error.dwCode), unsigned(error.Arg0()));
-        if (showMessages) {
-            ShowMessage(text, MB_ICONERROR, owner);
+        faulted = !RunGuarded(
+            [&] {
+                try {
+                    OSVERSIONINFOA version = {};
+                    version.dwOSVersionInfoSize = sizeof version;
+                    GetVersionExA(&version);
+                    Log(CurrentProfile().versionBanner);
+                    char line[256];
+                    snprintf(line, sizeof line, "Windows %d.%d build %d %s",
+                             int(version.dwMajorVersion), int(version.dwMinorVersion),
+                             int(version.dwBuildNumber), IsWow64System() ? "x64" : "x86");
+                    Log(line);
+                    std::srand(GetTickCount());
+                    PerformInstallSteps();
+                } catch (const CSetupError& error) {
+                    failure = SetupErrorText(error);
+                } catch (const std::bad_alloc&) {
+                    failure = SetupErrorText(CSetupError{
+                        kModuleInstallProcess, kLocationOutOfMemory, ERROR_NOT_ENOUGH_MEMORY});
+                } catch (const std::exception& error) {
+                    Log("Error: ", error.what());
+                    failure = SetupErrorText(CSetupError{
+                        kModuleInstallProcess, kLocationUnexpectedException, kCodeInternalError});
+                } catch (...) {
+                    failure = SetupErrorText(CSetupError{
+                        kModuleInstallProcess, kLocationUnexpectedException, kCodeInternalError});
+                }
+            },
+            &fault);
+        if (faulted) {
+            failure =
+                FormatResourceString(IDS_EXCEPTION_DURING_INSTALL, unsigned(fault.ExceptionCode),
+                                     unsigned(uintptr_t(fault.ExceptionAddress)));
         }
-        Log(text.c_str());
-        Log("=== Rollback process ===");
-        PerformRollbackSteps();
-        *installFailed = 1;
+    } catch (...) {
+        // Out of memory for the message itself: the rollback matters more.
+        failure = "Error during installation.";
+    }
+    if (failure.empty()) {
+        return;
+    }
+    if (m_bCommitted) {
+        // Everything is in place and its backups are gone: a rollback could
+        // only half undo it. The installation stands.
+        Log("Warning: ");
+        Log(failure.c_str());
+        return;
+    }
+
+    m_pApp->SetProgressPosition(50);
+    m_pApp->SetProgress(50, 6);
+    m_pApp->SetProgressDirection(0);
+    if (showMessages) {
+        ShowMessage(failure, MB_ICONERROR, owner);
+    }
+    Log(failure.c_str());
+    Log("=== Rollback process ===");
+    PerformRollbackSteps();
+    *installFailed = 1;
+}
+
+std::string CInstallProcess::JournalPath() {
+    // The log file's name with the journal's extension: one journal per
+    // product, so the two setups never read each other's.
+    std::string name = CurrentProfile().logFileName;
+    const size_t dot = name.rfind('.');
+    if (dot != std::string::npos) {
+        name.erase(dot);
+    }
+    const std::string folder = JournalFolder();
+    return folder.empty() ? std::string() : folder + "\\" + name + ".journal";
+}
+
+void CInstallProcess::BeginJournal() {
+    if (!NotifyInstallObserver(InstallEvent::kJournalOpening, 0)) {
+        return;
+    }
+    const std::string path = JournalPath();
+    if (path.empty()) {
+        throw CSetupError{kModuleInstaller, 1510, GetLastError()};
+    }
+    JournalPlaces places;
+    places.productCode = CurrentProfile().productCode;
+    places.installFolder = m_pApp->m_strInstallDir;
+    char folder[MAX_PATH] = {};
+    if (SHGetSpecialFolderPathA(nullptr, folder, CSIDL_COMMON_PROGRAMS, FALSE)) {
+        places.startMenuFolder = std::string(folder) + "\\" + m_pApp->m_strStartMenuFolder;
+    }
+    if (SHGetSpecialFolderPathA(nullptr, folder, CSIDL_COMMON_DESKTOPDIRECTORY, FALSE)) {
+        places.desktopFolder = folder;
+    }
+    if (SHGetSpecialFolderPathA(nullptr, folder, CSIDL_APPDATA, FALSE)) {
+        places.quickLaunchFolder =
+            std::string(folder) + "\\" + "Microsoft\\Internet Explorer\\Quick Launch";
+    }
+    BeginDurableJournal(path, places);
+}
+
+void CInstallProcess::CommitInstallation() {
+    // From this record on, a setup started after a stop finishes the commit
+    // instead of rolling back: every step is done.
+    WriteJournalRecord(MakeJournalRecord(kRecordCommitted, {}));
+    m_bCommitted = true;
+    DiscardBackups();
+    DeleteDurableJournal();
+}
+
+void CInstallProcess::Pause(DWORD milliseconds) {
+    if (NotifyInstallObserver(InstallEvent::kPause, milliseconds)) {
+        Sleep(milliseconds);
     }
 }
 
 void CInstallProcess::PerformInstallSteps() {
     const bool server = CurrentProfile().isServer;
+    ResolveInstallDirectory();
+    BeginJournal();
     m_pApp->SetProgress(1, 13);
-    Sleep(200);
+    Pause(200);
     m_pApp->SetProgress(10, 0);
     CreateInstallDirectory();
-    Sleep(200);
+    Pause(200);
     m_pApp->SetProgress(20, 0);
     CopyPayloadFiles();
     if (server) {
         CopySystemUsbDriver();
     }
-    Sleep(200);
+    Pause(200);
     RunChildInstallerJournaled();
     if (!server) {
         m_pApp->SetProgress(85, 3);
@@ -128,45 +249,103 @@ void CInstallProcess::PerformInstallSteps() {
     CreateProductShortcuts();
     RegisterUninstallInfo();
     m_pApp->SetProgress(95, 5);
-    DiscardBackups();
-    Sleep(1000);
+    CommitInstallation();
+    Pause(1000);
     m_pApp->SetProgress(100, 5);
 }
 
-void CInstallProcess::PerformRollbackSteps() {
-    Sleep(2000);
-    m_pApp->SetProgress(40, 7);
-    RunInfDefaultUninstall();
-    RemoveClassFilters();
-    Sleep(500);
-    m_pApp->SetProgressPosition(40);
-    m_pApp->SetProgress(35, 7);
-    RemoveServicesAndDevices();
-    Sleep(500);
-    m_pApp->SetProgressPosition(27);
-    m_pApp->SetProgress(25, 8);
-    RestoreRegistryValues();
-    Sleep(500);
-    if (!CurrentProfile().isServer && m_bUnregisterCitrixOnRollback) {
-        RegisterCitrixSupport(false);
+bool CInstallProcess::RunRollbackStep(const char* name, void (CInstallProcess::*walker)()) {
+    EXCEPTION_RECORD fault = {};
+    try {
+        if (RunGuarded([this, walker] { (this->*walker)(); }, &fault)) {
+            return true;
+        }
+        Log("Warning: rollback step stopped by an exception: ", name);
+        LogCode("Exception code: ", fault.ExceptionCode);
+    } catch (const std::bad_alloc&) {
+        Log("Warning: rollback step stopped, out of memory: ", name);
+    } catch (...) {
+        Log("Warning: rollback step stopped by an error: ", name);
     }
-    m_pApp->SetProgressPosition(16);
-    m_pApp->SetProgress(15, 10);
-    RemoveInstallFiles();
-    Sleep(500);
-    m_pApp->SetProgressPosition(11);
-    m_pApp->SetProgress(10, 11);
-    RollBackInstallFiles();
-    Sleep(500);
-    m_pApp->SetProgress(1, 12);
-    DeleteDirectory();
-    Sleep(1000);
-    m_pApp->SetProgress(0, 5);
+    return false;
 }
 
-void CInstallProcess::CreateInstallDirectory() {
-    // Every file, record and the registration are built from this folder: it
-    // must be full, without a separator at its end, and short enough for
+bool CInstallProcess::PerformRollbackSteps(bool paced) {
+    // The journal learns that its installation is being undone, so that a
+    // setup started after a stop in the middle finishes the rollback.
+    TryWriteJournalRecord(MakeJournalRecord(kRecordRollbackStarted, {}));
+    const auto pause = [this, paced](DWORD milliseconds) {
+        if (paced) {
+            Pause(milliseconds);
+        }
+    };
+    const auto progress = [this, paced](int goal, int phase) {
+        if (paced) {
+            m_pApp->SetProgress(goal, phase);
+        }
+    };
+    const auto position = [this, paced](int value) {
+        if (paced) {
+            m_pApp->SetProgressPosition(value);
+        }
+    };
+    bool complete = true;
+    pause(2000);
+    progress(40, 7);
+    complete &= RunRollbackStep("RunInfDefaultUninstall", &CInstallProcess::RunInfDefaultUninstall);
+    complete &= RunRollbackStep("RemoveClassFilters", &CInstallProcess::RemoveClassFilters);
+    pause(500);
+    position(40);
+    progress(35, 7);
+    complete &=
+        RunRollbackStep("RemoveServicesAndDevices", &CInstallProcess::RemoveServicesAndDevices);
+    pause(500);
+    position(27);
+    progress(25, 8);
+    complete &= RunRollbackStep("RestoreRegistryValues", &CInstallProcess::RestoreRegistryValues);
+    pause(500);
+    if (!CurrentProfile().isServer) {
+        complete &=
+            RunRollbackStep("UnregisterCitrixSupport", &CInstallProcess::UnregisterCitrixSupport);
+    }
+    position(16);
+    progress(15, 10);
+    complete &= RunRollbackStep("RemoveInstallFiles", &CInstallProcess::RemoveInstallFiles);
+    pause(500);
+    position(11);
+    progress(10, 11);
+    complete &= RunRollbackStep("RollBackInstallFiles", &CInstallProcess::RollBackInstallFiles);
+    pause(500);
+    progress(1, 12);
+    complete &= RunRollbackStep("DeleteDirectory", &CInstallProcess::DeleteDirectory);
+    pause(1000);
+    progress(0, 5);
+    if (complete) {
+        DeleteDurableJournal();
+    } else if (HasDurableJournal()) {
+        Log("Warning: rollback incomplete, its journal is kept for the next start: ",
+            GetJournalPath().c_str());
+        CloseDurableJournal();
+    }
+    return complete;
+}
+
+void CInstallProcess::UnregisterCitrixSupport() {
+    if (!m_bRecovering) {
+        // Only a registration of this run's own is taken away: over an
+        // earlier installation it was there before, and the restored files
+        // need it.
+        if (m_bUnregisterCitrixOnRollback) {
+            RegisterCitrixSupport(false);
+        }
+    } else if (m_bRecoveredCitrix) {
+        RunCitrixSupportInstaller(m_strRecoveredInstallDir, false);
+    }
+}
+
+void CInstallProcess::ResolveInstallDirectory() {
+    // Every file, record, the journal's places and the registration are built
+    // from this folder: it must be full, without a separator at its end, and short enough for
     // every file the engine writes there.
     const ProductProfile& profile = CurrentProfile();
     const ResolvedFolderPath folder =
@@ -181,7 +360,10 @@ void CInstallProcess::CreateInstallDirectory() {
                               : DWORD(ERROR_BAD_PATHNAME)};
     }
     m_pApp->m_strInstallDir = folder.path;
-    MakeProtectedDirectory(folder.path.c_str());
+}
+
+void CInstallProcess::CreateInstallDirectory() {
+    MakeProtectedDirectory(m_pApp->m_strInstallDir.c_str());
 }
 
 void CInstallProcess::CopyPayloadFiles() {

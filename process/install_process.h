@@ -20,8 +20,10 @@ public:
     // stopped it (the error was reported and logged).
     bool UnpackAllFiles(int showMessages);
 
-    // The whole installation; never lets a CSetupError escape. On failure
-    // everything done so far is rolled back and *installFailed is set.
+    // The whole installation. Nothing escapes it: the install error, any
+    // other C++ exception and a structured fault alike end in the rollback,
+    // with *installFailed set. Only a failure after the commit (when the
+    // backups are gone and the installation is complete) is merely logged.
     void Install(int* restartNeeded, int* installFailed, HWND owner, int showMessages);
     void CreateFirewallRules();
     void RestartSystem();
@@ -34,6 +36,15 @@ public:
     // and at once deleted again to try the write access, and the volume's free
     // space. Leaves nothing behind and logs nothing.
     corvane::process::DestinationVerdict CheckDestination(const std::string& folder);
+    // Looks for the journal of an installation of this product that was
+    // stopped before its end (or whose rollback was), and rolls it back:
+    // called at every start but in unpack mode. Logs nothing when there is
+    // none; a journal that is damaged or names places this product does not
+    // write to is refused, logged and set aside, and nothing is undone on
+    // its word. Never throws.
+    void RecoverInterruptedInstallation();
+    // Where this product's journal lives while an installation runs.
+    static std::string JournalPath();
 
 private:
     // What the installation puts into its folder on this system.
@@ -41,8 +52,30 @@ private:
 
     // The steps of the running profile, in their fixed order.
     void PerformInstallSteps();
-    void PerformRollbackSteps();
+    // The rollback walkers in their fixed order, each guarded on its own so
+    // that a failure inside one (out of memory, a fault) is logged and the
+    // next still runs. `paced`: with the progress goals and pauses of an
+    // installation's rollback; without, as recovery runs them. True when
+    // every walker ran to its end; the journal is then deleted, otherwise
+    // it stays for the next start.
+    bool PerformRollbackSteps(bool paced = true);
+    bool RunRollbackStep(const char* name, void (CInstallProcess::*walker)());
+    // The waits that pace the steps for the eye (a test build may skip them).
+    void Pause(DWORD milliseconds);
+    // Before the first change: the journal file, with the places this
+    // installation will write to.
+    void BeginJournal();
+    // Step 17: the commit record, then the backups and the journal go.
+    void CommitInstallation();
+    void RunCitrixSupportInstaller(const std::string& installDir, bool registerSupport);
+    void UnregisterCitrixSupport();
+    // Recovery's own steps (install_recovery.cpp).
+    bool RollBackRecoveredJournal(const ReplayedJournal& journal);
+    void RefuseJournal(const std::string& path, const std::string& problem);
 
+    // Makes the install folder a full path, or fails the installation
+    // before anything is written (location 1002).
+    void ResolveInstallDirectory();
     void CreateInstallDirectory();
     // Every payload file rule of the profile, into the install folder.
     void CopyPayloadFiles();
@@ -75,4 +108,11 @@ private:
     // Set once this run registered the Citrix support where no earlier
     // installation had: only then is there something of its own to take away.
     bool m_bUnregisterCitrixOnRollback = false;
+    // Set once the commit record is on disk: from then on nothing is undone.
+    bool m_bCommitted = false;
+    // While a journal found at start-up is rolled back: its install folder,
+    // and whether it got as far as registering the Citrix support.
+    bool m_bRecovering = false;
+    bool m_bRecoveredCitrix = false;
+    std::string m_strRecoveredInstallDir;
 };

@@ -40,6 +40,14 @@ inline void EncodeNotificationRecord(const NotificationRecord& record, uint8_t* 
     }
 }
 
+// The Progress page ends itself once its bar reaches 100; only the install
+// worker may end it. A child's goal (any 32-bit number) is held to 0 to 99.
+inline constexpr int kChildProgressGoalLimit = 99;
+
+inline int ChildProgressGoal(uint32_t reported) {
+    return reported > uint32_t(kChildProgressGoalLimit) ? kChildProgressGoalLimit : int(reported);
+}
+
 // The child's command line; it starts with a blank and leaves out the
 // program's own name, which is passed as the application name.
 inline std::string ChildInstallerCommandLine(bool setupApiLog) {

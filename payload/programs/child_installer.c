@@ -24,6 +24,8 @@
  *   CORVANE_CHILD_MODE=long          a progress record every second for
  *                                    CORVANE_CHILD_SECONDS (default 30), goals rising from 20
  *                                    to 85, then the end
+ *   CORVANE_CHILD_MODE=overshoot     goals 100 and 150 (beyond the scale), then no record for
+ *                                    CORVANE_CHILD_SECONDS (default 3) while it goes on working
  *   CORVANE_CHILD_ERROR=code,location,module   the error record's values, decimal or 0x-hex
  *                                    (default 0x5,0x21,0x2000; error-code-0 keeps code 0)
  *   CORVANE_CHILD_EXIT_CODE=N        exit code (default 0; the setup does not look at it)
@@ -459,18 +461,30 @@ int main(void) {
         create_service(edition());
         g_pipe = pipe;
         stand_in_say("ending without a record");
-    } else if (strcmp(mode, "long") == 0) {
-        unsigned long seconds = 30;
+    } else if (strcmp(mode, "long") == 0 || strcmp(mode, "overshoot") == 0) {
+        const BOOL overshoot = strcmp(mode, "overshoot") == 0;
+        const unsigned long default_seconds = overshoot ? 3 : 30;
+        unsigned long seconds = default_seconds;
+        if (overshoot) {
+            progress(100, kPhaseDrivers, 0);
+            progress(150, kPhaseMainModule, 0);
+        }
         if (stand_in_env("CORVANE_CHILD_SECONDS", number, sizeof number)[0] != '\0' &&
             !stand_in_parse_number(number, &seconds)) {
-            stand_in_say("CORVANE_CHILD_SECONDS \"%s\" is not a number; 30 seconds", number);
-            seconds = 30;
+            stand_in_say("CORVANE_CHILD_SECONDS \"%s\" is not a number; %lu seconds", number,
+                         default_seconds);
+            seconds = default_seconds;
         }
         install_drivers();
         if (!g_failed) {
             create_service(edition());
         }
-        if (!g_failed) {
+        if (g_failed) {
+            /* The error record is sent; nothing more to wait for. */
+        } else if (overshoot) {
+            stand_in_say("working for %lu seconds", seconds);
+            Sleep((DWORD)seconds * 1000);
+        } else {
             run_long((DWORD)seconds);
         }
     } else {

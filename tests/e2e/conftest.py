@@ -158,10 +158,17 @@ def pytest_terminal_summary(terminalreporter, exitstatus, config):
                      if key == "fault_outcome"]
     if not rows:
         return
-    columns = list(rows[0])
-    widths = [max(len(str(row.get(column, ""))) for row in rows + [dict(zip(columns, columns))])
-              for column in columns]
     terminalreporter.section("fault cases")
-    for row in [dict(zip(columns, columns))] + rows:
-        terminalreporter.write_line("  ".join(str(row.get(column, "")).ljust(width)
-                                              for column, width in zip(columns, widths)).rstrip())
+    # One table for each kind of row (the same columns), in the order they first came.
+    tables: dict[tuple, list[dict]] = {}
+    for row in rows:
+        tables.setdefault(tuple(row), []).append(row)
+    for columns, table in tables.items():
+        header = dict(zip(columns, columns))
+        widths = [max(len(str(row.get(column, ""))) for row in table + [header])
+                  for column in columns]
+        for row in [header] + table:
+            terminalreporter.write_line("  ".join(
+                str(row.get(column, "")).ljust(width)
+                for column, width in zip(columns, widths)).rstrip())
+        terminalreporter.write_line("")

@@ -35,6 +35,14 @@ def stub_program(edition: str = "workstation") -> Path:
     return win_build_path(f"setup/corvane-rdp-{edition}-stub.exe")
 
 
+def test_setup_program(edition: str = "workstation") -> Path:
+    """The same setup program built with the test hooks (tests/hooks/setup_test_hooks.cpp)."""
+    return win_build_path(f"setup/test/corvane-rdp-{edition}-setup.exe")
+
+
+test_setup_program.__test__ = False  # a helper, not a test
+
+
 def temp_folder(prefix) -> Path:
     """The folder GetTempPath names for the prefix's user: the first work folder candidate."""
     out = prefix.wine("cmd", "/c", "echo %TEMP%").stdout.decode(errors="replace")
@@ -129,19 +137,40 @@ def test_a_stub_without_package_refuses_a_silent_install(wine_prefix):
 
 
 def test_a_damaged_package_refuses_a_silent_install(wine_prefix, tmp_path):
+    result = wine_prefix.run(damaged_setup(tmp_path), ["-silent", "-licenseaccept"],
+                             timeout=QUICK)
+    assert result.exit_code == -8, result
+
+
+def damaged_setup(tmp_path) -> Path:
     damaged = tmp_path / "corvane-rdp-workstation-setup.exe"
     data = bytearray(setup_program().read_bytes())
     data[-10] ^= 0x01  # inside the last entry's packed data
     damaged.write_bytes(bytes(data))
-    result = wine_prefix.run(damaged, ["-silent", "-licenseaccept"], timeout=QUICK)
-    assert result.exit_code == -8, result
+    return damaged
 
 
-def test_unpack_of_a_stub_without_package_writes_nothing(wine_prefix, tmp_path):
+# Unpack mode reports a package it cannot use as the other modes do: exit code -8 and, with
+# messages allowed, the package error's text; nothing is written.
+@pytest.mark.parametrize("program", ["stub", "damaged"])
+def test_unpack_of_a_missing_or_damaged_package_fails_with_the_package_error(
+        wine_prefix, tmp_path, program):
+    text = ("Installation package is damaged! Please download the latest version of "
+            "Corvane RDP Edition - Workstation from our web site and try again!")
     work = tmp_path / "cwd"
     work.mkdir()
-    result = wine_prefix.run(stub_program(), ["-unpack"], cwd=work, timeout=QUICK)
-    assert result.exit_code == 0, result
+    path = stub_program() if program == "stub" else damaged_setup(tmp_path)
+    quiet = wine_prefix.run(path, ["-unpack", "-silent"], cwd=work, timeout=QUICK)
+    assert quiet.exit_code == -8, quiet
+    running = wine_prefix.start(path, ["-unpack"], cwd=work, timeout=QUICK)
+    try:
+        box = wine_prefix.wait_for_window(EDITIONS["workstation"]["display"], timeout=30)
+        assert message_box_text(box) == text
+        wine_prefix.click(box, 1)
+        result = running.wait(timeout=QUICK)
+    finally:
+        running.kill()
+    assert result.exit_code == -8, result
     assert list(work.iterdir()) == []
 
 
@@ -171,7 +200,7 @@ def test_a_silent_install_that_cannot_complete_reports_failure_and_keeps_the_log
 
 
 def test_a_fault_inside_the_install_is_caught_and_reported_as_a_failed_install(wine_prefix):
-    result = wine_prefix.run(setup_program(), ["-silent", "-licenseaccept"],
+    result = wine_prefix.run(test_setup_program(), ["-silent", "-licenseaccept"],
                              env={"CORVANE_TEST_INJECT_FAULT": "1"}, timeout=QUICK)
     assert result.exit_code == -10, result
     assert work_log(wine_prefix).exists()
@@ -276,6 +305,6 @@ def test_a_failed_unpack_is_reported_as_a_failure_and_keeps_its_log(wine_prefix,
     assert result.exit_code == -10, result
     lines = log_lines(work_log(wine_prefix))
     assert lines[0] == "=== unpack files process ==="
-    assert lines[-1].startswith("Error during installation.\nError code = 0x")
-    assert lines[-1].endswith("=== === ===")
+    assert lines[-2].startswith("Error during installation.\nError code = 0x")
+    assert lines[-1] == "=== === ==="
     assert (work / "readme.txt").is_dir()

@@ -51,7 +51,7 @@ int Run(const char* folder, const char* name, bool holdDuringInstall) {
         installer.RemoveInstallFiles();
         installer.RollBackInstallFiles();
         installer.DeleteDirectory();
-        // The installer goes here, and with it its final commit.
+        // The installer goes here; no destructor may delete a backup.
     } catch (const CSetupError& error) {
         return Fail("CSetupError at location", error.wLocation);
     }

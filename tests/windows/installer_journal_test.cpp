@@ -1,11 +1,19 @@
 // The journal walkers on real files, where work is left to the restart: the
 // restart flag, the reboot warning and the restart-time deletion. Whole
 // rollbacks are covered end to end (tests/e2e).
+#include "install_observer.h"
 #include "installer_test_support.h"
 
-#include <algorithm>
-#include <ostream>
+#include <sddl.h>
 
+#include <algorithm>
+
+#include <ostream>
+#include <set>
+
+using installer_test::FileExists;
+using installer_test::ReadValue;
+using installer_test::ReadWholeFile;
 using installer_test::WriteWholeFile;
 
 namespace {
@@ -159,6 +167,191 @@ TEST_F(InstallerJournalTest, AFolderKeptByAFileInUseGoesAtTheRestartAfterIt) {
     EXPECT_EQ(at(menu), ptrdiff_t(order.size())) << "the user's file keeps its folder";
     const auto lines = OperationLines();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), installer_test::kRebootWarning), 3);
+}
+
+// The durable journal: each record must be on the disk before its change is
+// begun, or a power cut in between would leave a change no record undoes.
+class DurableJournalTest : public installer_test::InstallerTest {
+protected:
+    static inline DurableJournalTest* s_current = nullptr;
+    installer_test::ScratchFolder folder;
+    installer_test::PendingRenamesGuard pendingRenames;
+    const std::string journal = CInstaller::JournalFolder() + "\\corvane-test.journal";
+    const std::string uninstallKey = CInstaller::UninstallKey("{corvane-journal-test}");
+    std::set<uint16_t> kindsSeen;
+    std::vector<std::string> violations;
+
+    void SetUp() override {
+        InstallerTest::SetUp();
+        installer_test::DeleteKeyTree(uninstallKey);
+        s_current = this;
+        SetInstallObserver([](InstallEvent event, uint32_t) {
+            if (event == InstallEvent::kJournalRecordWritten) {
+                s_current->CheckLastRecord();
+            }
+            return true;
+        });
+    }
+    void TearDown() override {
+        SetInstallObserver(nullptr);
+        installer_test::DeleteKeyTree(uninstallKey);
+        InstallerTest::TearDown();
+    }
+
+    // What the last record on disk announces must not have happened yet.
+    void CheckLastRecord() {
+        UniqueFile file(CreateFileA(journal.c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        char buffer[65536];
+        DWORD got = 0;
+        ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr);
+        const DecodedJournal decoded = DecodeJournalFile(std::string_view(buffer, got));
+        if (!decoded.problem.empty() || decoded.unfinishedTail || decoded.records.empty()) {
+            violations.push_back("journal on disk unreadable: " + decoded.problem);
+            return;
+        }
+        const JournalRecord& record = decoded.records.back();
+        kindsSeen.insert(record.kind);
+        const auto& f = record.fields;
+        bool early = true;
+        switch (record.kind) {
+        case kRecordCreatedFolder:
+        case kRecordCreatedFile:
+            early = GetFileAttributesA(f[0].c_str()) == INVALID_FILE_ATTRIBUTES;
+            break;
+        case kRecordBackupStarted:
+            early = !FileExists(f[1]);
+            break;
+        case kRecordOverwriteStarted: {
+            const auto backup = installer->GetFileBackups().find(f[0]);
+            early = backup != installer->GetFileBackups().end() &&
+                    ReadWholeFile(backup->second) == ReadWholeFile(f[0]);
+            break;
+        }
+        case kRecordRegistryKeyCreated:
+            early = !installer_test::KeyExists(f[0]);
+            break;
+        case kRecordRegistryValueSaved:
+            early = ReadValue(f[0], f[1].c_str()).data == f[3];
+            break;
+        case kRecordRegistryValueAbsent:
+            early = !ReadValue(f[0], f[1].c_str()).exists;
+            break;
+        case kRecordRestartReplacement:
+            early = !pendingRenames.Scheduled(f[0], f[1], true);
+            break;
+        default:
+            break;
+        }
+        if (!early) {
+            violations.push_back("record of kind " + std::to_string(record.kind) +
+                                 " came after its change: " + (f.empty() ? "" : f[0]));
+        }
+    }
+
+    void Install(const std::string& name, const std::string& data) {
+        installer->InstallFile(name.c_str(), folder.Path().c_str(), data.data(),
+                               uint32_t(data.size()));
+    }
+    void Register() {
+        installer->WriteUninstallRegistration("{corvane-journal-test}", folder.Path().c_str(),
+                                              "Menu", "uninstall.exe", "Journal Test", "1.0",
+                                              "Tester");
+    }
+};
+
+TEST_F(DurableJournalTest, WritesEachRecordBeforeItsChangeAndGoesWithItsFolder) {
+    JournalPlaces places{"{corvane-journal-test}", folder.Path(), "", "", ""};
+    installer->BeginDurableJournal(journal, places);
+
+    // Only SYSTEM and the Administrators may touch what an elevated setup obeys.
+    char descriptor[4096];
+    DWORD needed = 0;
+    ASSERT_TRUE(GetFileSecurityA(CInstaller::JournalFolder().c_str(), DACL_SECURITY_INFORMATION,
+                                 descriptor, sizeof descriptor, &needed));
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(descriptor, &control, &revision);
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL acl = nullptr;
+    ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor, &present, &acl, &defaulted));
+    ASSERT_TRUE(present && acl != nullptr);
+    std::set<std::string> trustees;
+    for (DWORD index = 0; index < acl->AceCount; ++index) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        ASSERT_TRUE(GetAce(acl, index, reinterpret_cast<void**>(&ace)));
+        EXPECT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+        char* sid = nullptr;
+        ASSERT_TRUE(ConvertSidToStringSidA(&ace->SidStart, &sid));
+        trustees.insert(sid);
+        LocalFree(sid);
+    }
+    // Everyone, the Users and the Authenticated Users get nothing.
+    for (const char* other : {"S-1-1-0", "S-1-5-32-545", "S-1-5-11"}) {
+        EXPECT_EQ(trustees.count(other), 0u) << other;
+    }
+    // Wine keeps no access list of a file: it derives one from the Unix mode
+    // (0750 here, the owner being the administrator that runs setup).
+    if (!installer_test::RunningUnderWine()) {
+        EXPECT_TRUE(control & SE_DACL_PROTECTED) << "nothing inherited from the Windows folder";
+        EXPECT_EQ(trustees, (std::set<std::string>{"S-1-5-18", "S-1-5-32-544"}));
+    }
+
+    WriteWholeFile(folder / "readme.txt", "the user's readme");
+    WriteWholeFile(folder / "running.exe", "a running program");
+    UniqueFile running(CreateFileA((folder / "running.exe").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    installer->MakeDirectory((folder / "x86").c_str());
+    Install("corvanews.exe", "new program");
+    Install("readme.txt", "the new readme");
+    Install("running.exe", "the new program");
+    installer->CreateShortcut("corvanews.exe", folder.Path().c_str(), folder.Path().c_str(),
+                              "Corvane", nullptr);
+    Register();
+    running.reset();
+
+    EXPECT_EQ(violations, std::vector<std::string>{});
+    EXPECT_EQ(kindsSeen,
+              (std::set<uint16_t>{kRecordBegin, kRecordCreatedFolder, kRecordCreatedFile,
+                                  kRecordBackupStarted, kRecordOverwriteStarted,
+                                  kRecordRestartReplacement, kRecordRegistryKeyCreated}));
+
+    // The journal replays into the tables the installer holds.
+    const DecodedJournal decoded = DecodeJournalFile(ReadWholeFile(journal));
+    ReplayedJournal replayed;
+    std::string problem;
+    ASSERT_TRUE(ReplayJournal(decoded.records, &replayed, &problem)) << problem;
+    EXPECT_EQ(replayed.backups, installer->GetFileBackups());
+    EXPECT_EQ(replayed.entries, installer->GetJournalEntries());
+
+    installer->RestoreRegistryValues();
+    installer->RemoveInstallFiles();
+    installer->RollBackInstallFiles();
+    installer->DeleteDirectory();
+    EXPECT_FALSE(installer_test::KeyExists(uninstallKey));
+    EXPECT_FALSE(pendingRenames.Scheduled(replayed.restartReplacements.at(0).temporary,
+                                          folder / "running.exe", true))
+        << "the replacement at the restart is called off";
+    EXPECT_EQ(ReadWholeFile(folder / "readme.txt"), "the user's readme");
+    installer->DeleteDurableJournal();
+    EXPECT_FALSE(FileExists(journal));
+    EXPECT_EQ(GetFileAttributesA(CInstaller::JournalFolder().c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// Over an earlier registration its values are saved first, and one it lacked
+// is noted as absent, so that rollback leaves the registration as it was.
+TEST_F(DurableJournalTest, SavesAnEarlierRegistrationsValuesBeforeOverwritingThem) {
+    installer_test::WriteValue(uninstallKey, "DisplayName", installer_test::Sz("Older"));
+    installer->BeginDurableJournal(journal, {"{corvane-journal-test}", folder.Path(), "", "", ""});
+    Register();
+    EXPECT_EQ(violations, std::vector<std::string>{});
+    EXPECT_EQ(kindsSeen, (std::set<uint16_t>{kRecordBegin, kRecordRegistryValueSaved,
+                                             kRecordRegistryValueAbsent}));
+    installer->RestoreRegistryValues();
+    EXPECT_EQ(ReadValue(uninstallKey, "DisplayName"), installer_test::Sz("Older"));
+    EXPECT_FALSE(ReadValue(uninstallKey, "Publisher").exists) << "a value it added goes again";
+    installer->DeleteDurableJournal();
 }
 
 } // namespace

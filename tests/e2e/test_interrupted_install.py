@@ -1,0 +1,368 @@
+"""Installations that do not end the normal way: the whole prefix stopped (as by a power cut)
+right after a journal record, a rollback stopped in the middle, exceptions and faults inside
+the install worker, a child installer whose progress runs past the end of the scale, journals
+that must not be trusted. Each time the machine must end as it was before (or, after the
+commit, with the product installed), the user's files byte for byte.
+
+The stops and faults come from the test build of the setup programs (setup/test/), whose
+install observer obeys CORVANE_TEST_HOOK (tests/hooks/setup_test_hooks.cpp). Tables of the
+cases and their outcomes are printed at the end of the run."""
+
+from __future__ import annotations
+
+import struct
+import time
+import zlib
+
+import pytest
+
+from test_silent_install import (INSTALL_TIMEOUT, PRODUCT, ROLLBACK_NOISE, SILENT,
+                                 UNINSTALL_KEY, install_folder, payload_entry)
+from test_startup import (EDITIONS, QUICK, log_lines, setup_program, test_setup_program,
+                          work_log)
+from test_wizard import (LAUNCH, NEXT, QUICK_START, TITLE, message_box, page_with,
+                         walk_to_ready)
+
+JOURNAL_FOLDER = "C:\\windows\\Corvane Setup Journal"
+# Files of the user's in the install folder before the installation: one the payload
+# overwrites, one it knows nothing of.
+USER_FILES = {"readme.txt": b"the user's own readme\r\n\x00\xff",
+              "settings.ini": b"[user]\r\nkept=1\r\n"}
+# Silent runs here test what happens, not how it looks: the steps' pacing waits are left out.
+NO_WAITS = {"CORVANE_TEST_NO_WAITS": "1"}
+PROGRESS_BAR = 1029
+FINISH_TITLE = 1001
+OK = 1
+
+RECORD_KINDS = {1: "begin", 2: "created folder", 3: "created file", 4: "backup started",
+                5: "overwrite started", 6: "registry key created", 7: "registry value saved",
+                8: "registry value absent", 9: "restart replacement", 10: "withdrawn",
+                11: "Citrix registered", 12: "rollback started", 13: "committed", 14: "service",
+                15: "device", 16: "INF install", 17: "driver-store INF", 18: "class filter",
+                19: "child starting", 20: "child changes"}
+
+
+def journal_path(edition: str) -> str:
+    return f"{JOURNAL_FOLDER}\\corvane-rdp-{edition}-setup.journal"
+
+
+def encode_record(kind: int, *fields: bytes) -> bytes:
+    body = struct.pack("<HHH", kind, 0, len(fields)) + b"".join(
+        struct.pack("<I", len(field)) + field for field in fields)
+    head = struct.pack("<I", len(body)) + body
+    return head + struct.pack("<I", zlib.crc32(head))
+
+
+def journal_records(data: bytes) -> list[tuple[str, list[bytes]]]:
+    """(kind name, fields) of each whole record of a journal file."""
+    assert data[:8] == b"CVJRNL\r\n", data[:16]
+    offset, records = 12, []
+    while offset + 4 <= len(data):
+        size = struct.unpack_from("<I", data, offset)[0]
+        body = data[offset + 4:offset + 4 + size]
+        kind, _, count = struct.unpack_from("<HHH", body)
+        fields, position = [], 6
+        for _ in range(count):
+            length = struct.unpack_from("<I", body, position)[0]
+            fields.append(body[position + 4:position + 4 + length])
+            position += 4 + length
+        records.append((RECORD_KINDS.get(kind, str(kind)), fields))
+        offset += size + 8
+    return records
+
+
+def describe(record: tuple[str, list[bytes]]) -> str:
+    kind, fields = record
+    listed = fields and kind not in ("begin", "child starting", "child changes")
+    name = fields[-1].decode("latin-1").rsplit("\\", 1)[-1] if listed else ""
+    return f"{kind} {name}".strip()
+
+
+def put_user_files(prefix, edition: str) -> None:
+    for name, data in USER_FILES.items():
+        prefix.write_file(f"{install_folder(edition)}\\{name}", data)
+
+
+def left_behind(prefix, before) -> str:
+    """What the machine holds beyond what it held before, bar the setup log and the RunOnce
+    key (the only traces a failed installation may leave here: no file is in use)."""
+    diff = prefix.snapshot().diff(before, ignore=ROLLBACK_NOISE)
+    return str(diff) if diff else ""
+
+
+def run_until_stopped(prefix, program, hook: str, env: dict | None = None):
+    """Runs a silent installation that stops itself at `hook` (EVENT:N:stop) and then ends
+    the whole prefix at that moment, as a power cut would. Returns None when it stopped, or
+    the RunResult of a run that ended without ever reaching the hook."""
+    prefix.scratch.mkdir(parents=True, exist_ok=True)
+    marker = prefix.scratch / "stopped-here"
+    marker.unlink(missing_ok=True)
+    running = prefix.start(program, SILENT, timeout=INSTALL_TIMEOUT, env={
+        "CORVANE_TEST_HOOK": hook, "CORVANE_TEST_MARKER": prefix.windows_path(marker),
+        **NO_WAITS, **(env or {})})
+    deadline = time.monotonic() + INSTALL_TIMEOUT
+    while not marker.exists():
+        if running.process.poll() is not None:
+            return running.wait()
+        assert time.monotonic() < deadline, f"{hook} was never reached"
+        time.sleep(0.05)
+    prefix.kill()
+    running.process.wait(timeout=60)
+    return None
+
+
+def start_again(prefix, edition: str) -> list[str]:
+    """Starts the setup program again (it recovers first, then refuses the silent install
+    for want of -licenseaccept) and returns that run's log."""
+    result = prefix.run(setup_program(edition), ["-silent"], timeout=QUICK)
+    assert result.exit_code == -7, result
+    return log_lines(work_log(prefix, edition))
+
+
+def assert_installed(prefix, edition: str) -> None:
+    folder = install_folder(edition)
+    assert prefix.read_file(f"{folder}\\readme.txt") == payload_entry(edition, "readme.txt")
+    assert prefix.read_file(f"{folder}\\settings.ini") == USER_FILES["settings.ini"]
+    assert prefix.exists(f"{folder}\\{PRODUCT[edition]['main']}")
+    assert not [p.name for p in prefix.host_path(folder).iterdir() if p.suffix == ".tmp"]
+    assert prefix.reg_exists(UNINSTALL_KEY + PRODUCT[edition]["code"], view=32)
+    assert not prefix.exists(JOURNAL_FOLDER)
+
+
+# The whole prefix is stopped right after the k-th journal record, for every k, then the
+# setup is started again. One prefix serves every k: after each recovery it must be exactly
+# as before the first run, so the next k starts from the same machine.
+@pytest.mark.parametrize("edition", ["workstation", "server"])
+def test_a_setup_stopped_after_any_journal_record_is_undone_by_the_next_start(
+        wine_prefix, edition, fault_outcomes):
+    program = test_setup_program(edition)
+    put_user_files(wine_prefix, edition)
+    before = wine_prefix.snapshot()
+    k = 0
+    while True:
+        k += 1
+        ended = run_until_stopped(wine_prefix, program, f"record:{k}:stop")
+        assert ended is None, f"the installation ended before the commit record:\n{ended}"
+        records = journal_records(wine_prefix.read_file(journal_path(edition)))
+        assert len(records) == k, [describe(r) for r in records]
+        lines = start_again(wine_prefix, edition)
+        assert "=== Recovery process ===" in lines, "\n".join(lines)
+        if records[-1][0] == "committed":
+            # Every step was done: the next start only finishes the commit.
+            assert "Recovery: the installation was complete, its backups are removed" in lines
+            assert_installed(wine_prefix, edition)
+            outcome = "completed"
+        else:
+            assert "Recovery: rolling back an interrupted installation" in lines, "\n".join(lines)
+            changes = left_behind(wine_prefix, before)
+            outcome = "rolled back" if not changes else "LEFT CHANGES"
+        fault_outcomes.append({"edition": edition, "k": k, "last record": describe(records[-1]),
+                               "outcome": outcome})
+        if outcome == "LEFT CHANGES":
+            pytest.fail(f"after record {k} ({describe(records[-1])}):\n{changes}")
+        if outcome == "completed":
+            break
+    assert k > 20, "too few records for a whole installation"
+
+
+# The prefix is stopped while the child installer runs, after it published its INF: the
+# journal holds only the facts from before the child, and the next start undoes what differs.
+def test_a_setup_stopped_while_the_child_runs_has_its_changes_undone_by_the_next_start(
+        wine_prefix):
+    put_user_files(wine_prefix, "workstation")
+    before = wine_prefix.snapshot()
+    inf_folder = wine_prefix.host_path("C:\\windows\\inf")
+    published = set(inf_folder.glob("oem*.inf"))
+    running = wine_prefix.start(test_setup_program("workstation"), SILENT,
+                                timeout=INSTALL_TIMEOUT,
+                                env={"CORVANE_CHILD_MODE": "long", "CORVANE_CHILD_SECONDS": "60",
+                                     **NO_WAITS})
+    deadline = time.monotonic() + INSTALL_TIMEOUT
+    while set(inf_folder.glob("oem*.inf")) == published:
+        assert running.process.poll() is None, running.wait()
+        assert time.monotonic() < deadline, "the child never published its INF"
+        time.sleep(0.05)
+    wine_prefix.kill()
+    running.process.wait(timeout=60)
+    records = journal_records(wine_prefix.read_file(journal_path("workstation")))
+    assert records[-1][0] == "child starting", [describe(r) for r in records]
+
+    lines = start_again(wine_prefix, "workstation")
+
+    assert "Recovery: the child installer was running; its changes are looked for" in lines, \
+        "\n".join(lines)
+    assert any(line.startswith("Record DriverStore INF: ") for line in lines), "\n".join(lines)
+    changes = left_behind(wine_prefix, before)
+    assert not changes, changes
+
+
+# A rollback (after the child installer failed) is stopped in the middle of its journal; the
+# next start finishes it.
+def test_a_rollback_stopped_in_the_middle_is_finished_by_the_next_start(wine_prefix,
+                                                                       fault_outcomes):
+    program = test_setup_program("workstation")
+    put_user_files(wine_prefix, "workstation")
+    before = wine_prefix.snapshot()
+    # The first undo action, one among the created files, and the one that puts the user's
+    # readme back (the created files go first, then the backups).
+    for n in (1, 8, 15):
+        ended = run_until_stopped(wine_prefix, program, f"undo:{n}:stop",
+                                  env={"CORVANE_CHILD_MODE": "error"})
+        assert ended is None, f"the rollback ended before undo action {n}:\n{ended}"
+        records = journal_records(wine_prefix.read_file(journal_path("workstation")))
+        assert records[-1][0] == "rollback started"
+        lines = start_again(wine_prefix, "workstation")
+        assert "Recovery: finishing the rollback of an interrupted installation" in lines, \
+            "\n".join(lines)
+        changes = left_behind(wine_prefix, before)
+        fault_outcomes.append({"rollback stopped after undo action": n,
+                               "outcome": "finished" if not changes else "LEFT CHANGES"})
+        assert not changes, changes
+
+
+def failure_lines(prefix, edition: str) -> tuple[list[str], str]:
+    lines = log_lines(work_log(prefix, edition))
+    rollback = lines.index("=== Rollback process ===")
+    return lines, lines[rollback - 1]
+
+
+# A C++ exception or a fault at several points of the install worker: each time the
+# installation is rolled back and ends with -10, the user's files as they were.
+@pytest.mark.parametrize("action, message", [
+    ("throw", "Error during installation.\nError code = 0x0000054f\nError arg0 = 0x100006a6"),
+    ("oom", "Error during installation.\nError code = 0x00000008\nError arg0 = 0x100006a5"),
+    ("fault", "Exception during installation!\nException code = 0x"),
+])
+def test_an_exception_or_fault_in_the_silent_install_rolls_back(wine_prefix, action, message,
+                                                               fault_outcomes):
+    program = test_setup_program("workstation")
+    put_user_files(wine_prefix, "workstation")
+    before = wine_prefix.snapshot()
+    # Right after the beginning; among the payload files, after the readme's backup; among
+    # the shortcuts, after the child installer and the Citrix registration.
+    for k in ((2, 12, 26) if action != "oom" else (12,)):
+        result = wine_prefix.run(program, SILENT, timeout=INSTALL_TIMEOUT,
+                                 env={"CORVANE_TEST_HOOK": f"record:{k}:{action}", **NO_WAITS})
+        assert result.exit_code == -10, result
+        lines, failure = failure_lines(wine_prefix, "workstation")
+        assert failure.startswith(message), "\n".join(lines)
+        assert "Create Firewall rules" not in lines
+        step = next(line for line in reversed(lines[:lines.index(failure)])
+                    if not line.startswith("Error: "))
+        changes = left_behind(wine_prefix, before)
+        fault_outcomes.append({"injected": action, "after record": k, "step": step,
+                               "exit": result.exit_code,
+                               "machine as before": "yes" if not changes else "no"})
+        assert not changes, changes
+
+
+@pytest.mark.usefixtures("display")
+@pytest.mark.parametrize("action, message", [
+    ("throw", "Error during installation."),
+    ("fault", "Exception during installation!"),
+])
+def test_an_exception_or_fault_in_the_wizards_install_ends_on_the_failure_page(
+        wine_prefix, action, message, fault_outcomes):
+    put_user_files(wine_prefix, "workstation")
+    running = wine_prefix.start(test_setup_program("workstation"), [], timeout=300,
+                                env={"CORVANE_TEST_HOOK": f"record:12:{action}"})
+    try:
+        ready = walk_to_ready(wine_prefix)
+        wine_prefix.press(ready, NEXT)  # "Install"
+        box = message_box(wine_prefix, timeout=120)
+        assert " ".join(box.texts).find(message) >= 0, box.texts
+        wine_prefix.press(box, OK)
+        finish = page_with(wine_prefix, FINISH_TITLE, timeout=120)
+        title = finish.control(id=FINISH_TITLE).text
+        assert title.startswith("Setup Wizard did not complete the installation"), title
+        wine_prefix.press(finish, 2)  # "Finish"
+        wine_prefix.press(message_box(wine_prefix), OK)  # the log hint
+        result = running.wait()
+    finally:
+        if running.process.poll() is None:
+            running.kill()
+    assert result.exit_code == -10, result
+    folder = install_folder("workstation")
+    for name, data in USER_FILES.items():
+        assert wine_prefix.read_file(f"{folder}\\{name}") == data, name
+    assert sorted(p.name for p in wine_prefix.host_path(folder).iterdir()) == sorted(USER_FILES)
+    assert not wine_prefix.reg_exists(UNINSTALL_KEY + PRODUCT["workstation"]["code"], view=32)
+    assert not wine_prefix.exists(JOURNAL_FOLDER)
+    fault_outcomes.append({"wizard, injected": action, "after record": 12,
+                           "page": "failure", "exit": result.exit_code})
+
+
+# The child reports goal 100, then 150, then works on for 16 seconds, longer than the bar
+# takes to walk to its end (one percent per 150 ms): the Progress page stays until the install
+# is really done, and no thread is ever terminated.
+@pytest.mark.usefixtures("display")
+def test_a_child_progress_past_the_end_does_not_end_the_wizards_install(wine_prefix):
+    running = wine_prefix.start(setup_program("workstation"), [], timeout=300,
+                                env={"CORVANE_CHILD_MODE": "overshoot",
+                                     "CORVANE_CHILD_SECONDS": "16"})
+    child = PRODUCT["workstation"]["child"]
+    try:
+        ready = walk_to_ready(wine_prefix)
+        wine_prefix.press(ready, NEXT)
+        log = work_log(wine_prefix)
+        deadline = time.monotonic() + 120
+        while f"{child}: record 1,150,2,0" not in log.read_text("latin-1", errors="replace") \
+                if log.exists() else True:
+            assert time.monotonic() < deadline, "the child never sent goal 150"
+            time.sleep(0.1)
+        # As long as the child works, the page must be there.
+        watched = time.monotonic()
+        while f"{child}: finished" not in log.read_text("latin-1"):
+            assert any(w.title == TITLE and PROGRESS_BAR in {c.id for c in w.controls}
+                       for w in wine_prefix.windows()), "the Progress page ended early"
+            time.sleep(0.5)
+        assert time.monotonic() - watched > 12, "the child ended before the bar could"
+        finish = page_with(wine_prefix, LAUNCH, timeout=120)
+        title = finish.control(id=FINISH_TITLE).text
+        assert title.startswith("Completing"), title
+        for box in (LAUNCH, QUICK_START):
+            wine_prefix.press(finish, box)
+        wine_prefix.press(finish, 2)
+        result = running.wait()
+    finally:
+        if running.process.poll() is None:
+            running.kill()
+    assert result.exit_code == 0, result
+    lines = log_lines(wine_prefix.host_path(install_folder("workstation"))
+                      / EDITIONS["workstation"]["log"])
+    assert f"{child}: finished, exit code 0" in lines
+    assert "Terminate install thread!" not in lines
+    assert "Notification thread is finished!" in lines
+    assert wine_prefix.reg_exists(UNINSTALL_KEY + PRODUCT["workstation"]["code"], view=32)
+
+
+# A journal that is damaged or names places outside the installation is refused: nothing is
+# deleted or restored on its word, and it is set aside so that it blocks nothing.
+@pytest.mark.parametrize("case", ["outside", "damaged"])
+def test_a_journal_that_cannot_be_trusted_is_refused(wine_prefix, case):
+    code = PRODUCT["workstation"]["code"].encode()
+    folder = install_folder("workstation").encode()
+    victim = "C:\\users\\Public\\important.txt"
+    wine_prefix.write_file(victim, b"keep me\r\n")
+    wine_prefix.write_file(f"{install_folder('workstation')}\\corvanews.exe", b"an old program")
+    begin = encode_record(1, code, folder, b"", b"", b"")
+    records = [begin, encode_record(3, victim.encode()),
+               encode_record(3, folder + b"\\corvanews.exe")]
+    if case == "damaged":
+        records = [begin, encode_record(3, folder + b"\\corvanews.exe"), records[2]]
+        records[1] = records[1][:-9] + bytes([records[1][-9] ^ 0x20]) + records[1][-8:]
+    data = b"CVJRNL\r\n" + struct.pack("<I", 1) + b"".join(records)
+    wine_prefix.write_file(journal_path("workstation"), data)
+
+    lines = start_again(wine_prefix, "workstation")
+
+    refusal = next((line for line in lines if line.startswith("Error: journal refused")), None)
+    assert refusal is not None, "\n".join(lines)
+    expected = ("file outside the installation: " + victim if case == "outside"
+                else "damaged record at byte")
+    assert expected in refusal, refusal
+    assert wine_prefix.read_file(victim) == b"keep me\r\n"
+    assert wine_prefix.read_file(f"{install_folder('workstation')}\\corvanews.exe") == \
+        b"an old program"
+    assert not wine_prefix.exists(journal_path("workstation"))
+    assert wine_prefix.read_file(journal_path("workstation") + ".refused") == data

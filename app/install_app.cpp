@@ -344,6 +344,13 @@ void CInstallApp::BuildReadySummary(std::string* text) {
 
 bool CInstallApp::ConfirmDestination(HWND owner) {
     using corvane::process::DestinationProblem;
+    // As in silent mode: a full path, and a folder no standard user can
+    // change; the user may then choose another.
+    std::string refusal;
+    if (!CheckInstallFolder(&refusal)) {
+        ShowMessage(refusal, MB_ICONWARNING, owner);
+        return false;
+    }
     const corvane::process::DestinationVerdict verdict =
         m_pInstallProcess->CheckDestination(m_strInstallDir);
     const auto kilobytes = [](uint64_t bytes) {
@@ -546,6 +553,16 @@ void CInstallApp::RunSilentMode() {
 }
 
 bool CInstallApp::AcceptInstallFolder() {
+    std::string refusal;
+    if (CheckInstallFolder(&refusal)) {
+        return true;
+    }
+    m_nExitCode = kExitFolderRefused;
+    ShowMessageIfAllowed(refusal, MB_ICONWARNING);
+    return false;
+}
+
+bool CInstallApp::CheckInstallFolder(std::string* refusal) {
     const ProductProfile& profile = CurrentProfile();
     const size_t maxLength = MaxInstallFolderLength(profile.payloadRules, profile.logFileName);
     char current[MAX_PATH] = {};
@@ -554,22 +571,18 @@ bool CInstallApp::AcceptInstallFolder() {
         ResolveFolderPath(m_strInstallDir, length < sizeof current ? current : "", maxLength,
                           [](unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; });
     if (folder.problem != FolderPathProblem::kNone) {
-        m_nExitCode = kExitFolderRefused;
         m_pInstallProcess->Log("Error: Install folder is not usable: ", m_strInstallDir.c_str());
-        ShowMessageIfAllowed(FormatResourceString(IDS_FOLDER_NOT_USABLE, profile.displayName,
-                                                  m_strInstallDir.c_str(), int(maxLength)),
-                             MB_ICONWARNING);
+        *refusal = FormatResourceString(IDS_FOLDER_NOT_USABLE, profile.displayName,
+                                        m_strInstallDir.c_str(), int(maxLength));
         return false;
     }
     m_strInstallDir = folder.path;
     const std::string changeable = m_pInstallProcess->FindChangeableFolder(m_strInstallDir);
     if (!changeable.empty()) {
-        m_nExitCode = kExitFolderRefused;
         m_pInstallProcess->Log("Error: Users without administrator rights can change: ",
                                changeable.c_str());
-        ShowMessageIfAllowed(
-            FormatResourceString(IDS_FOLDER_NOT_PROTECTED, profile.displayName, changeable.c_str()),
-            MB_ICONWARNING);
+        *refusal =
+            FormatResourceString(IDS_FOLDER_NOT_PROTECTED, profile.displayName, changeable.c_str());
         return false;
     }
     return true;

@@ -100,6 +100,8 @@ private:
     // administrator rights can change, ends the run with
     // kExitFolderRefused, a log line and, where allowed, a message.
     bool AcceptInstallFolder();
+    // The check itself, for both modes: false with the message in `refusal`.
+    bool CheckInstallFolder(std::string* refusal);
     // The wizard's pages and, after the last one, what the user chose there
     // (wizard_mode.cpp).
     void RunWizardMode();

@@ -1,6 +1,6 @@
 // Points of an installation that an observer in the same process may watch:
 // each journal record on disk, each step of a rollback, the start of the
-// install worker. The shipped setup programs install no observer; the test
+// install worker, the end of a recovery. The shipped setup programs install no observer; the test
 // builds install one that stops, fails or faults at a chosen point, so that
 // tests can cut an installation off exactly where they want.
 #pragma once
@@ -13,6 +13,7 @@ enum class InstallEvent {
     kJournalRecordWritten, // number: records written and flushed so far, the first one 1
     kRollbackActionDone,   // number: undo actions done so far in this process, from 1
     kPause,                // number: milliseconds of a paced wait; returning false skips it
+    kRecoveryDone,         // number 0; a journal found at the start was dealt with
 };
 
 // Returns true to go on; only kJournalOpening and kPause look at the result. It may

@@ -31,11 +31,6 @@ public:
     // Registers the Citrix support (or, with false, takes it away again).
     void RegisterCitrixSupport(bool reg);
 
-    // Whether `folder` can take this system's payload (destination_check.h):
-    // the plan's files with their sizes in the loaded package, a file created
-    // and at once deleted again to try the write access, and the volume's free
-    // space. Leaves nothing behind and logs nothing.
-    corvane::process::DestinationVerdict CheckDestination(const std::string& folder);
     // Looks for the journal of an installation of this product that was
     // stopped before its end (or whose rollback was), and rolls it back:
     // called at every start but in unpack mode. Logs nothing when there is
@@ -45,6 +40,12 @@ public:
     void RecoverInterruptedInstallation();
     // Where this product's journal lives while an installation runs.
     static std::string JournalPath();
+
+    // Whether `folder` can take this system's payload (destination_check.h):
+    // the plan's files with their sizes in the loaded package, a file created
+    // and at once deleted again to try the write access, and the volume's free
+    // space. Leaves nothing behind and logs nothing.
+    corvane::process::DestinationVerdict CheckDestination(const std::string& folder);
 
 private:
     // What the installation puts into its folder on this system.

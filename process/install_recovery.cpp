@@ -153,6 +153,7 @@ void CInstallProcess::RecoverInterruptedInstallation() {
     ClearJournalTables();
     m_bRecovering = false;
     SetRestartFlagPointer(nullptr);
+    NotifyInstallObserver(InstallEvent::kRecoveryDone, 0);
 }
 
 bool CInstallProcess::RollBackRecoveredJournal(const ReplayedJournal& journal) {

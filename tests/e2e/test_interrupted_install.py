@@ -20,8 +20,7 @@ from test_silent_install import (INSTALL_TIMEOUT, PRODUCT, ROLLBACK_NOISE, SILEN
                                  UNINSTALL_KEY, install_folder, payload_entry)
 from test_startup import (EDITIONS, QUICK, log_lines, setup_program, test_setup_program,
                           work_log)
-from test_wizard import (LAUNCH, NEXT, QUICK_START, TITLE, message_box, page_with,
-                         walk_to_ready)
+from test_wizard import LAUNCH, NEXT, Wizard, walk_to_ready
 
 JOURNAL_FOLDER = "C:\\windows\\Corvane Setup Journal"
 # Files of the user's in the install folder before the installation: one the payload
@@ -129,39 +128,106 @@ def assert_installed(prefix, edition: str) -> None:
     assert not prefix.exists(JOURNAL_FOLDER)
 
 
-# The whole prefix is stopped right after the k-th journal record, for every k, then the
-# setup is started again. One prefix serves every k: after each recovery it must be exactly
-# as before the first run, so the next k starts from the same machine.
+# What the test build's setup ends with when its hook ends it at once (TerminateProcess).
+KILLED = 0xDEAD
+SESSION_MANAGER = "HKLM\\System\\CurrentControlSet\\Control\\Session Manager"
+# Every k is checked live (no wineserver restart); every FULL_CHECK-th k also against a whole
+# snapshot of files and registry (a change left behind stays, so a later full check sees it).
+FULL_CHECK = 6
+
+
+def live_state(prefix) -> tuple:
+    """Cheap to take while the prefix runs: the files under drive_c, the uninstall keys (the
+    only keys the installation writes) and the restart-time operations."""
+    files = prefix.snapshot(registry=False)
+    registry = (prefix.reg_tree(UNINSTALL_KEY.rstrip("\\"), view=32),
+                prefix.reg_query(SESSION_MANAGER, "PendingFileRenameOperations", view=64))
+    return files, registry
+
+
+def live_changes(prefix, before: tuple) -> str:
+    files, registry = live_state(prefix)
+    changes = files.diff(before[0], ignore=ROLLBACK_NOISE)
+    text = str(changes) if changes else ""
+    if registry != before[1]:
+        text += f"\nregistry: {before[1]!r}\n  -> {registry!r}"
+    return text.strip()
+
+
+def stop_after_record(prefix, program, k: int, check_recovery) -> None:
+    """Runs a silent installation that the test build ends at once right after its k-th
+    journal record (no destructor, no rollback: as a kill or a power cut). When it starts with
+    a journal to recover, it holds once that is done and `check_recovery()` looks at the
+    machine first."""
+    hold = prefix.scratch / "recovered"
+    hold.unlink(missing_ok=True)
+    running = prefix.start(program, SILENT, timeout=INSTALL_TIMEOUT, env={
+        "CORVANE_TEST_HOOK": f"record:{k}:exit", **NO_WAITS,
+        "CORVANE_TEST_HOLD_AFTER_RECOVERY": prefix.windows_path(hold)})
+    try:
+        if check_recovery is not None:
+            deadline = time.monotonic() + INSTALL_TIMEOUT
+            while not hold.exists():
+                assert running.process.poll() is None, f"no recovery:\n{running.wait()}"
+                assert time.monotonic() < deadline, "the recovery did not end"
+                time.sleep(0.05)
+            check_recovery()
+            hold.unlink()
+        ended = running.wait()
+    finally:
+        if running.process.poll() is None:
+            running.kill()
+    assert ended.exit_code == KILLED, f"the installation ended before record {k}:\n{ended}"
+
+
+# The setup is stopped right after its k-th journal record, for every k, and started again.
+# One prefix serves every k: the start that recovers from the stop after record k is held
+# once it has recovered, the machine is compared with the one before the first run, and then
+# it installs again until record k + 1. (Stopping the whole prefix instead, with wineserver
+# -k, costs a restart of Wine's services each time; the rollback test below does that.)
 @pytest.mark.parametrize("edition", ["workstation", "server"])
 def test_a_setup_stopped_after_any_journal_record_is_undone_by_the_next_start(
         wine_prefix, edition, fault_outcomes):
     program = test_setup_program(edition)
     put_user_files(wine_prefix, edition)
     before = wine_prefix.snapshot()
-    k = 0
-    while True:
-        k += 1
-        ended = run_until_stopped(wine_prefix, program, f"record:{k}:stop")
-        assert ended is None, f"the installation ended before the commit record:\n{ended}"
-        records = journal_records(wine_prefix.read_file(journal_path(edition)))
-        assert len(records) == k, [describe(r) for r in records]
-        lines = start_again(wine_prefix, edition)
+    before_live = live_state(wine_prefix)
+    wine_prefix.scratch.mkdir(parents=True, exist_ok=True)
+    stopped: list = []  # the journal left by the last stop
+
+    def check_recovery(full: bool = False) -> None:
+        k = len(stopped)
+        lines = log_lines(work_log(wine_prefix, edition))
         assert "=== Recovery process ===" in lines, "\n".join(lines)
-        if records[-1][0] == "committed":
-            # Every step was done: the next start only finishes the commit.
-            assert "Recovery: the installation was complete, its backups are removed" in lines
-            assert_installed(wine_prefix, edition)
-            outcome = "completed"
+        assert "Recovery: rolling back an interrupted installation" in lines, "\n".join(lines)
+        assert "=== Recovery finished ===" in lines, "\n".join(lines)
+        changes = left_behind(wine_prefix, before) if full else \
+            live_changes(wine_prefix, before_live)
+        fault_outcomes.append({"edition": edition, "k": k, "last record": describe(stopped[-1]),
+                               "outcome": "rolled back" if not changes else "LEFT CHANGES",
+                               "checked": "whole machine" if full else "files, uninstall key"})
+        assert not changes, f"after record {k} ({describe(stopped[-1])}):\n{changes}"
+
+    k = 0
+    while not stopped or stopped[-1][0] != "committed":
+        k += 1
+        if k > 1 and (k - 1) % FULL_CHECK == 0:
+            # The shipped program recovers, and the whole machine is compared (which stops the
+            # prefix: no setup may be held meanwhile).
+            start_again(wine_prefix, edition)
+            check_recovery(full=True)
+            stop_after_record(wine_prefix, program, k, None)
         else:
-            assert "Recovery: rolling back an interrupted installation" in lines, "\n".join(lines)
-            changes = left_behind(wine_prefix, before)
-            outcome = "rolled back" if not changes else "LEFT CHANGES"
-        fault_outcomes.append({"edition": edition, "k": k, "last record": describe(records[-1]),
-                               "outcome": outcome})
-        if outcome == "LEFT CHANGES":
-            pytest.fail(f"after record {k} ({describe(records[-1])}):\n{changes}")
-        if outcome == "completed":
-            break
+            stop_after_record(wine_prefix, program, k, check_recovery if k > 1 else None)
+        stopped = journal_records(wine_prefix.read_file(journal_path(edition)))
+        assert len(stopped) == k, [describe(r) for r in stopped]
+    # The stop came after the commit record: every step was done, and the next start only
+    # finishes the commit.
+    lines = start_again(wine_prefix, edition)
+    assert "Recovery: the installation was complete, its backups are removed" in lines
+    assert_installed(wine_prefix, edition)
+    fault_outcomes.append({"edition": edition, "k": k, "last record": describe(stopped[-1]),
+                           "outcome": "completed", "checked": "installed, backups gone"})
     assert k > 20, "too few records for a whole installation"
 
 
@@ -204,20 +270,54 @@ def test_a_rollback_stopped_in_the_middle_is_finished_by_the_next_start(wine_pre
     put_user_files(wine_prefix, "workstation")
     before = wine_prefix.snapshot()
     # The first undo action, one among the created files, and the one that puts the user's
-    # readme back (the created files go first, then the backups).
+    # readme back (the created files go first, then the backups). After 8, the recovery that
+    # finishes the rollback is stopped too, and a third start finishes it.
     for n in (1, 8, 15):
         ended = run_until_stopped(wine_prefix, program, f"undo:{n}:stop",
                                   env={"CORVANE_CHILD_MODE": "error"})
         assert ended is None, f"the rollback ended before undo action {n}:\n{ended}"
         records = journal_records(wine_prefix.read_file(journal_path("workstation")))
         assert records[-1][0] == "rollback started"
+        if n == 8:
+            ended = run_until_stopped(wine_prefix, program, "undo:3:stop")
+            assert ended is None, f"the recovery ended before undo action 3:\n{ended}"
         lines = start_again(wine_prefix, "workstation")
         assert "Recovery: finishing the rollback of an interrupted installation" in lines, \
             "\n".join(lines)
         changes = left_behind(wine_prefix, before)
         fault_outcomes.append({"rollback stopped after undo action": n,
+                               "recovery stopped too": "after undo 3" if n == 8 else "no",
                                "outcome": "finished" if not changes else "LEFT CHANGES"})
         assert not changes, changes
+
+
+# Out of memory or a fault inside one undo action stops that rollback step only: it is
+# logged, the later steps still run (the user's readme comes back), the journal stays, and
+# the next start finishes what was left.
+@pytest.mark.parametrize("action, warning", [
+    ("oom", "Warning: rollback step stopped, out of memory: RemoveInstallFiles"),
+    ("fault", "Warning: rollback step stopped by an exception: RemoveInstallFiles"),
+])
+def test_a_failure_inside_a_rollback_step_stops_that_step_only(wine_prefix, action, warning,
+                                                              fault_outcomes):
+    put_user_files(wine_prefix, "workstation")
+    before = wine_prefix.snapshot()
+    result = wine_prefix.run(test_setup_program("workstation"), SILENT, timeout=INSTALL_TIMEOUT,
+                             env={"CORVANE_CHILD_MODE": "error", **NO_WAITS,
+                                  "CORVANE_TEST_HOOK": f"undo:8:{action}"})
+    assert result.exit_code == -10, result
+    lines = log_lines(work_log(wine_prefix, "workstation"))
+    assert warning in lines, "\n".join(lines)
+    assert "RollBackInstallFiles" not in " ".join(l for l in lines if l.startswith("Warning"))
+    folder = install_folder("workstation")
+    assert wine_prefix.read_file(f"{folder}\\readme.txt") == USER_FILES["readme.txt"]
+    assert wine_prefix.exists(journal_path("workstation"))
+    lines = start_again(wine_prefix, "workstation")
+    assert "Recovery: finishing the rollback of an interrupted installation" in lines
+    changes = left_behind(wine_prefix, before)
+    fault_outcomes.append({"in undo action 8": action, "exit": result.exit_code,
+                           "after the next start": "as before" if not changes else "CHANGED"})
+    assert not changes, changes
 
 
 def failure_lines(prefix, edition: str) -> tuple[list[str], str]:
@@ -256,6 +356,19 @@ def test_an_exception_or_fault_in_the_silent_install_rolls_back(wine_prefix, act
         assert not changes, changes
 
 
+def wizard_end(wizard: Wizard):
+    """Closes the last page and answers what comes after it until the run ends."""
+    wizard.prefix.close_window(wizard.page(LAUNCH, visible=False, timeout=120))
+    deadline = time.monotonic() + 60
+    while wizard.running.process.poll() is None:
+        assert time.monotonic() < deadline, "the wizard did not end"
+        box = next((w for w in wizard.prefix.windows() if w.title == wizard.display_name), None)
+        if box is not None:
+            wizard.prefix.press(box, OK)
+        time.sleep(0.3)
+    return wizard.wait()
+
+
 @pytest.mark.usefixtures("display")
 @pytest.mark.parametrize("action, message", [
     ("throw", "Error during installation."),
@@ -264,32 +377,24 @@ def test_an_exception_or_fault_in_the_silent_install_rolls_back(wine_prefix, act
 def test_an_exception_or_fault_in_the_wizards_install_ends_on_the_failure_page(
         wine_prefix, action, message, fault_outcomes):
     put_user_files(wine_prefix, "workstation")
-    running = wine_prefix.start(test_setup_program("workstation"), [], timeout=300,
-                                env={"CORVANE_TEST_HOOK": f"record:12:{action}"})
-    try:
-        ready = walk_to_ready(wine_prefix)
-        wine_prefix.press(ready, NEXT)  # "Install"
-        box = message_box(wine_prefix, timeout=120)
-        assert " ".join(box.texts).find(message) >= 0, box.texts
-        wine_prefix.press(box, OK)
-        finish = page_with(wine_prefix, FINISH_TITLE, timeout=120)
+    before = wine_prefix.snapshot()
+    with Wizard(wine_prefix, program=test_setup_program("workstation"),
+                env={"CORVANE_TEST_HOOK": f"record:12:{action}"}) as wizard:
+        wizard.prefix.press(walk_to_ready(wizard), NEXT)  # "Install"
+        box = wizard.message_box(timeout=120)
+        assert message in " ".join(box.texts), box.texts
+        wizard.prefix.press(box, OK)
+        finish = wizard.page(LAUNCH, visible=False, timeout=120)
         title = finish.control(id=FINISH_TITLE).text
         assert title.startswith("Setup Wizard did not complete the installation"), title
-        wine_prefix.press(finish, 2)  # "Finish"
-        wine_prefix.press(message_box(wine_prefix), OK)  # the log hint
-        result = running.wait()
-    finally:
-        if running.process.poll() is None:
-            running.kill()
+        assert not finish.control(id=LAUNCH).visible
+        result = wizard_end(wizard)
     assert result.exit_code == -10, result
-    folder = install_folder("workstation")
-    for name, data in USER_FILES.items():
-        assert wine_prefix.read_file(f"{folder}\\{name}") == data, name
-    assert sorted(p.name for p in wine_prefix.host_path(folder).iterdir()) == sorted(USER_FILES)
-    assert not wine_prefix.reg_exists(UNINSTALL_KEY + PRODUCT["workstation"]["code"], view=32)
-    assert not wine_prefix.exists(JOURNAL_FOLDER)
+    changes = left_behind(wine_prefix, before)
     fault_outcomes.append({"wizard, injected": action, "after record": 12,
-                           "page": "failure", "exit": result.exit_code})
+                           "page": "failure", "exit": result.exit_code,
+                           "machine as before": "yes" if not changes else "no"})
+    assert not changes, changes
 
 
 # The child reports goal 100, then 150, then works on for 16 seconds, longer than the bar
@@ -297,42 +402,32 @@ def test_an_exception_or_fault_in_the_wizards_install_ends_on_the_failure_page(
 # is really done, and no thread is ever terminated.
 @pytest.mark.usefixtures("display")
 def test_a_child_progress_past_the_end_does_not_end_the_wizards_install(wine_prefix):
-    running = wine_prefix.start(setup_program("workstation"), [], timeout=300,
-                                env={"CORVANE_CHILD_MODE": "overshoot",
-                                     "CORVANE_CHILD_SECONDS": "16"})
     child = PRODUCT["workstation"]["child"]
-    try:
-        ready = walk_to_ready(wine_prefix)
-        wine_prefix.press(ready, NEXT)
-        log = work_log(wine_prefix)
+    with Wizard(wine_prefix, env={"CORVANE_CHILD_MODE": "overshoot",
+                                  "CORVANE_CHILD_SECONDS": "16"}) as wizard:
+        wizard.prefix.press(walk_to_ready(wizard), NEXT)
+        log = wine_prefix.host_path(f"{wizard.install_folder}\\{EDITIONS['workstation']['log']}")
+
+        def logged(text: str) -> bool:
+            return log.exists() and text in log.read_text("latin-1", errors="replace")
+
         deadline = time.monotonic() + 120
-        while f"{child}: record 1,150,2,0" not in log.read_text("latin-1", errors="replace") \
-                if log.exists() else True:
+        while not logged(f"{child}: record 1,150,2,0"):
             assert time.monotonic() < deadline, "the child never sent goal 150"
             time.sleep(0.1)
-        # As long as the child works, the page must be there.
+        # As long as the child works, the Progress page must be there.
         watched = time.monotonic()
-        while f"{child}: finished" not in log.read_text("latin-1"):
-            assert any(w.title == TITLE and PROGRESS_BAR in {c.id for c in w.controls}
-                       for w in wine_prefix.windows()), "the Progress page ended early"
+        while not logged(f"{child}: finished"):
+            wizard.page(PROGRESS_BAR, timeout=1)
             time.sleep(0.5)
         assert time.monotonic() - watched > 12, "the child ended before the bar could"
-        finish = page_with(wine_prefix, LAUNCH, timeout=120)
-        title = finish.control(id=FINISH_TITLE).text
-        assert title.startswith("Completing"), title
-        for box in (LAUNCH, QUICK_START):
-            wine_prefix.press(finish, box)
-        wine_prefix.press(finish, 2)
-        result = running.wait()
-    finally:
-        if running.process.poll() is None:
-            running.kill()
+        finish = wizard.page(LAUNCH, timeout=120)
+        assert finish.control(id=FINISH_TITLE).text.startswith("Completing")
+        result = wizard_end(wizard)
     assert result.exit_code == 0, result
-    lines = log_lines(wine_prefix.host_path(install_folder("workstation"))
-                      / EDITIONS["workstation"]["log"])
+    lines = log_lines(log)
     assert f"{child}: finished, exit code 0" in lines
     assert "Terminate install thread!" not in lines
-    assert "Notification thread is finished!" in lines
     assert wine_prefix.reg_exists(UNINSTALL_KEY + PRODUCT["workstation"]["code"], view=32)
 
 

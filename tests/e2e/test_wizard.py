@@ -39,7 +39,8 @@ class Wizard:
     to a log (CORVANE_STAND_IN_LOG), web addresses included: a recorder stands in for the
     browser, so no test ever starts one."""
 
-    def __init__(self, prefix: Prefix, edition: str = "workstation", env: dict | None = None):
+    def __init__(self, prefix: Prefix, edition: str = "workstation", env: dict | None = None,
+                 program: Path | None = None):
         self.prefix = prefix
         self.edition = edition
         self.display_name = EDITIONS[edition]["display"]
@@ -56,7 +57,7 @@ class Wizard:
             prefix.reg_set("HKLM\\Software\\Classes\\https\\shell\\open\\command", "",
                            f'"{recorder}" "%1"', view=view)
         environment = {"CORVANE_STAND_IN_LOG": prefix.windows_path(self.started_log)}
-        self.running: RunningProgram = prefix.start(setup_program(edition), [],
+        self.running: RunningProgram = prefix.start(program or setup_program(edition), [],
                                                     env={**environment, **(env or {})},
                                                     timeout=600)
 

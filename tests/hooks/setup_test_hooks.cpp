@@ -11,9 +11,18 @@
 //                       back, a folder removed, a registry key restored...)
 //       ACTION  stop    create the file CORVANE_TEST_MARKER names and wait for
 //                       ever, so the test can kill the prefix right there
+//               exit    end the whole process at once (TerminateProcess), as a
+//                       kill would: no destructor, no flush, no rollback; the
+//                       exit code is 0xDEAD. Cheaper for a test than stopping
+//                       the whole prefix when no other process of the setup runs
 //               throw   throw std::runtime_error
 //               oom     throw std::bad_alloc
 //               fault   write through a null pointer
+//   CORVANE_TEST_HOLD_AFTER_RECOVERY=PATH  once a journal found at the start
+//                                      has been dealt with, create the file
+//                                      PATH and wait until the test deletes it
+//                                      (it looks at the recovered machine
+//                                      before this run installs again)
 //   CORVANE_TEST_NO_JOURNAL=1          keep the journal in memory only (the
 //                                      benchmark's reference)
 //   CORVANE_TEST_NO_WAITS=1            skip the waits that pace the install and
@@ -52,6 +61,22 @@ bool IsSet(const char* name) {
     }
 }
 
+void HoldWhileFileExists(const char* path) {
+    HANDLE file =
+        CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    CloseHandle(file);
+    while (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) {
+        Sleep(20);
+    }
+}
+
+// What a stopped setup's process ends with, so that a test can tell it from
+// every exit code of the setup's own.
+constexpr UINT kKilledExitCode = 0xDEAD;
+
 void Fault() {
     volatile uintptr_t nowhere = 0;
     *reinterpret_cast<volatile int*>(nowhere) = 0;
@@ -63,6 +88,12 @@ bool Observe(InstallEvent event, uint32_t number) {
     }
     if (event == InstallEvent::kPause) {
         return !IsSet("CORVANE_TEST_NO_WAITS");
+    }
+    if (event == InstallEvent::kRecoveryDone) {
+        if (const char* hold = std::getenv("CORVANE_TEST_HOLD_AFTER_RECOVERY")) {
+            HoldWhileFileExists(hold);
+        }
+        return true;
     }
     if (event == InstallEvent::kWorkerStarted) {
         if (IsSet("CORVANE_TEST_INJECT_FAULT")) {
@@ -95,6 +126,8 @@ bool Observe(InstallEvent event, uint32_t number) {
     }
     if (std::strcmp(action, "stop") == 0) {
         StopHere(number);
+    } else if (std::strcmp(action, "exit") == 0) {
+        TerminateProcess(GetCurrentProcess(), kKilledExitCode);
     } else if (std::strcmp(action, "throw") == 0) {
         throw std::runtime_error("injected by the test build");
     } else if (std::strcmp(action, "oom") == 0) {

@@ -223,14 +223,12 @@ void CInstaller::RemoveInstallFiles() {
             continue;
         }
         Log("RemoveInstallFiles: ", path.c_str());
-        if (DeleteFileA(path.c_str())) {
-            continue;
-        }
         // A file that is gone already (the server's usbd.sys copy, or one
         // someone else removed) is done; asking for a restart for it would
         // restart a machine for nothing.
-        const DWORD error = GetLastError();
-        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+        const DWORD error = DeleteFileA(path.c_str()) ? ERROR_SUCCESS : GetLastError();
+        if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND &&
+            error != ERROR_PATH_NOT_FOUND) {
             // In use: the restart deletes it, and the user is told that one
             // is needed.
             DeleteAtRestart(path);

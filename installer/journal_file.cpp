@@ -235,23 +235,16 @@ private:
                                                : m_machine.windowsFolder + "\\system32\\catroot";
     }
 
-    // "oem<n>.inf" (or, with `precompiled`, its ".pnf" too) directly in the
-    // Windows folder's inf folder: the names SetupCopyOEMInf publishes under.
+    // An INF (or, with `precompiled`, its ".pnf" too) directly in the Windows
+    // folder's inf folder, where SetupCopyOEMInf publishes: as "oem<n>.inf" on
+    // Windows, under its own name on Wine.
     bool IsPublishedInf(const std::string& path, bool precompiled) const {
         if (m_machine.windowsFolder.empty() || !IsCleanFullPath(path) ||
             !EqualsIgnoringAsciiCase(ParentOf(path), m_machine.windowsFolder + "\\inf")) {
             return false;
         }
-        const std::string_view name = std::string_view(path).substr(ParentOf(path).size() + 1);
-        if (name.size() < 8 || !EqualsIgnoringAsciiCase(name.substr(0, 3), "oem")) {
-            return false;
-        }
-        const std::string_view number = name.substr(3, name.size() - 7);
-        const std::string_view suffix = name.substr(name.size() - 4);
-        return std::all_of(number.begin(), number.end(),
-                           [](char c) { return c >= '0' && c <= '9'; }) &&
-               (EqualsIgnoringAsciiCase(suffix, ".inf") ||
-                (precompiled && EqualsIgnoringAsciiCase(suffix, ".pnf")));
+        return EndsWithIgnoringCase(path, ".inf") ||
+               (precompiled && EndsWithIgnoringCase(path, ".pnf"));
     }
 
     static bool IsStrictlyInside(std::string_view path, std::string_view folder) {

@@ -163,8 +163,8 @@ struct MachinePlaces {
 // folder (inside the machine's common Programs folder), shortcuts directly on
 // the common desktop or in a Quick Launch folder, backups beside their targets
 // as .tmp files, registry keys and values only in the product's uninstall key;
-// the driver store's files only as published INFs ("oem*.inf" and their
-// ".pnf") in the Windows folder's inf folder and catalogues below
+// the driver store's files only as published INFs (and their ".pnf") directly
+// in the Windows folder's inf folder and catalogues below
 // system32\catroot; class filters only in the product's device classes;
 // services and devices only by plain names.
 // An install folder must be a full local or network path below a root that

@@ -56,30 +56,30 @@ def test_the_install_folder_reads_back_as_changeable_by_administrators_only(wine
     assert strangers_with_write_access(wine_prefix.security(folder + "\\amd64")) == []
 
 
-@pytest.mark.parametrize("case", ["parent open to everyone", "folder open to everyone",
-                                  "too long", "drive root", "invalid name"])
+# Every case in one prefix: none may write anything, so one snapshot before them all must
+# still match after the last.
+REFUSED = [  # (-directory, the log's last line)
+    ("C:\\Tools\\Corvane", CHANGEABLE + "C:\\Tools"),  # a parent open to everyone
+    ("C:\\Shared\\Corvane", CHANGEABLE + "C:\\Shared\\Corvane"),  # the folder itself open
+    ("C:\\" + "d" * (207 - 2), NOT_USABLE + "C:\\" + "d" * (207 - 2)),  # too long (limit 207)
+    ("C:\\", NOT_USABLE + "C:\\"),  # a drive's root
+    ("C:\\Tools|Corvane", NOT_USABLE + "C:\\Tools|Corvane"),  # a character Windows refuses
+]
+
+
 def test_an_install_folder_setup_cannot_trust_is_refused_before_anything_is_written(
-        wine_prefix, case):
-    limit = 207  # MaxInstallFolderLength of the workstation
-    folder, line = {
-        "parent open to everyone": ("C:\\Tools\\Corvane", CHANGEABLE + "C:\\Tools"),
-        "folder open to everyone": ("C:\\Shared\\Corvane", CHANGEABLE + "C:\\Shared\\Corvane"),
-        "too long": ("C:\\" + "d" * (limit - 2), NOT_USABLE + "C:\\" + "d" * (limit - 2)),
-        "drive root": ("C:\\", NOT_USABLE + "C:\\"),
-        "invalid name": ("C:\\Tools|Corvane", NOT_USABLE + "C:\\Tools|Corvane"),
-    }[case]
-    if case == "parent open to everyone":
-        open_to_everyone(wine_prefix, "C:\\Tools")
-    elif case == "folder open to everyone":
-        open_to_everyone(wine_prefix, folder)
+        wine_prefix):
+    open_to_everyone(wine_prefix, "C:\\Tools")
+    open_to_everyone(wine_prefix, "C:\\Shared\\Corvane")
     before = wine_prefix.snapshot()
 
-    result = wine_prefix.run(setup_program(), SILENT + ["-directory", folder],
-                             timeout=INSTALL_TIMEOUT)
+    for folder, line in REFUSED:
+        result = wine_prefix.run(setup_program(), SILENT + ["-directory", folder],
+                                 timeout=INSTALL_TIMEOUT)
+        assert result.exit_code == -11, (folder, result)
+        lines = log_lines(work_log(wine_prefix, "workstation"))
+        assert lines[-1] == line, "\n".join(lines)
 
-    assert result.exit_code == -11, result
-    lines = log_lines(work_log(wine_prefix, "workstation"))
-    assert lines[-1] == line, "\n".join(lines)
     diff = wine_prefix.snapshot().diff(before, ignore=ROLLBACK_NOISE)
     assert not diff, str(diff)
 

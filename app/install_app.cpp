@@ -344,13 +344,6 @@ void CInstallApp::BuildReadySummary(std::string* text) {
 
 bool CInstallApp::ConfirmDestination(HWND owner) {
     using corvane::process::DestinationProblem;
-    // As in silent mode: a full path, and a folder no standard user can
-    // change; the user may then choose another.
-    std::string refusal;
-    if (!CheckInstallFolder(&refusal)) {
-        ShowMessage(refusal, MB_ICONWARNING, owner);
-        return false;
-    }
     const corvane::process::DestinationVerdict verdict =
         m_pInstallProcess->CheckDestination(m_strInstallDir);
     const auto kilobytes = [](uint64_t bytes) {
@@ -360,8 +353,14 @@ bool CInstallApp::ConfirmDestination(HWND owner) {
     const char* folder = m_strInstallDir.c_str();
     std::string text;
     switch (verdict.problem) {
-    case DestinationProblem::kNone:
-        return true;
+    case DestinationProblem::kNone: {
+        // Then, as in silent mode: a full path, and a folder no standard user
+        // can change; the user may then choose another.
+        if (CheckInstallFolder(&text)) {
+            return true;
+        }
+        break;
+    }
     case DestinationProblem::kPathTooLong:
         text = FormatResourceString(IDS_DESTINATION_TOO_LONG, unsigned(verdict.excess), folder);
         break;

@@ -1,6 +1,7 @@
 #include "install_app.h"
 
 #include "dll_safety.h"
+#include "folder_path.h"
 #include "install_observer.h"
 #include "install_process.h"
 #include "installed_version_check.h"
@@ -352,8 +353,14 @@ bool CInstallApp::ConfirmDestination(HWND owner) {
     const char* folder = m_strInstallDir.c_str();
     std::string text;
     switch (verdict.problem) {
-    case DestinationProblem::kNone:
-        return true;
+    case DestinationProblem::kNone: {
+        // Then, as in silent mode: a full path, and a folder no standard user
+        // can change; the user may then choose another.
+        if (CheckInstallFolder(&text)) {
+            return true;
+        }
+        break;
+    }
     case DestinationProblem::kPathTooLong:
         text = FormatResourceString(IDS_DESTINATION_TOO_LONG, unsigned(verdict.excess), folder);
         break;
@@ -510,6 +517,9 @@ void CInstallApp::RunSilentMode() {
                              MB_ICONWARNING);
         return;
     }
+    if (!AcceptInstallFolder()) {
+        return;
+    }
     m_pnProgressGoal = &m_nSilentGoal;
     m_pnProgressDisplayed = &m_nSilentDisplayed;
     m_pnProgressDirection = &m_nSilentDirection;
@@ -539,6 +549,42 @@ void CInstallApp::RunSilentMode() {
         }
     }
     EndOfRun();
+}
+
+bool CInstallApp::AcceptInstallFolder() {
+    std::string refusal;
+    if (CheckInstallFolder(&refusal)) {
+        return true;
+    }
+    m_nExitCode = kExitFolderRefused;
+    ShowMessageIfAllowed(refusal, MB_ICONWARNING);
+    return false;
+}
+
+bool CInstallApp::CheckInstallFolder(std::string* refusal) {
+    const ProductProfile& profile = CurrentProfile();
+    const size_t maxLength = MaxInstallFolderLength(profile.payloadRules, profile.logFileName);
+    char current[MAX_PATH] = {};
+    const DWORD length = GetCurrentDirectoryA(sizeof current, current);
+    const ResolvedFolderPath folder =
+        ResolveFolderPath(m_strInstallDir, length < sizeof current ? current : "", maxLength,
+                          [](unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; });
+    if (folder.problem != FolderPathProblem::kNone) {
+        m_pInstallProcess->Log("Error: Install folder is not usable: ", m_strInstallDir.c_str());
+        *refusal = FormatResourceString(IDS_FOLDER_NOT_USABLE, profile.displayName,
+                                        m_strInstallDir.c_str(), int(maxLength));
+        return false;
+    }
+    m_strInstallDir = folder.path;
+    const std::string changeable = m_pInstallProcess->FindChangeableFolder(m_strInstallDir);
+    if (!changeable.empty()) {
+        m_pInstallProcess->Log("Error: Users without administrator rights can change: ",
+                               changeable.c_str());
+        *refusal =
+            FormatResourceString(IDS_FOLDER_NOT_PROTECTED, profile.displayName, changeable.c_str());
+        return false;
+    }
+    return true;
 }
 
 void CInstallApp::EndOfRun() {

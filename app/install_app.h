@@ -91,6 +91,13 @@ private:
     void ComputeDefaultFolders();
     void ReportStartupError(const CSetupError& error);
     void RunSilentMode();
+    // Makes the install folder full and checks it before anything is
+    // written: a path the engine cannot use, or a folder that users without
+    // administrator rights can change, ends the run with
+    // kExitFolderRefused, a log line and, where allowed, a message.
+    bool AcceptInstallFolder();
+    // The check itself, for both modes: false with the message in `refusal`.
+    bool CheckInstallFolder(std::string* refusal);
     // The wizard's pages and, after the last one, what the user chose there
     // (wizard_mode.cpp).
     void RunWizardMode();
@@ -129,4 +136,5 @@ enum ExitCode {
     kExitPackageNotReady = -8,
     kExitRestartRequired = -9,
     kExitInstallFailed = -10,
+    kExitFolderRefused = -11,
 };

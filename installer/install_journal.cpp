@@ -1,5 +1,7 @@
 #include "install_journal.h"
 
+#include "ascii_case.h"
+
 #include <algorithm>
 
 namespace {
@@ -42,6 +44,29 @@ void RemoveCreatedFolders(const std::vector<std::string>& folders,
     for (const std::string& folder : left) {
         remove(folder);
     }
+}
+
+std::vector<std::string> FoldersToRemoveAtRestart(const std::vector<std::string>& remainingFolders,
+                                                  std::vector<std::string> goingAtRestart) {
+    std::vector<std::string> folders = remainingFolders;
+    // A folder inside another sorts after it: descending order looks at the
+    // inner one first, so an outer folder sees it among what goes.
+    std::sort(folders.begin(), folders.end(), std::greater<std::string>());
+    std::vector<std::string> removed;
+    for (const std::string& folder : folders) {
+        const std::string inside = folder + "\\";
+        const bool holdsOneGoing =
+            std::any_of(goingAtRestart.begin(), goingAtRestart.end(), [&](const std::string& path) {
+                return path.size() > inside.size() &&
+                       EqualsIgnoringAsciiCase(std::string_view(path).substr(0, inside.size()),
+                                               inside);
+            });
+        if (holdsOneGoing) {
+            removed.push_back(folder);
+            goingAtRestart.push_back(folder);
+        }
+    }
+    return removed;
 }
 
 bool AddSavedRegistryValue(RegistryBackupTable& table, const std::string& subkey,

@@ -18,6 +18,9 @@ enum JournalKind : int32_t {
     kJournalDevice = 5,           // key: device hardware id
     kJournalInfFile = 6,          // key: full path of an INF file
     kJournalRegistryKey = 7,      // key: subkey below HKEY_LOCAL_MACHINE the installer created
+    // key: full path of an INF this installation added to the driver store;
+    // its uninstall section runs, then it leaves the store again
+    kJournalDriverStoreInf = 8,
 };
 
 struct SavedRegistryValue {
@@ -57,3 +60,11 @@ void RemoveCreatedFolders(const std::vector<std::string>& folders,
 // so a later save would win. Returns whether the value was added.
 bool AddSavedRegistryValue(RegistryBackupTable& table, const std::string& subkey,
                            SavedRegistryValue value);
+
+// The created folders that rollback could not remove and that must go at the
+// restart instead: those holding something that itself goes at the restart
+// (`goingAtRestart`: files, and folders found here). Innermost first, the
+// order in which the restart has to remove them; a folder that holds anything
+// else stays (a user's file keeps its folder).
+std::vector<std::string> FoldersToRemoveAtRestart(const std::vector<std::string>& remainingFolders,
+                                                  std::vector<std::string> goingAtRestart);

@@ -3,12 +3,14 @@
 // that a failed installation can be undone. CInstallProcess derives from it.
 #pragma once
 
+#include "folder_access.h"
 #include "handles.h"
 #include "install_journal.h"
 #include "journal_file.h"
 #include "packed_tools.h"
 #include "setup_error.h"
 #include "setup_log_api.h"
+#include "system_changes.h"
 
 #include <windows.h>
 
@@ -18,6 +20,9 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+// A GUID in its registry form, "{36FC9E60-C465-11CF-8056-444553540000}".
+bool ParseClassGuid(const std::string& text, GUID* guid);
 
 // Device setup classes are told apart by their bytes; their order in the table
 // does not matter to anyone.
@@ -89,8 +94,31 @@ public:
     // a temporary file that replaces it at the next restart.
     void InstallFile(const char* name, const char* folder, const void* data, uint32_t size);
     // Creates one folder (its parent must exist); an existing folder is
-    // accepted and not recorded, so rollback never removes it.
+    // accepted and not recorded, so rollback never removes it. An existing
+    // folder that is a link is refused (location 979): what is written into
+    // it would land elsewhere.
     void MakeDirectory(const char* path);
+
+    // Install folder protection (installer_security.cpp). Makes the install
+    // folder as MakeDirectory does, but with an access list of its own
+    // (SYSTEM and Administrators full control, Users read and execute,
+    // nothing inherited), so no standard user can change the programs the
+    // setup writes there and then starts. Refused, before anything is
+    // written: a folder above that standard users can change (location 977)
+    // or an existing folder that they can change (978), with
+    // ERROR_ACCESS_DENIED, and an existing folder that is a link (979); each
+    // with a log line naming the folder.
+    void MakeProtectedDirectory(const char* path);
+    // The first of the install folder itself (when it exists) and the folders
+    // above it that users without administrator rights can change (add to,
+    // remove, rename or re-permission); empty when there is none. A path that
+    // is not full is returned as it is.
+    std::string FindChangeableFolder(const std::string& installFolder);
+    // Whether writing through the open file or the path would change a file
+    // with another name too: a reparse point (symbolic link, junction) or a
+    // file with more than one name (hard link). Undeterminable counts as yes.
+    static bool IsLinkHandle(HANDLE file);
+    static bool IsLinkPath(const std::string& path);
 
     // Shortcuts (installer_shortcuts.cpp). A shell link
     // shortcutFolder\shortcutName.lnk to targetFolder\targetFileName, started
@@ -164,7 +192,8 @@ public:
     // list again; their temporary files are deleted as created files.
     void CancelRestartReplacements();
     // Deletes folder\name now or at the next restart; a missing file is no
-    // error. Journals nothing.
+    // error. Journals nothing, and a created file that is gone now leaves the
+    // journal, so rollback has nothing left to do for it.
     void DeleteInstalledFile(const char* folder, const char* name);
 
     // Registry (installer_registry.cpp). Subkeys are below HKEY_LOCAL_MACHINE,
@@ -216,11 +245,26 @@ public:
     void RecordDevice(const std::string& hardwareId);
     void RecordInfInstall(const std::string& infPath);
     void RecordClassFilter(const GUID& classGuid, const std::string& filterName);
+    void RecordDriverStoreInf(const std::string& infPath);
+
+    // What a program outside the engine (the child installer) changes, found
+    // by comparing facts (installer_system_facts.cpp): services, the upper
+    // filters of the device setup classes given as "{GUID}" texts, the files
+    // of the driver store (published INFs and catalogues) and present devices.
+    SystemFacts TakeSystemFacts(const std::vector<std::string>& classGuids);
+    // Journals each change, with a "Record ...: " log line, so that the
+    // rollback walkers undo it: new services, class filters, driver-store
+    // INFs (their uninstall section, then out of the store), other new store
+    // files and folders (deleted) and new root devices.
+    void JournalSystemChanges(const SystemChanges& changes);
     // Rollback walkers, in key order; results are ignored and every entry is
     // attempted.
     void RunInfDefaultUninstall();
     void RemoveClassFilters();
     void RemoveServicesAndDevices();
+    // Takes an INF this run added out of the driver store again, its
+    // precompiled form and catalogue with it where the system does that.
+    void RemoveFromDriverStore(const std::string& infPath);
 
     const JournalEntryTable& GetJournalEntries() const { return journalEntries; }
     const FileBackupTable& GetFileBackups() const { return fileBackups; }
@@ -265,12 +309,20 @@ private:
     void ReplaceAtRestart(const char* name, const char* folder, const std::string& target,
                           const void* data, uint32_t size);
 
+    // An existing folder that is a link fails the step (location 979).
+    void RefuseLinkedFolder(const char* path);
+    // Schedules the deletion of `path` for the next restart, notes it for
+    // the folders that must follow it, and asks for the restart.
+    void DeleteAtRestart(const std::string& path);
     // Writes `bytes` at the journal's end and flushes them to disk.
     bool AppendToJournal(const std::string& bytes);
 
     UniqueHmodule m_kernel32;
     GetSystemWow64DirectoryAProc m_pWow64Probe = nullptr;
     int m_nOwnRestartFlag = 0;
+    // What this run left to the next restart to delete; a created folder
+    // holding one of them has to go at the restart too.
+    std::vector<std::string> m_deletedAtRestart;
     UniqueFile m_journalFile;
     std::string m_strJournalPath;
     uint32_t m_nJournalRecords = 0;

@@ -12,6 +12,7 @@
 #include <winsvc.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -285,12 +286,18 @@ bool CInstaller::UninstallWdmDriver(const char* hardwareId) {
     return removed;
 }
 
+// Each Record* below is kept in the table first, then written to the durable
+// journal: the engine's own steps record before they change anything, and
+// what the child installer changed is recorded right after it, so a record
+// that cannot be written fails the step with the change still undone.
 void CInstaller::RecordService(const std::string& serviceName) {
     journalEntries[serviceName] = kJournalService;
+    WriteJournalRecord(MakeJournalRecord(kRecordService, {serviceName}));
 }
 
 void CInstaller::RecordDevice(const std::string& hardwareId) {
     journalEntries[hardwareId] = kJournalDevice;
+    WriteJournalRecord(MakeJournalRecord(kRecordDevice, {hardwareId}));
 }
 
 // One key holds one kind: an INF this run copied into place itself was
@@ -298,17 +305,55 @@ void CInstaller::RecordDevice(const std::string& hardwareId) {
 // its uninstall section matters more than the INF's own copy left behind.
 void CInstaller::RecordInfInstall(const std::string& infPath) {
     journalEntries[infPath] = kJournalInfFile;
+    WriteJournalRecord(MakeJournalRecord(kRecordInfInstall, {infPath}));
 }
 
 void CInstaller::RecordClassFilter(const GUID& classGuid, const std::string& filterName) {
     classFilters[classGuid] = filterName;
+    char text[40];
+    std::snprintf(text, sizeof text, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                  static_cast<unsigned long>(classGuid.Data1), classGuid.Data2, classGuid.Data3,
+                  classGuid.Data4[0], classGuid.Data4[1], classGuid.Data4[2], classGuid.Data4[3],
+                  classGuid.Data4[4], classGuid.Data4[5], classGuid.Data4[6], classGuid.Data4[7]);
+    WriteJournalRecord(MakeJournalRecord(kRecordClassFilter, {text, filterName}));
+}
+
+void CInstaller::RecordDriverStoreInf(const std::string& infPath) {
+    journalEntries[infPath] = kJournalDriverStoreInf;
+    WriteJournalRecord(MakeJournalRecord(kRecordDriverStoreInf, {infPath}));
 }
 
 void CInstaller::RunInfDefaultUninstall() {
     for (const auto& [key, kind] : journalEntries) {
-        if (kind == kJournalInfFile) {
+        if (kind == kJournalInfFile || kind == kJournalDriverStoreInf) {
             InstallFromInf(key.c_str(), kUninstallSection);
         }
+        if (kind == kJournalDriverStoreInf) {
+            RemoveFromDriverStore(key);
+        }
+    }
+}
+
+void CInstaller::RemoveFromDriverStore(const std::string& infPath) {
+    Log("Remove From DriverStore: ", infPath.c_str());
+    using UninstallOemInfProc = BOOL(WINAPI*)(PCSTR, DWORD, PVOID);
+    constexpr DWORD kForceDelete = 0x1; // SUOI_FORCEDELETE
+    // Windows XP and later; looked up so that the setup still starts on 2000.
+    const HMODULE setupApi = GetModuleHandleA("setupapi.dll");
+    const auto uninstall = setupApi ? reinterpret_cast<UninstallOemInfProc>(reinterpret_cast<void*>(
+                                          GetProcAddress(setupApi, "SetupUninstallOEMInfA")))
+                                    : nullptr;
+    const size_t slash = infPath.find_last_of('\\');
+    const std::string name = slash == std::string::npos ? infPath : infPath.substr(slash + 1);
+    // Forced: the devices that still use it are removed later in the rollback.
+    if (uninstall) {
+        uninstall(name.c_str(), kForceDelete, nullptr);
+    }
+    // Where the system left the file (no such function, or one that only
+    // pretends), it goes like any file this run created.
+    if (GetFileAttributesA(infPath.c_str()) != INVALID_FILE_ATTRIBUTES &&
+        !DeleteFileA(infPath.c_str())) {
+        DeleteAtRestart(infPath);
     }
 }
 

@@ -15,11 +15,20 @@ const char* AsText(const char* text) {
     return text ? text : "";
 }
 
-// Every installed file is opened the same way: write access, no sharing, so
-// nobody reads a half-written file; an existing file is truncated.
-HANDLE CreateForWriting(const std::string& path) {
-    return CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+// Every installed file is opened for writing without sharing, so nobody reads
+// a half-written file. A new one is made only where nothing is: a name that
+// turned up since it was looked at (a link planted there, say) is not
+// written through.
+HANDLE CreateNew(const std::string& path) {
+    return CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+}
+
+// An existing file is opened as itself, a link included rather than what it
+// points to, and left whole until it is known not to be a link.
+HANDLE OpenExistingForWriting(const std::string& path) {
+    return CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
 bool WriteWhole(HANDLE file, const void* data, uint32_t size) {
@@ -106,12 +115,18 @@ void CInstaller::InstallFile(const char* name, const char* folder, const void* d
     UniqueFile file;
     if (!exists) {
         WriteJournalRecord(MakeJournalRecord(kRecordCreatedFile, {target}));
-        file.reset(CreateForWriting(target));
+        file.reset(CreateNew(target));
         if (!file) {
             Fail(871, GetLastError());
         }
         RecordCreatedFile(target);
     } else {
+        // Written through, a link would change a file with another name,
+        // which no backup covers.
+        const std::string linkRefused = "Error: Not written through a link: " + target;
+        if (IsLinkPath(target)) {
+            Fail(875, ERROR_CANT_ACCESS_FILE, linkRefused.c_str());
+        }
         // A file this run already created or backed up is covered: another
         // backup would be of our own data, and rollback would put that back
         // (or lose the original the first backup holds).
@@ -123,13 +138,19 @@ void CInstaller::InstallFile(const char* name, const char* folder, const void* d
             BackupFile(name, folder);
             WriteJournalRecord(MakeJournalRecord(kRecordOverwriteStarted, {target}));
         }
-        file.reset(CreateForWriting(target));
+        file.reset(OpenExistingForWriting(target));
         if (!file) {
             ReplaceAtRestart(name, folder, target, data, size);
             return;
         }
+        // Looked at again through the handle that writes: a link swapped in
+        // since the first look is caught here.
+        if (IsLinkHandle(file.get())) {
+            Fail(875, ERROR_CANT_ACCESS_FILE, linkRefused.c_str());
+        }
     }
-    if (!WriteWhole(file.get(), data, size)) {
+    // Written, then cut where the new data ends.
+    if (!WriteWhole(file.get(), data, size) || !SetEndOfFile(file.get())) {
         Fail(929, GetLastError());
     }
 }
@@ -139,7 +160,7 @@ void CInstaller::ReplaceAtRestart(const char* name, const char* folder, const st
     std::string temporary;
     MakeTempFileName(name, folder, temporary);
     WriteJournalRecord(MakeJournalRecord(kRecordCreatedFile, {temporary}));
-    UniqueFile file(CreateForWriting(temporary));
+    UniqueFile file(CreateNew(temporary));
     if (!file) {
         Fail(893, GetLastError());
     }
@@ -168,6 +189,7 @@ void CInstaller::MakeDirectory(const char* path) {
     // CreateDirectory) is never recorded, so that no journal could ever name
     // a folder of the user's as one to remove.
     if (GetFileAttributesA(AsText(path)) != INVALID_FILE_ATTRIBUTES) {
+        RefuseLinkedFolder(path);
         return;
     }
     WriteJournalRecord(MakeJournalRecord(kRecordCreatedFolder, {AsText(path)}));
@@ -181,6 +203,15 @@ void CInstaller::MakeDirectory(const char* path) {
     }
     // Someone else made it in the meantime: not ours after all.
     WriteJournalRecord(MakeJournalRecord(kRecordWithdrawn, {AsText(path)}));
+    RefuseLinkedFolder(path);
+}
+
+void CInstaller::RefuseLinkedFolder(const char* path) {
+    // What is written into a folder that is a link would land elsewhere.
+    if (IsLinkPath(AsText(path))) {
+        Fail(979, ERROR_CANT_ACCESS_FILE,
+             ("Error: Not written through a link: " + std::string(AsText(path))).c_str());
+    }
 }
 
 void CInstaller::RemoveInstallFiles() {
@@ -192,12 +223,15 @@ void CInstaller::RemoveInstallFiles() {
             continue;
         }
         Log("RemoveInstallFiles: ", path.c_str());
-        if (!DeleteFileA(path.c_str())) {
+        // A file that is gone already (the server's usbd.sys copy, or one
+        // someone else removed) is done; asking for a restart for it would
+        // restart a machine for nothing.
+        const DWORD error = DeleteFileA(path.c_str()) ? ERROR_SUCCESS : GetLastError();
+        if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND &&
+            error != ERROR_PATH_NOT_FOUND) {
             // In use: the restart deletes it, and the user is told that one
-            // is needed. A file someone else removed already is treated the
-            // same way; the restart then simply finds nothing to delete.
-            MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-            RequireRestart();
+            // is needed.
+            DeleteAtRestart(path);
         }
         RollbackActionDone();
     }
@@ -225,14 +259,28 @@ void CInstaller::RollBackInstallFiles() {
 
 void CInstaller::DeleteDirectory() {
     try {
+        const std::vector<std::string> folders =
+            JournalKeysOfKind(journalEntries, kJournalCreatedDirectory);
         RemoveCreatedFolders(
-            JournalKeysOfKind(journalEntries, kJournalCreatedDirectory),
+            folders,
             [this](const std::string& folder) {
                 Log("DeleteDirectory: ", folder.c_str());
                 RollbackActionDone();
             },
             // Not empty or in use: left as it is, without a word in the log.
             [](const std::string& folder) { return RemoveDirectoryA(folder.c_str()) != FALSE; });
+        // A folder kept only by files the restart deletes goes after them,
+        // innermost first: the restart that the user is asked for must leave
+        // nothing of the product behind.
+        std::vector<std::string> remaining;
+        for (const std::string& folder : folders) {
+            if (GetFileAttributesA(folder.c_str()) != INVALID_FILE_ATTRIBUTES) {
+                remaining.push_back(folder);
+            }
+        }
+        for (const std::string& folder : FoldersToRemoveAtRestart(remaining, m_deletedAtRestart)) {
+            DeleteAtRestart(folder);
+        }
     } catch (const std::exception&) {
         // Out of memory for the list of folders: the folders stay, which a
         // rollback may do anyway.
@@ -248,13 +296,27 @@ void CInstaller::DeleteInstalledFile(const char* folder, const char* name) {
         return;
     }
     Log("DeleteFile: ", path.c_str());
-    if (DeleteFileA(path.c_str())) {
+    const DWORD error = DeleteFileA(path.c_str()) ? ERROR_SUCCESS : GetLastError();
+    if (error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        // Gone: a created file has nothing left for rollback to do, and a
+        // record of it would only be found missing there.
+        const auto created = journalEntries.find(path);
+        if (created != journalEntries.end() && created->second == kJournalCreatedFile) {
+            journalEntries.erase(created);
+        }
         return;
     }
-    const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-        return;
+    DeleteAtRestart(path);
+}
+
+void CInstaller::DeleteAtRestart(const std::string& path) {
+    // The result is not looked at: nothing better can be done about it, and
+    // the user is asked for the restart either way.
+    MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    try {
+        m_deletedAtRestart.push_back(path);
+    } catch (const std::exception&) {
+        // Its folder then stays after the restart, which is all this costs.
     }
-    MoveFileExA(path.c_str(), nullptr, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT);
     RequireRestart();
 }

@@ -186,6 +186,12 @@ void CInstaller::LoadRecoveredJournal(const ReplayedJournal& journal) {
     }
     registryBackups = journal.registry;
     restartReplacements = journal.restartReplacements;
+    for (const auto& [classText, filter] : journal.classFilters) {
+        GUID classGuid;
+        if (ParseClassGuid(classText, &classGuid)) {
+            classFilters[classGuid] = filter;
+        }
+    }
 }
 
 void CInstaller::ClearJournalTables() {

@@ -2,6 +2,7 @@
 
 #include "ascii_case.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -143,8 +144,9 @@ public:
     }
 
     bool Folder(const std::string& path) {
-        if (IsCleanFullPath(path) && (IsSameOrInsideFolder(path, m_places.installFolder) ||
-                                      InStartMenu(path, /*strictly=*/false))) {
+        if (IsCleanFullPath(path) &&
+            (IsSameOrInsideFolder(path, m_places.installFolder) ||
+             InStartMenu(path, /*strictly=*/false) || IsSameOrInsideFolder(path, CatalogRoot()))) {
             return true;
         }
         return Refuse("folder outside the installation: ", path);
@@ -155,6 +157,54 @@ public:
             return true;
         }
         return Refuse("file outside the installation: ", path);
+    }
+
+    // A file the child installer's driver package added to the driver store.
+    bool StoreFile(const std::string& path) {
+        if (IsPublishedInf(path, true) ||
+            (IsCleanFullPath(path) && IsStrictlyInside(path, CatalogRoot()) &&
+             EndsWithIgnoringCase(path, ".cat"))) {
+            return true;
+        }
+        return Refuse("file outside the installation: ", path);
+    }
+
+    bool StoreInf(const std::string& path) {
+        if (IsPublishedInf(path, false)) {
+            return true;
+        }
+        return Refuse("INF outside the driver store: ", path);
+    }
+
+    // The engine's own INF installations run from the install folder.
+    bool InstalledInf(const std::string& path) {
+        if (IsCleanFullPath(path) && IsStrictlyInside(path, m_places.installFolder) &&
+            EndsWithIgnoringCase(path, ".inf")) {
+            return true;
+        }
+        return Refuse("INF outside the installation: ", path);
+    }
+
+    // Services and hardware ids: a name, not a path or a list.
+    bool PlainName(const std::string& kind, const std::string& name) {
+        const bool plain = !name.empty() && name.size() < 256 &&
+                           std::none_of(name.begin(), name.end(), [&](char c) {
+                               return static_cast<unsigned char>(c) < 0x20 ||
+                                      (kind == "service " && (c == '\\' || c == '/'));
+                           });
+        return plain || Refuse(kind + "name not allowed: ", name);
+    }
+
+    bool ClassFilter(const std::string& classGuid, const std::string& filter) {
+        const bool known =
+            std::any_of(m_machine.deviceClasses.begin(), m_machine.deviceClasses.end(),
+                        [&](const std::string& productClass) {
+                            return EqualsIgnoringAsciiCase(productClass, classGuid);
+                        });
+        if (!known) {
+            return Refuse("class filter of another device class: ", classGuid);
+        }
+        return PlainName("service ", filter);
     }
 
     bool Backup(const std::string& target, const std::string& backup) {
@@ -180,6 +230,23 @@ public:
     }
 
 private:
+    std::string CatalogRoot() const {
+        return m_machine.windowsFolder.empty() ? std::string("\\?")
+                                               : m_machine.windowsFolder + "\\system32\\catroot";
+    }
+
+    // An INF (or, with `precompiled`, its ".pnf" too) directly in the Windows
+    // folder's inf folder, where SetupCopyOEMInf publishes: as "oem<n>.inf" on
+    // Windows, under its own name on Wine.
+    bool IsPublishedInf(const std::string& path, bool precompiled) const {
+        if (m_machine.windowsFolder.empty() || !IsCleanFullPath(path) ||
+            !EqualsIgnoringAsciiCase(ParentOf(path), m_machine.windowsFolder + "\\inf")) {
+            return false;
+        }
+        return EndsWithIgnoringCase(path, ".inf") ||
+               (precompiled && EndsWithIgnoringCase(path, ".pnf"));
+    }
+
     static bool IsStrictlyInside(std::string_view path, std::string_view folder) {
         return path.size() > folder.size() && IsSameOrInsideFolder(path, folder);
     }
@@ -361,13 +428,22 @@ bool ReplayJournal(const std::vector<JournalRecord>& records, ReplayedJournal* j
         case kRecordOverwriteStarted:
         case kRecordRegistryKeyCreated:
         case kRecordWithdrawn:
+        case kRecordService:
+        case kRecordDevice:
+        case kRecordInfInstall:
+        case kRecordDriverStoreInf:
             return 1;
         case kRecordBackupStarted:
         case kRecordRegistryValueAbsent:
         case kRecordRestartReplacement:
+        case kRecordClassFilter:
             return 2;
         case kRecordRegistryValueSaved:
             return 4;
+        case kRecordChildStarting:
+            return 5;
+        case kRecordChildChanges:
+            return 6;
         case kRecordCitrixRegistered:
         case kRecordRollbackStarted:
         case kRecordCommitted:
@@ -441,6 +517,54 @@ bool ReplayJournal(const std::vector<JournalRecord>& records, ReplayedJournal* j
         case kRecordRestartReplacement:
             journal->restartReplacements.push_back(RestartReplacement{f[0], f[1]});
             break;
+        case kRecordService:
+            journal->entries[f[0]] = kJournalService;
+            break;
+        case kRecordDevice:
+            journal->entries[f[0]] = kJournalDevice;
+            break;
+        case kRecordInfInstall:
+            journal->entries[f[0]] = kJournalInfFile;
+            break;
+        case kRecordDriverStoreInf:
+            journal->entries[f[0]] = kJournalDriverStoreInf;
+            break;
+        case kRecordClassFilter:
+            journal->classFilters[f[0]] = f[1];
+            break;
+        case kRecordChildStarting:
+            if (!DecodeSystemFacts(f, &journal->childBefore)) {
+                return refuse("facts before the child installer unreadable" + where);
+            }
+            journal->childRunning = true;
+            break;
+        case kRecordChildChanges: {
+            SystemChanges changes;
+            if (!DecodeSystemChanges(f, &changes)) {
+                return refuse("changes of the child installer unreadable" + where);
+            }
+            for (const std::string& name : changes.services) {
+                journal->entries[name] = kJournalService;
+            }
+            for (const auto& [classGuid, filter] : changes.classFilters) {
+                journal->classFilters[classGuid] = filter;
+            }
+            for (const std::string& path : changes.driverStoreInfs) {
+                journal->entries[path] = kJournalDriverStoreInf;
+            }
+            for (const std::string& path : changes.driverStoreFiles) {
+                journal->entries[path] = kJournalCreatedFile;
+            }
+            for (const std::string& path : changes.driverStoreFolders) {
+                journal->entries[path] = kJournalCreatedDirectory;
+            }
+            for (const std::string& id : changes.deviceIds) {
+                journal->entries[id] = kJournalDevice;
+            }
+            journal->childRunning = false;
+            journal->childBefore = SystemFacts();
+            break;
+        }
         case kRecordCitrixRegistered:
             journal->citrixRegistered = true;
             break;
@@ -469,19 +593,37 @@ bool CheckJournalPlaces(const ReplayedJournal& journal, const MachinePlaces& mac
         case kJournalCreatedDirectory:
             allowed = check.Folder(key);
             break;
-        case kJournalCreatedFile:
-            allowed = check.File(key);
+        case kJournalCreatedFile: {
+            std::string ignored;
+            PlaceChecker store(journal, machine, &ignored);
+            allowed = store.StoreFile(key) || check.File(key);
             break;
+        }
         case kJournalRegistryKey:
             allowed = check.RegistryKey(key);
             break;
+        case kJournalService:
+            allowed = check.PlainName("service ", key);
+            break;
+        case kJournalDevice:
+            allowed = check.PlainName("device ", key);
+            break;
+        case kJournalInfFile:
+            allowed = check.InstalledInf(key);
+            break;
+        case kJournalDriverStoreInf:
+            allowed = check.StoreInf(key);
+            break;
         default:
-            // Services, devices and INF installations have no record of
-            // their own yet; nothing is undone for them on a journal's word.
             allowed = check.Refuse("entry of kind " + std::to_string(kind) + ": ", key);
             break;
         }
         if (!allowed) {
+            return false;
+        }
+    }
+    for (const auto& [classGuid, filter] : journal.classFilters) {
+        if (!check.ClassFilter(classGuid, filter)) {
             return false;
         }
     }

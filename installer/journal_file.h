@@ -22,10 +22,12 @@
 #pragma once
 
 #include "install_journal.h"
+#include "system_changes.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,6 +52,22 @@ enum JournalRecordKind : uint16_t {
     kRecordCitrixRegistered = 11,   // the Citrix support is about to be registered
     kRecordRollbackStarted = 12,
     kRecordCommitted = 13, // the installation succeeded; only the backups remain to go
+    // What the child installer registered, found once it ended (it is a
+    // program of its own, so these come after its changes, at once):
+    kRecordService = 14,        // service name; deleted again
+    kRecordDevice = 15,         // hardware id; its devices removed again
+    kRecordInfInstall = 16,     // INF path; its DefaultUninstall section runs
+    kRecordDriverStoreInf = 17, // published INF; uninstalled, then out of the store
+    kRecordClassFilter = 18,    // class "{GUID}", filter name; taken off the UpperFilters
+    // The driver store's new catalogues and folders come as kRecordCreatedFile
+    // and kRecordCreatedFolder.
+    // The child installer is about to start: the machine's facts before it
+    // (EncodeSystemFacts, five fields), so that a setup stopped while it ran
+    // can still tell what it changed.
+    kRecordChildStarting = 19,
+    // The child installer ended: what it changed (EncodeSystemChanges, six
+    // fields), all undone by rollback.
+    kRecordChildChanges = 20,
 };
 
 inline constexpr uint16_t kRecordMaySkip = 1;
@@ -110,6 +128,12 @@ struct ReplayedJournal {
     FileBackupTable unfinishedBackups;
     RegistryBackupTable registry;
     std::vector<RestartReplacement> restartReplacements;
+    // Device setup class "{GUID}" (as recorded) and the filter added to it.
+    std::map<std::string, std::string> classFilters;
+    // The child installer started but its changes were never recorded: what
+    // it changed is what differs from `childBefore` now.
+    bool childRunning = false;
+    SystemFacts childBefore;
     bool citrixRegistered = false;
     bool rollbackStarted = false;
     bool committed = false;
@@ -129,13 +153,20 @@ struct MachinePlaces {
     std::string windowsFolder;
     std::string commonPrograms;
     std::string commonDesktop;
+    // The device setup classes ("{GUID}") whose upper filters the product's
+    // child installer may change.
+    std::vector<std::string> deviceClasses;
 };
 
 // Whether every path and key of the journal lies where an installation of this
 // product writes: files and folders in its install folder or its Start-menu
 // folder (inside the machine's common Programs folder), shortcuts directly on
 // the common desktop or in a Quick Launch folder, backups beside their targets
-// as .tmp files, registry keys and values only in the product's uninstall key.
+// as .tmp files, registry keys and values only in the product's uninstall key;
+// the driver store's files only as published INFs (and their ".pnf") directly
+// in the Windows folder's inf folder and catalogues below
+// system32\catroot; class filters only in the product's device classes;
+// services and devices only by plain names.
 // An install folder must be a full local or network path below a root that
 // does not hold the Windows folder. False, with the first offending path in
 // `problem`, otherwise.

@@ -63,6 +63,19 @@ bool MultiStringContains(const char* data, size_t size, std::string_view value) 
     return false;
 }
 
+std::vector<std::string> SplitMultiString(const char* data, size_t size) {
+    std::vector<std::string> strings;
+    for (size_t offset = 0; data && offset < size;) {
+        const std::string_view text = StringAt(data, size, offset);
+        if (text.empty()) {
+            break;
+        }
+        strings.emplace_back(text);
+        offset += StoredLength(text, size, offset);
+    }
+    return strings;
+}
+
 size_t RemoveRenameOperation(std::string& data, std::string_view source,
                              std::string_view destination) {
     // The strings of the list; the list's own final terminator (and the

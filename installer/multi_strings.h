@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Removes every string equal to `name` (ASCII letters compared without regard
 // to case, whole strings only) from the list in `data`, together with its
@@ -22,6 +23,10 @@ size_t RemoveFromMultiString(std::string& data, std::string_view name);
 // Whether one of the strings of the list at `data` (of `size` bytes) is exactly
 // `value`, byte for byte. The walk stops at the first empty string.
 bool MultiStringContains(const char* data, size_t size, std::string_view value);
+
+// The strings of the list at `data` (of `size` bytes), in order, up to the
+// first empty one.
+std::vector<std::string> SplitMultiString(const char* data, size_t size);
 
 // The system's list of restart-time file operations (PendingFileRenameOperations):
 // strings in pairs, a source "\??\path" and a destination, which is empty for a

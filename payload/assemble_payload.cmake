@@ -2,7 +2,8 @@
 #   cmake -DMANIFEST=FILE -DFOLDER=DIR -DSTAMP=FILE -P assemble_payload.cmake
 # Each manifest line is "ENTRY|SOURCE|copy" (a built program, a committed text) or
 # "ENTRY|SOURCE|template" (a placeholder whose @ENTRY@ becomes the entry's name, so every
-# variant of a driver file says which one it is, with Windows line ends).
+# variant of a driver file says which one it is, and @DRIVER@ the name up to its first dot,
+# with Windows line ends).
 # The folder is emptied first: the setup build packs every file in it, so an entry dropped
 # from the manifest must not linger from an earlier build.
 foreach(variable MANIFEST FOLDER STAMP)
@@ -28,6 +29,8 @@ foreach(line IN LISTS lines)
   else()
     file(READ "${source}" text)
     string(REPLACE "@ENTRY@" "${entry}" text "${text}")
+    string(REGEX REPLACE "\\..*$" "" driver "${entry}")
+    string(REPLACE "@DRIVER@" "${driver}" text "${text}")
     string(REPLACE "\r\n" "\n" text "${text}")
     string(REPLACE "\n" "\r\n" text "${text}")
     file(WRITE "${FOLDER}/${entry}" "${text}")

@@ -26,11 +26,20 @@ void CInstallProcess::RunCitrixSupportInstaller(const std::string& installDir,
     if (installDir.empty() || profile.citrixSupportInstaller == nullptr) {
         return;
     }
-    if (registerSupport) {
-        // A setup stopped from here on unregisters it when it recovers.
-        WriteJournalRecord(MakeJournalRecord(kRecordCitrixRegistered, {}));
-    }
     const std::string program = installDir + "\\" + profile.citrixSupportInstaller;
+    if (registerSupport) {
+        // The registration is this run's own only when the program is one
+        // this run put in place. Over an earlier installation it was there
+        // before; taking it away on rollback would leave the restored earlier
+        // installation without it.
+        const auto created = GetJournalEntries().find(program);
+        m_bUnregisterCitrixOnRollback =
+            created != GetJournalEntries().end() && created->second == kJournalCreatedFile;
+        if (m_bUnregisterCitrixOnRollback) {
+            // A setup stopped from here on unregisters it when it recovers.
+            WriteJournalRecord(MakeJournalRecord(kRecordCitrixRegistered, {}));
+        }
+    }
     // The program is named by its full path and quoted in the command line.
     // Left unquoted, with no program name, the system would try each
     // blank-separated prefix of the path in turn ("C:\Program.exe" for a

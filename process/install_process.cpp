@@ -1,5 +1,6 @@
 #include "install_process.h"
 
+#include "folder_path.h"
 #include "install_observer.h"
 #include "message_box.h"
 #include "package_format.h"
@@ -15,6 +16,17 @@
 #include <exception>
 #include <new>
 #include <string>
+
+namespace {
+
+// The process's current folder, or "" when it does not fit a path buffer.
+std::string CurrentFolder() {
+    char folder[MAX_PATH];
+    const DWORD length = GetCurrentDirectoryA(sizeof folder, folder);
+    return length != 0 && length < sizeof folder ? std::string(folder, length) : std::string();
+}
+
+} // namespace
 
 CInstallProcess::CInstallProcess(HANDLE logFile, int setupApiLog, IInstallProgress* progress,
                                  const InstallChoices* choices)
@@ -214,6 +226,7 @@ void CInstallProcess::Pause(DWORD milliseconds) {
 
 void CInstallProcess::PerformInstallSteps() {
     const bool server = CurrentProfile().isServer;
+    ResolveInstallDirectory();
     BeginJournal();
     m_pProgress->SetProgress(1, 13);
     Pause(200);
@@ -226,7 +239,7 @@ void CInstallProcess::PerformInstallSteps() {
         CopySystemUsbDriver();
     }
     Pause(200);
-    RunChildInstaller();
+    RunChildInstallerJournaled();
     if (!server) {
         m_pProgress->SetProgress(85, 3);
         RegisterCitrixSupport(true);
@@ -319,14 +332,40 @@ bool CInstallProcess::PerformRollbackSteps(bool paced) {
 
 void CInstallProcess::UnregisterCitrixSupport() {
     if (!m_bRecovering) {
-        RegisterCitrixSupport(false);
+        // Only a registration of this run's own is taken away: over an
+        // earlier installation it was there before, and the restored files
+        // need it.
+        if (m_bUnregisterCitrixOnRollback) {
+            RegisterCitrixSupport(false);
+        }
     } else if (m_bRecoveredCitrix) {
         RunCitrixSupportInstaller(m_strRecoveredInstallDir, false);
     }
 }
 
+void CInstallProcess::ResolveInstallDirectory() {
+    // Every file, record, the journal's places and the registration are built
+    // from this folder: it must be full, without a separator at its end, and short enough for
+    // every file the engine writes there.
+    const ProductProfile& profile = CurrentProfile();
+    const ResolvedFolderPath folder =
+        ResolveFolderPath(m_pChoices->m_strInstallDir, CurrentFolder(),
+                          MaxInstallFolderLength(profile.payloadRules, profile.logFileName),
+                          [](unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; });
+    // Both modes make the folder full before the install starts; one that is
+    // not full here is refused rather than resolved against whatever the
+    // current folder is now.
+    if (folder.problem != FolderPathProblem::kNone || folder.path != m_pChoices->m_strInstallDir) {
+        Log("Error: Install folder is not usable: ", m_pChoices->m_strInstallDir.c_str());
+        throw CSetupError{kModuleInstallProcess, 1002,
+                          folder.problem == FolderPathProblem::kTooLong
+                              ? DWORD(ERROR_FILENAME_EXCED_RANGE)
+                              : DWORD(ERROR_BAD_PATHNAME)};
+    }
+}
+
 void CInstallProcess::CreateInstallDirectory() {
-    MakeDirectory(m_pChoices->m_strInstallDir.c_str());
+    MakeProtectedDirectory(m_pChoices->m_strInstallDir.c_str());
 }
 
 void CInstallProcess::CopyPayloadFiles() {

@@ -74,6 +74,9 @@ private:
     bool RollBackRecoveredJournal(const ReplayedJournal& journal);
     void RefuseJournal(const std::string& path, const std::string& problem);
 
+    // Makes the install folder a full path, or fails the installation
+    // before anything is written (location 1002).
+    void ResolveInstallDirectory();
     void CreateInstallDirectory();
     // Every payload file rule of the profile, into the install folder.
     void CopyPayloadFiles();
@@ -90,6 +93,9 @@ private:
     // Child installer (child_installer.cpp): runs the profile's installer
     // program from the install folder and follows its notifications.
     void RunChildInstaller();
+    // RunChildInstaller with what the child changes on the machine taken into
+    // the journal, also when it fails (child_changes.cpp).
+    void RunChildInstallerJournaled();
     static DWORD WINAPI NotificationThread(LPVOID parameter);
 
     IInstallProgress* m_pProgress;
@@ -101,6 +107,9 @@ private:
     uint32_t m_dwNotifiedError = 0;
     uint32_t m_dwNotifiedLocation = 0;
     uint32_t m_dwNotifiedModule = 0;
+    // Set once this run registered the Citrix support where no earlier
+    // installation had: only then is there something of its own to take away.
+    bool m_bUnregisterCitrixOnRollback = false;
     // Set once the commit record is on disk: from then on nothing is undone.
     bool m_bCommitted = false;
     // While a journal found at start-up is rolled back: its install folder,

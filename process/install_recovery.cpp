@@ -53,6 +53,8 @@ MachinePlaces ThisMachine() {
     }
     machine.commonPrograms = SpecialFolder(CSIDL_COMMON_PROGRAMS);
     machine.commonDesktop = SpecialFolder(CSIDL_COMMON_DESKTOPDIRECTORY);
+    const ProductProfile& profile = CurrentProfile();
+    machine.deviceClasses.assign(profile.deviceClasses.begin(), profile.deviceClasses.end());
     return machine;
 }
 
@@ -178,6 +180,15 @@ bool CInstallProcess::RollBackRecoveredJournal(const ReplayedJournal& journal) {
     m_bRecoveredCitrix = journal.citrixRegistered;
     m_strRecoveredInstallDir = journal.places.installFolder;
     LoadRecoveredJournal(journal);
+    if (journal.childRunning) {
+        // Stopped while the child installer ran: what it had changed by then
+        // is what the machine holds beyond the facts taken before it.
+        Log("Recovery: the child installer was running; its changes are looked for");
+        const ProductProfile& profile = CurrentProfile();
+        const std::vector<std::string> classes(profile.deviceClasses.begin(),
+                                               profile.deviceClasses.end());
+        JournalSystemChanges(CompareSystemFacts(journal.childBefore, TakeSystemFacts(classes)));
+    }
     Log("=== Rollback process ===");
     return PerformRollbackSteps(false);
 }

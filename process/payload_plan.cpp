@@ -1,6 +1,9 @@
 #include "payload_plan.h"
 
+#include "file_names.h"
 #include "os_version.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -79,4 +82,19 @@ std::string SystemUsbDriverEntryName(bool is64Bit, int osVersionCode) {
     default:
         return name;
     }
+}
+
+size_t MaxInstallFolderLength(const PayloadRuleList& rules, const std::string& logFileName) {
+    size_t longest = std::max(logFileName.size(), std::string("usbd.sys").size());
+    for (const PayloadRule& rule : rules) {
+        for (int system = 0; system < 8; ++system) {
+            const PayloadSystem facts{(system & 1) != 0, (system & 2) != 0, (system & 4) != 0};
+            longest = std::max(longest, ResolvePayloadRule(rule, facts).destinationName.size());
+        }
+    }
+    // "-", minute, second and millisecond (at most 7 digits) and ".tmp":
+    // FormatFallbackTempName's name when the system gives none.
+    constexpr size_t kFallbackTempSuffix = 12;
+    // Folder, backslash, name, suffix and the terminating zero fit a path buffer.
+    return kMaxPathBytes - 1 - 1 - longest - kFallbackTempSuffix;
 }

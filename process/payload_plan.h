@@ -75,3 +75,10 @@ std::vector<PayloadFile> ResolvePayloadPlan(const PayloadRuleList& rules,
 // (osVersionCode of the installer): "usbd.sys", ".x86" or ".amd64", then the
 // version suffix where the class has one. A package need not hold it.
 std::string SystemUsbDriverEntryName(bool is64Bit, int osVersionCode);
+
+// The longest install folder path the engine can handle for a profile's
+// `rules` and setup log: every file it writes there (each payload file in its
+// longest form on any system, the log, the server's usbd.sys copy, and a
+// fallback temporary name beside any of them) must stay a path the system's
+// ANSI file functions take.
+size_t MaxInstallFolderLength(const PayloadRuleList& rules, const std::string& logFileName);

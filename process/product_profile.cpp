@@ -40,6 +40,14 @@ const PayloadRule kServerPayloadRules[] = {
     {"hxvhubbus.sys", true, true, kOsVariantWindows10, kWordSizeNative},
 };
 
+// Universal Serial Bus controllers: the product's filter drivers sit above
+// the USB devices it redirects.
+const char* const kDeviceClasses[] = {"{36FC9E60-C465-11CF-8056-444553540000}"};
+
+template <size_t N> constexpr TextList Texts(const char* const (&texts)[N]) {
+    return {texts, N};
+}
+
 template <size_t N> constexpr PayloadRuleList RuleList(const PayloadRule (&rules)[N]) {
     return {rules, N};
 }
@@ -72,6 +80,7 @@ const ProductProfile kWorkstationProfile = {
     RuleList(kWorkstationPayloadRules),
     "corvane-rdp-rde-installer.exe",
     "Global\\{3D7B1F58-9C2A-4E63-8B05-A4E6D2F1C798}",
+    Texts(kDeviceClasses),
 };
 
 const ProductProfile kServerProfile = {
@@ -100,4 +109,5 @@ const ProductProfile kServerProfile = {
     RuleList(kServerPayloadRules),
     nullptr,
     nullptr,
+    Texts(kDeviceClasses),
 };

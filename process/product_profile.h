@@ -5,6 +5,15 @@
 
 #include "payload_plan.h"
 
+// A fixed list of texts of a profile.
+struct TextList {
+    const char* const* items;
+    size_t count;
+
+    const char* const* begin() const { return items; }
+    const char* const* end() const { return items + count; }
+};
+
 struct ProductProfile {
     const char* displayName;       // message box caption, default folder names
     const char* familyDisplayName; // "Launch %s now."
@@ -31,6 +40,9 @@ struct ProductProfile {
     PayloadRuleList payloadRules;       // the payload files, in install order
     const char* citrixSupportInstaller; // none (nullptr) in the server profile
     const char* citrixRestartEventName; // signalled by it when a restart is needed
+    // The device setup classes ("{GUID}") whose upper filters the child
+    // installer may change; rollback takes out what it added there.
+    TextList deviceClasses;
 };
 
 // The profile this program was built with.

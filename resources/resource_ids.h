@@ -116,3 +116,5 @@ inline constexpr const char* kLicenseRtfResourceType = "RTF";
 #define IDS_DESTINATION_TOO_LONG 71
 #define IDS_DESTINATION_NOT_WRITABLE 72
 #define IDS_DESTINATION_NO_SPACE 73
+#define IDS_FOLDER_NOT_USABLE 88
+#define IDS_FOLDER_NOT_PROTECTED 89

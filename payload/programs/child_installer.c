@@ -29,13 +29,29 @@
  *   CORVANE_CHILD_ERROR=code,location,module   the error record's values, decimal or 0x-hex
  *                                    (default 0x5,0x21,0x2000; error-code-0 keeps code 0)
  *   CORVANE_CHILD_EXIT_CODE=N        exit code (default 0; the setup does not look at it)
- * It changes nothing on the machine: whatever it leaves behind would outlive a rollback.
+ *
+ * It installs what a driver package installer does, on the machine's real objects, so that a
+ * rollback has something to undo (the setup finds these by comparing the machine before and
+ * after the child ran). Which edition it is, it knows from its own file name:
+ *   - after the first progress record: the driver's INF (hxvhub.inf or hxvhubbus.inf, from the
+ *     current folder) published into the driver store with SetupCopyOEMInf, and its
+ *     DefaultInstall section installed from there (the driver's kernel service); the driver
+ *     added to the UpperFilters of the USB device class; the server also registers its bus
+ *     driver's root device (hardware id ROOT\HXVHUBBUS);
+ *   - after the third: the product's own service (corvanewssrv or corvanetssrv, demand start,
+ *     its program in the current folder).
+ * What is there already (an earlier installation's) is left as it is. The "error" mode fails
+ * after the first part, "no-report" and "error-code-0" install everything, "long" installs
+ * everything first. A part that cannot be installed is reported with an error record
+ * {system error, 3 (INF), 4 (service), 5 (class filter) or 6 (device), 0x2000}.
  *
  * A command line other than the two above is refused: with -std-pipe an error record
  * {87 (invalid parameter), 1, 0x2000} is sent, and the exit code is 87. An unknown
  * CORVANE_CHILD_MODE is refused the same way with location 2, so a mistyped test fails loudly.
  */
 #include "stand_in.h"
+
+#include <setupapi.h>
 
 enum {
     kNotifyError = 0,
@@ -45,7 +61,34 @@ enum {
     kChildModule = 0x2000,
     kLocationCommandLine = 1,
     kLocationMode = 2,
+    kLocationInf = 3,
+    kLocationService = 4,
+    kLocationFilter = 5,
+    kLocationDevice = 6,
 };
+
+/* What each edition installs. */
+struct Edition {
+    const char* installer; /* start of the program's own file name */
+    const char* driver;    /* INF, kernel service and upper filter */
+    const char* service;   /* the product's own service, and its program's name */
+    const char* service_display_name;
+    const char* device_id; /* root device of the bus driver; NULL: none */
+};
+
+static const struct Edition kEditions[] = {
+    {"corvane-rdp-workstation-installer", "hxvhub", "corvanewssrv",
+     "Corvane RDP Edition Workstation Service", NULL},
+    {"corvane-rdp-server-installer", "hxvhubbus", "corvanetssrv",
+     "Corvane RDP Edition Server Service", "ROOT\\HXVHUBBUS"},
+};
+
+/* Universal Serial Bus controllers. */
+static const GUID kUsbClass = {
+    0x36FC9E60, 0xC465, 0x11CF, {0x80, 0x56, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
+/* The system devices' class, where a bus driver's root device belongs. */
+static const GUID kSystemClass = {
+    0x4D36E97D, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
 
 static HANDLE g_pipe;
 
@@ -109,6 +152,210 @@ static void read_error_values(DWORD* code, DWORD* location, DWORD* module) {
                          part, *fields[i]);
         }
         part = comma != NULL ? comma + 1 : NULL;
+    }
+}
+
+static const struct Edition* edition(void) {
+    for (size_t i = 0; i < sizeof kEditions / sizeof kEditions[0]; ++i) {
+        if (_strnicmp(stand_in_name(), kEditions[i].installer, strlen(kEditions[i].installer)) ==
+            0) {
+            return &kEditions[i];
+        }
+    }
+    return &kEditions[0];
+}
+
+static BOOL g_failed;
+
+/* One error record for the first part that fails; what follows is left out. */
+static void fail(DWORD location, const char* what) {
+    DWORD code = GetLastError();
+    if (code == 0) {
+        code = ERROR_GEN_FAILURE;
+    }
+    stand_in_say("cannot install %s (error %lu)", what, code);
+    send_record(kNotifyError, code, location, kChildModule);
+    g_failed = TRUE;
+}
+
+/* The INF into the driver store, then its DefaultInstall section from there. */
+static void install_inf(const struct Edition* product) {
+    char source[MAX_PATH];
+    char published[MAX_PATH] = "";
+    DWORD length = GetCurrentDirectoryA(sizeof source, source);
+    if (length == 0 || length + strlen(product->driver) + 6 >= sizeof source) {
+        fail(kLocationInf, "the INF (no current folder)");
+        return;
+    }
+    snprintf(source + length, sizeof source - length, "\\%s.inf", product->driver);
+    if (!SetupCopyOEMInfA(source, NULL, SPOST_PATH, 0, published, sizeof published, NULL, NULL)) {
+        fail(kLocationInf, source);
+        return;
+    }
+    stand_in_say("published %s as %s", source, published);
+    HINF inf = SetupOpenInfFileA(published, NULL, INF_STYLE_WIN4, NULL);
+    if (inf == INVALID_HANDLE_VALUE) {
+        fail(kLocationInf, published);
+        return;
+    }
+    BOOL installed = SetupInstallFromInfSectionA(NULL, inf, "DefaultInstall", SPINST_REGISTRY, NULL,
+                                                 NULL, 0, NULL, NULL, NULL, NULL) &&
+                     SetupInstallServicesFromInfSectionA(inf, "DefaultInstall.Services", 0);
+    SetupCloseInfFile(inf);
+    if (!installed) {
+        fail(kLocationInf, "the INF's DefaultInstall section");
+        return;
+    }
+    stand_in_say("installed DefaultInstall of %s", published);
+}
+
+/* The driver on top of the USB class's upper filters, unless it is there already. */
+static void add_upper_filter(const struct Edition* product) {
+    HKEY key =
+        SetupDiOpenClassRegKeyExA(&kUsbClass, KEY_READ | KEY_WRITE, DIOCR_INSTALLER, NULL, NULL);
+    if (key == INVALID_HANDLE_VALUE) {
+        fail(kLocationFilter, "the upper filter (no USB class key)");
+        return;
+    }
+    char filters[4096];
+    DWORD size = sizeof filters - 2;
+    DWORD type = REG_MULTI_SZ;
+    memset(filters, 0, sizeof filters);
+    LONG status = RegQueryValueExA(key, "UpperFilters", NULL, &type, (BYTE*)filters, &size);
+    if (status == ERROR_FILE_NOT_FOUND) {
+        size = 0;
+    } else if (status != ERROR_SUCCESS) {
+        RegCloseKey(key);
+        SetLastError((DWORD)status);
+        fail(kLocationFilter, "the upper filter (UpperFilters unreadable)");
+        return;
+    }
+    /* The strings up to the first empty one; the new name goes after them. */
+    size_t end = 0;
+    while (end < sizeof filters && filters[end] != '\0') {
+        if (_stricmp(filters + end, product->driver) == 0) {
+            RegCloseKey(key);
+            stand_in_say("upper filter %s is there already", product->driver);
+            return;
+        }
+        end += strlen(filters + end) + 1;
+    }
+    size_t name = strlen(product->driver) + 1;
+    if (end + name + 1 > sizeof filters) {
+        RegCloseKey(key);
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        fail(kLocationFilter, "the upper filter (list too long)");
+        return;
+    }
+    memcpy(filters + end, product->driver, name);
+    filters[end + name] = '\0';
+    status = RegSetValueExA(key, "UpperFilters", 0, REG_MULTI_SZ, (const BYTE*)filters,
+                            (DWORD)(end + name + 1));
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS) {
+        SetLastError((DWORD)status);
+        fail(kLocationFilter, "the upper filter");
+        return;
+    }
+    stand_in_say("upper filter %s added to the USB class", product->driver);
+}
+
+static BOOL device_present(const char* hardware_id) {
+    HDEVINFO devices = SetupDiGetClassDevsA(NULL, NULL, NULL, DIGCF_PRESENT | DIGCF_ALLCLASSES);
+    if (devices == INVALID_HANDLE_VALUE) {
+        return FALSE;
+    }
+    SP_DEVINFO_DATA device;
+    device.cbSize = sizeof device;
+    BOOL found = FALSE;
+    for (DWORD index = 0; !found && SetupDiEnumDeviceInfo(devices, index, &device); ++index) {
+        char ids[1024] = "";
+        if (SetupDiGetDeviceRegistryPropertyA(devices, &device, SPDRP_HARDWAREID, NULL, (BYTE*)ids,
+                                              sizeof ids - 2, NULL)) {
+            found = strcmp(ids, hardware_id) == 0;
+        }
+    }
+    SetupDiDestroyDeviceInfoList(devices);
+    return found;
+}
+
+/* The bus driver's root device, as the driver package's installer registers it. */
+static void register_device(const struct Edition* product) {
+    if (product->device_id == NULL) {
+        return;
+    }
+    if (device_present(product->device_id)) {
+        stand_in_say("device %s is there already", product->device_id);
+        return;
+    }
+    char ids[MAX_PATH];
+    size_t length = strlen(product->device_id) + 1;
+    memcpy(ids, product->device_id, length);
+    ids[length] = '\0';
+    HDEVINFO devices = SetupDiCreateDeviceInfoList(&kSystemClass, NULL);
+    SP_DEVINFO_DATA device;
+    device.cbSize = sizeof device;
+    BOOL registered = devices != INVALID_HANDLE_VALUE &&
+                      SetupDiCreateDeviceInfoA(devices, product->driver, &kSystemClass, NULL, NULL,
+                                               DICD_GENERATE_ID, &device) &&
+                      SetupDiSetDeviceRegistryPropertyA(devices, &device, SPDRP_HARDWAREID,
+                                                        (const BYTE*)ids, (DWORD)length + 1) &&
+                      SetupDiCallClassInstaller(DIF_REGISTERDEVICE, devices, &device);
+    DWORD error = GetLastError();
+    if (devices != INVALID_HANDLE_VALUE) {
+        SetupDiDestroyDeviceInfoList(devices);
+    }
+    if (!registered) {
+        SetLastError(error);
+        fail(kLocationDevice, product->device_id);
+        return;
+    }
+    stand_in_say("device %s registered", product->device_id);
+}
+
+/* The product's own service, its program beside this one. */
+static void create_service(const struct Edition* product) {
+    char command[MAX_PATH + 2];
+    char folder[MAX_PATH];
+    DWORD length = GetCurrentDirectoryA(sizeof folder, folder);
+    if (length == 0 || length >= sizeof folder ||
+        snprintf(command, sizeof command, "\"%s\\%s.exe\"", folder, product->service) >=
+            (int)sizeof command) {
+        fail(kLocationService, "the service (no current folder)");
+        return;
+    }
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CREATE_SERVICE);
+    if (manager == NULL) {
+        fail(kLocationService, "the service (no service manager)");
+        return;
+    }
+    SC_HANDLE service =
+        CreateServiceA(manager, product->service, product->service_display_name,
+                       SERVICE_QUERY_STATUS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                       SERVICE_ERROR_NORMAL, command, NULL, NULL, NULL, NULL, NULL);
+    DWORD error = GetLastError();
+    if (service != NULL) {
+        CloseServiceHandle(service);
+        stand_in_say("service %s created", product->service);
+    } else if (error == ERROR_SERVICE_EXISTS) {
+        stand_in_say("service %s is there already", product->service);
+    }
+    CloseServiceHandle(manager);
+    if (service == NULL && error != ERROR_SERVICE_EXISTS) {
+        SetLastError(error);
+        fail(kLocationService, product->service);
+    }
+}
+
+/* The kernel-mode part: what the phase "Installing kernel mode drivers..." stands for. */
+static void install_drivers(void) {
+    const struct Edition* product = edition();
+    install_inf(product);
+    if (!g_failed) {
+        add_upper_filter(product);
+    }
+    if (!g_failed) {
+        register_device(product);
     }
 }
 
@@ -181,20 +428,38 @@ int main(void) {
     if (mode[0] == '\0' || strcmp(mode, "success") == 0 || strcmp(mode, "restart") == 0) {
         const BOOL restart = strcmp(mode, "restart") == 0;
         progress(30, kPhaseDrivers, 0);
-        progress(45, kPhaseDrivers, restart ? 1 : 0);
-        progress(60, kPhaseMainModule, 0);
-        progress(80, kPhaseMainModule, 0);
+        install_drivers();
+        if (!g_failed) {
+            progress(45, kPhaseDrivers, restart ? 1 : 0);
+            progress(60, kPhaseMainModule, 0);
+            create_service(edition());
+        }
+        if (!g_failed) {
+            progress(80, kPhaseMainModule, 0);
+        }
     } else if (strcmp(mode, "error") == 0) {
         progress(30, kPhaseDrivers, 0);
-        stand_in_say("failing: code 0x%lx, location 0x%lx, module 0x%lx", code, location, module);
-        send_record(kNotifyError, code, location, module);
+        install_drivers();
+        if (!g_failed) {
+            stand_in_say("failing: code 0x%lx, location 0x%lx, module 0x%lx", code, location,
+                         module);
+            send_record(kNotifyError, code, location, module);
+        }
     } else if (strcmp(mode, "error-code-0") == 0) {
         progress(30, kPhaseDrivers, 0);
+        install_drivers();
         stand_in_say("error record with code 0: location 0x%lx, module 0x%lx", location, module);
         send_record(kNotifyError, 0, location, module);
+        create_service(edition());
         progress(60, kPhaseMainModule, 0);
         progress(80, kPhaseMainModule, 0);
     } else if (strcmp(mode, "no-report") == 0) {
+        /* The records are what it leaves out, not the work. */
+        HANDLE pipe = g_pipe;
+        g_pipe = NULL;
+        install_drivers();
+        create_service(edition());
+        g_pipe = pipe;
         stand_in_say("ending without a record");
     } else if (strcmp(mode, "long") == 0 || strcmp(mode, "overshoot") == 0) {
         const BOOL overshoot = strcmp(mode, "overshoot") == 0;
@@ -210,7 +475,13 @@ int main(void) {
                          default_seconds);
             seconds = default_seconds;
         }
-        if (overshoot) {
+        install_drivers();
+        if (!g_failed) {
+            create_service(edition());
+        }
+        if (g_failed) {
+            /* The error record is sent; nothing more to wait for. */
+        } else if (overshoot) {
             stand_in_say("working for %lu seconds", seconds);
             Sleep((DWORD)seconds * 1000);
         } else {

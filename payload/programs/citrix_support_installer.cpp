@@ -7,9 +7,15 @@
  * while rolling back, waits at most 25 seconds, and then looks at the global restart event of
  * the workstation profile. The Start-menu shortcut runs it without an argument.
  *
+ * It registers for real, so that a rollback that leaves the registration behind, or takes an
+ * earlier installation's away, shows: RegisterCitrixDllEx writes the value ClientLibrary (the
+ * path of hxvcitrix.dll beside the program) under HKLM\Software\Corvane RDP Citrix Support in
+ * the 32-bit registry view, and UnregisterCitrixDllEx deletes that key.
+ *
  * It says what it was given through CORVANE_STAND_IN_LOG (see stand_in.h): the command line,
  * the current folder, then "argument RegisterCitrixDllEx" (or the other one, or "no argument"),
- * and what it did about the event. Exit code 0; 87 for any other argument.
+ * what it registered, and what it did about the event. Exit code 0; 87 for any other argument,
+ * and 5 when the registration cannot be written.
  *
  * CORVANE_CITRIX_MODE, a comma-separated list, changes what it does with an argument:
  *   restart  signals the restart event (opened by name; the setup creates it beforehand)
@@ -32,6 +38,35 @@ bool HasModeWord(const char* modes, const char* word) {
         p += part + (comma ? 1 : 0);
     }
     return false;
+}
+
+constexpr char kRegistrationKey[] = "Software\\Corvane RDP Citrix Support";
+
+// Registers or unregisters the client library beside this program; false on failure.
+bool Register(bool registerLibrary) {
+    if (!registerLibrary) {
+        const LONG status = RegDeleteKeyA(HKEY_LOCAL_MACHINE, kRegistrationKey);
+        stand_in_say("unregistered (%ld)", status);
+        return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+    }
+    char library[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, library, sizeof library);
+    char* slash = length > 0 && length < sizeof library ? strrchr(library, '\\') : nullptr;
+    if (slash == nullptr || size_t(slash - library) + sizeof "\\hxvcitrix.dll" > sizeof library) {
+        stand_in_say("cannot tell where the client library is");
+        return false;
+    }
+    strcpy(slash, "\\hxvcitrix.dll");
+    HKEY key = nullptr;
+    LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRegistrationKey, 0, nullptr, 0,
+                                  KEY_SET_VALUE, nullptr, &key, nullptr);
+    if (status == ERROR_SUCCESS) {
+        status = RegSetValueExA(key, "ClientLibrary", 0, REG_SZ,
+                                reinterpret_cast<const BYTE*>(library), DWORD(strlen(library) + 1));
+        RegCloseKey(key);
+    }
+    stand_in_say("registered %s (%ld)", library, status);
+    return status == ERROR_SUCCESS;
 }
 
 void SignalRestart() {
@@ -74,6 +109,9 @@ int main() {
         return ERROR_INVALID_PARAMETER;
     }
     stand_in_say("argument %s", argument);
+    if (!Register(strcmp(argument, "RegisterCitrixDllEx") == 0)) {
+        return ERROR_ACCESS_DENIED;
+    }
 
     char modes[100];
     stand_in_env("CORVANE_CITRIX_MODE", modes, sizeof modes);

@@ -1,4 +1,4 @@
-"""A rollback that leaves a user's file to the restart, followed through the restart.
+"""Rollbacks that leave work to the restart, followed through the restart.
 
 The probe (tests/windows/installer_journal_probe.cpp) installs over a file that it holds
 open like a running program, rolls the installation back and ends. The original cannot
@@ -9,9 +9,14 @@ byte for byte, and no backup or temporary file behind.
 
 from __future__ import annotations
 
+import time
+
 import pytest
 
-from winehost import win_build_path
+from test_silent_install import (CHILD_PARTS, INSTALL_TIMEOUT, ROLLBACK_NOISE, SILENT, START_MENU,
+                                 install_folder)
+from test_startup import EDITIONS, log_lines, setup_program, work_log
+from winehost import harness_program, win_build_path
 
 SESSION_MANAGER = r"HKLM\System\CurrentControlSet\Control\Session Manager"
 PENDING = "PendingFileRenameOperations"
@@ -62,3 +67,45 @@ def test_the_restart_puts_the_users_file_back(wine_prefix, hold_from, before_res
     leftovers = sorted(p.name for p in wine_prefix.host_path(FOLDER).iterdir())
     assert leftovers == [NAME], "no backup or temporary file may stay behind"
     assert pending_renames(wine_prefix) == []
+
+
+def test_the_restart_after_a_failed_install_leaves_nothing_of_the_product(wine_prefix):
+    """A whole silent installation fails after the child installer while a driver file it
+    copied is held open by another program: the rollback leaves that file, its folder and
+    the install folder to the restart, in that order, and after the restart the machine is
+    as it was before the run."""
+    display = EDITIONS["workstation"]["display"]
+    folder = install_folder("workstation")
+    driver = folder + "\\amd64\\hxvhub.sys"
+    # Fails at the main shortcut, after the child.
+    wine_prefix.write_file(START_MENU + display, b"not a folder\r\n")
+    before = wine_prefix.snapshot()
+    ready, stop = wine_prefix.scratch / "hold-ready", wine_prefix.scratch / "hold-stop"
+
+    setup = wine_prefix.start(setup_program(), SILENT, timeout=INSTALL_TIMEOUT,
+                              env={"CORVANE_CHILD_MODE": "long", "CORVANE_CHILD_SECONDS": "8"})
+    deadline = time.monotonic() + 60
+    while not wine_prefix.exists(driver):
+        assert time.monotonic() < deadline, "the driver was never copied"
+        time.sleep(0.2)
+    holder = wine_prefix.start(harness_program("holdfile.exe"),
+                               [driver, wine_prefix.windows_path(ready),
+                                wine_prefix.windows_path(stop)], timeout=INSTALL_TIMEOUT)
+    result = setup.wait()
+    stop.write_bytes(b"")
+    assert holder.wait().exit_code == 0
+    assert result.exit_code == -10, result
+    assert ready.exists(), "the driver was held during the rollback"
+
+    lines = log_lines(work_log(wine_prefix, "workstation"))
+    rollback = lines.index("=== Rollback process ===")
+    assert f"Record Service: {CHILD_PARTS['workstation']['service']}" in lines[:rollback]
+    # Read while the prefix's server still runs: a new one would carry them out at its start.
+    # Deletions only (the value as read leaves out their empty targets), file first.
+    assert pending_renames(wine_prefix) == [
+        f"\\??\\{driver}", f"\\??\\{folder}\\amd64", f"\\??\\{folder}"]
+
+    wine_prefix.wine("wineboot", "-r")
+
+    diff = wine_prefix.snapshot().diff(before, ignore=ROLLBACK_NOISE)
+    assert not diff, str(diff)

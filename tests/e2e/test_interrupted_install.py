@@ -37,7 +37,9 @@ OK = 1
 RECORD_KINDS = {1: "begin", 2: "created folder", 3: "created file", 4: "backup started",
                 5: "overwrite started", 6: "registry key created", 7: "registry value saved",
                 8: "registry value absent", 9: "restart replacement", 10: "withdrawn",
-                11: "Citrix registered", 12: "rollback started", 13: "committed"}
+                11: "Citrix registered", 12: "rollback started", 13: "committed", 14: "service",
+                15: "device", 16: "INF install", 17: "driver-store INF", 18: "class filter",
+                19: "child starting", 20: "child changes"}
 
 
 def journal_path(edition: str) -> str:
@@ -71,7 +73,8 @@ def journal_records(data: bytes) -> list[tuple[str, list[bytes]]]:
 
 def describe(record: tuple[str, list[bytes]]) -> str:
     kind, fields = record
-    name = fields[-1].decode("latin-1").rsplit("\\", 1)[-1] if fields and kind != "begin" else ""
+    listed = fields and kind not in ("begin", "child starting", "child changes")
+    name = fields[-1].decode("latin-1").rsplit("\\", 1)[-1] if listed else ""
     return f"{kind} {name}".strip()
 
 
@@ -227,6 +230,40 @@ def test_a_setup_stopped_after_any_journal_record_is_undone_by_the_next_start(
     fault_outcomes.append({"edition": edition, "k": k, "last record": describe(stopped[-1]),
                            "outcome": "completed", "checked": "installed, backups gone"})
     assert k > 20, "too few records for a whole installation"
+
+
+# The prefix is stopped while the child installer runs, once it has installed its parts and
+# works on: the journal holds only the facts from before the child, and the next start undoes
+# what differs.
+def test_a_setup_stopped_while_the_child_runs_has_its_changes_undone_by_the_next_start(
+        wine_prefix):
+    put_user_files(wine_prefix, "workstation")
+    before = wine_prefix.snapshot()
+    child = PRODUCT["workstation"]["child"]
+    # The running installation writes its log in the work folder.
+    log = work_log(wine_prefix, "workstation")
+    running = wine_prefix.start(test_setup_program("workstation"), SILENT,
+                                timeout=INSTALL_TIMEOUT,
+                                env={"CORVANE_CHILD_MODE": "long", "CORVANE_CHILD_SECONDS": "60",
+                                     **NO_WAITS})
+    deadline = time.monotonic() + INSTALL_TIMEOUT
+    while not (log.exists() and f"{child}: running for 60 seconds" in
+               log.read_text("latin-1", errors="replace")):
+        assert running.process.poll() is None, running.wait()
+        assert time.monotonic() < deadline, "the child never came to its long wait"
+        time.sleep(0.1)
+    wine_prefix.kill()
+    running.process.wait(timeout=60)
+    records = journal_records(wine_prefix.read_file(journal_path("workstation")))
+    assert records[-1][0] == "child starting", [describe(r) for r in records]
+
+    lines = start_again(wine_prefix, "workstation")
+
+    assert "Recovery: the child installer was running; its changes are looked for" in lines, \
+        "\n".join(lines)
+    assert any(line.startswith("Record DriverStore INF: ") for line in lines), "\n".join(lines)
+    changes = left_behind(wine_prefix, before)
+    assert not changes, changes
 
 
 # A rollback (after the child installer failed) is stopped in the middle of its journal; the

@@ -364,7 +364,10 @@ def volumes(wine_prefix):
     def mount(name: str, options: str) -> Path:
         point = wine_prefix.scratch / name
         point.mkdir(parents=True)
-        result = subprocess.run(["mount", "-t", "tmpfs", "-o", options, "tmpfs", str(point)],
+        # Writable by its owner alone, like a volume an administrator set up: a tmpfs open to
+        # everyone (its default) is refused as a folder standard users can change.
+        result = subprocess.run(["mount", "-t", "tmpfs", "-o", options + ",mode=0755", "tmpfs",
+                                 str(point)],
                                 capture_output=True, text=True)
         if result.returncode != 0:
             pytest.skip(f"cannot mount a small volume here: {result.stderr.strip()}")

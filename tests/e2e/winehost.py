@@ -747,6 +747,18 @@ class Prefix:
             raise WineError(str(result))
         return dict(line.split("=", 1) for line in result.stdout.splitlines() if "=" in line)
 
+    def security(self, path: str) -> str:
+        """The owner and access list of a file or folder (a Windows path) as SDDL, as a
+        program reads them back (Wine builds them from the Unix owner and mode bits)."""
+        result = self.run(harness_program("osinfo.exe"), [path], timeout=60)
+        if result.exit_code != 0:
+            raise WineError(str(result))
+        value = dict(line.split("=", 1) for line in result.stdout.splitlines()
+                     if "=" in line)[f"security:{path}"]
+        if value.startswith("error "):
+            raise WineError(f"cannot read the access list of {path}: {value}")
+        return value
+
     def set_windows_version(self, version: str) -> dict[str, str]:
         """Makes the prefix report another Windows version and checks that it does; returns
         the osinfo() seen afterwards.

@@ -3,12 +3,18 @@
  * (UTF-8). The end-to-end harness uses it to check that a prefix really is the Windows version
  * and bitness a test asked for, and tests use it to learn the folders a setup writes to.
  *
+ * Given paths as arguments, it also prints each one's owner and access list as SDDL, as
+ * "security:<path>=<SDDL>" (Wine builds them from the Unix owner and mode bits), or
+ * "security:<path>=error <code>".
+ *
  * There is deliberately no application manifest: like a setup stub without compatibility
  * entries, GetVersionEx then reports 6.2 on Windows 8.1 and 10. RtlGetVersion reports the
  * version the prefix is set to, whatever the manifest.
  */
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+#include <sddl.h>
+#include <shellapi.h>
 #include <shlobj.h>
 #include <fcntl.h>
 #include <io.h>
@@ -47,6 +53,26 @@ static void print_folder(const char* key, int csidl) {
 typedef LONG(WINAPI* RtlGetVersionFunction)(OSVERSIONINFOEXW*);
 typedef BOOL(WINAPI* IsWow64ProcessFunction)(HANDLE, BOOL*);
 typedef UINT(WINAPI* GetSystemWow64DirectoryFunction)(LPWSTR, UINT);
+
+static void print_security(const wchar_t* path) {
+    const SECURITY_INFORMATION wanted = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    BYTE descriptor[8192];
+    DWORD needed = 0;
+    wchar_t* text = NULL;
+    int size = WideCharToMultiByte(CP_UTF8, 0, path, -1, NULL, 0, NULL, NULL);
+    char* key = malloc(size + 9);
+    strcpy(key, "security:");
+    WideCharToMultiByte(CP_UTF8, 0, path, -1, key + 9, size, NULL, NULL);
+    if (GetFileSecurityW(path, wanted, descriptor, sizeof descriptor, &needed) &&
+        ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, wanted,
+                                                             &text, NULL)) {
+        print_line(key, text);
+        LocalFree(text);
+    } else {
+        printf("%s=error %lu\n", key, GetLastError());
+    }
+    free(key);
+}
 
 int main(void) {
     /* \n, not \r\n: the harness on the Linux side reads these lines. */
@@ -129,5 +155,10 @@ int main(void) {
     print_folder("folder.programs", CSIDL_PROGRAMS);
     print_folder("folder.common_programs", CSIDL_COMMON_PROGRAMS);
     print_folder("folder.common_startmenu", CSIDL_COMMON_STARTMENU);
+    int count = 0;
+    wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    for (int index = 1; arguments != NULL && index < count; ++index) {
+        print_security(arguments[index]);
+    }
     return 0;
 }

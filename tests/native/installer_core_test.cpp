@@ -1,8 +1,12 @@
-// The installer's pure parts: version classes, file names, journal rules, string lists.
+// The installer's pure parts: version classes, file names, journal rules, string lists,
+// folder paths and who can change them, and what a child installer changed.
 #include "file_names.h"
+#include "folder_access.h"
+#include "folder_path.h"
 #include "install_journal.h"
 #include "multi_strings.h"
 #include "os_version.h"
+#include "system_changes.h"
 
 #include <gtest/gtest.h>
 
@@ -262,6 +266,232 @@ TEST(MultiStringContains, MatchesWholeIdsByteForByte) {
     EXPECT_FALSE(MultiStringContains("ROOT\\ABC", 6, "ROOT\\ABC"));
     EXPECT_TRUE(MultiStringContains("ROOT\\ABC", 6, "ROOT\\A"));
     EXPECT_FALSE(MultiStringContains(nullptr, 0, "ROOT\\A"));
+    // A class's filters read as a list: up to the first empty string, a cut-off last one kept.
+    using List = std::vector<std::string>;
+    const std::string filters = "kbdclass\0corvflt\0\0after\0\0"s;
+    EXPECT_EQ(SplitMultiString(filters.data(), filters.size()), (List{"kbdclass", "corvflt"}));
+    EXPECT_EQ(SplitMultiString("kbdclass\0corv", 13), (List{"kbdclass", "corv"}));
+    EXPECT_EQ(SplitMultiString(nullptr, 4), List{});
+}
+
+// Every record and the registration are built from the install folder: it must be full,
+// with single separators, and fit every path the engine writes below it.
+TEST(ResolveFolderPath, MakesTheFolderFullOrSaysWhyNot) {
+    using P = FolderPathProblem;
+    const std::string current = "C:\\Users\\admin\\Downloads";
+    const struct {
+        const char* text;
+        const char* path; // expected path; null when refused
+        P problem;
+    } rows[] = {
+        {"C:\\Program Files\\Corvane", "C:\\Program Files\\Corvane", P::kNone},
+        {"C:\\Program Files\\Corvane\\", "C:\\Program Files\\Corvane", P::kNone},
+        {"C:\\Program Files\\\\Corvane\\\\\\", "C:\\Program Files\\Corvane", P::kNone},
+        {"c:/Tools/Corvane/", "c:\\Tools\\Corvane", P::kNone},
+        {"Corvane", "C:\\Users\\admin\\Downloads\\Corvane", P::kNone},
+        {".\\sub\\.\\Corvane", "C:\\Users\\admin\\Downloads\\sub\\Corvane", P::kNone},
+        {"..\\..\\Corvane", "C:\\Users\\Corvane", P::kNone},
+        {"\\Apps\\Corvane", "C:\\Apps\\Corvane", P::kNone},
+        {"C:Corvane", "C:\\Users\\admin\\Downloads\\Corvane", P::kNone},
+        {"D:Corvane", "D:\\Corvane", P::kNone},
+        {"C:\\..\\..\\Corvane", "C:\\Corvane", P::kNone},
+        {"C:\\Corvane. . ", "C:\\Corvane", P::kNone},
+        {"\\\\server\\share\\Corvane\\", "\\\\server\\share\\Corvane", P::kNone},
+        {"", nullptr, P::kEmpty},
+        {"C:\\", nullptr, P::kDriveRoot},
+        {"C:", nullptr, P::kNone}, // the current folder of its drive
+        {"..\\..\\..\\..", nullptr, P::kDriveRoot},
+        {"\\\\server\\share", nullptr, P::kDriveRoot},
+        {"C:\\Pro|gram", nullptr, P::kInvalidName},
+        {"C:\\a:b", nullptr, P::kInvalidName},
+        {"C:\\Corvane\\NUL", nullptr, P::kInvalidName},
+        {"C:\\com1.txt\\x", nullptr, P::kInvalidName},
+        {"C:\\...", nullptr, P::kInvalidName},
+        {"C:\\tab\there", nullptr, P::kInvalidName},
+        {"\\\\?\\C:\\Corvane", nullptr, P::kInvalidName},
+        {"\\\\.\\pipe\\x", nullptr, P::kInvalidName},
+        {"\\\\server", nullptr, P::kInvalidName},
+        {"1:\\Corvane", nullptr, P::kInvalidName},
+    };
+    for (const auto& row : rows) {
+        const ResolvedFolderPath result = ResolveFolderPath(row.text, current, 200);
+        const std::string expected =
+            row.path ? row.path : (std::string(row.text) == "C:" ? current : "");
+        EXPECT_EQ(result.problem, row.problem) << row.text;
+        EXPECT_EQ(result.path, expected) << row.text;
+    }
+    // The length counts the full path; one byte more is refused.
+    const std::string name(200 - current.size() - 1, 'n');
+    EXPECT_EQ(ResolveFolderPath(name, current, 200).path.size(), 200u);
+    EXPECT_EQ(ResolveFolderPath(name + "n", current, 200).problem, P::kTooLong);
+    // Without a usable current folder a relative path has nothing to stand on.
+    EXPECT_EQ(ResolveFolderPath("Corvane", "", 200).problem, P::kInvalidName);
+    EXPECT_EQ(ResolveFolderPath("Corvane", "relative", 200).problem, P::kInvalidName);
+}
+
+// In a double-byte code page a character's second byte may be 0x5C or 0x7C: no separator,
+// no forbidden character. (0x95 0x5C is one Shift-JIS character.)
+TEST(ResolveFolderPath, StepsOverTwoByteCharacters) {
+    const auto shiftJis = [](unsigned char byte) {
+        return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+    };
+    const std::string table = "\x95\x5C";
+    const std::string pipe = "\x95\x7C";
+    EXPECT_EQ(ResolveFolderPath("C:\\" + table + "\\", "", 200, shiftJis).path, "C:\\" + table);
+    EXPECT_EQ(ResolveFolderPath("C:\\" + pipe, "", 200, shiftJis).path, "C:\\" + pipe);
+    // Without the code page's knowledge the same bytes are a separator and a '|'.
+    EXPECT_EQ(ResolveFolderPath("C:\\" + table + "\\", "", 200).path, "C:\\\x95");
+    EXPECT_EQ(ResolveFolderPath("C:\\" + pipe, "", 200).problem, FolderPathProblem::kInvalidName);
+    EXPECT_EQ(ParentFolders("C:\\" + table + "\\x", shiftJis),
+              (std::vector<std::string>{"C:\\" + table, "C:\\"}));
+}
+
+TEST(ParentFolders, GoesUpToTheRoot) {
+    using List = std::vector<std::string>;
+    EXPECT_EQ(ParentFolders("C:\\Tools\\Corvane\\x86"),
+              (List{"C:\\Tools\\Corvane", "C:\\Tools", "C:\\"}));
+    EXPECT_EQ(ParentFolders("C:\\Corvane"), (List{"C:\\"}));
+    EXPECT_EQ(ParentFolders("\\\\server\\share\\Corvane"), (List{"\\\\server\\share\\"}));
+    EXPECT_EQ(ParentFolders("Corvane"), List{});
+}
+
+// Anyone but the system, the administrators and the one running setup who may add to the
+// install folder, or remove, rename or re-permission it or a folder above, can swap a
+// program the elevated setup then starts.
+TEST(StandardUsersCanChange, LooksForChangingRightsOfUntrustedAccountsOnly) {
+    using R = FolderRole;
+    constexpr uint32_t kReadExecute = 0x1200A9, kFull = 0x1F01FF, kModify = 0x1301BF;
+    constexpr uint32_t kAddFile = 0x2, kDeleteChild = 0x40, kDelete = 0x10000, kWriteDac = 0x40000,
+                       kGenericWrite = 0x40000000, kGenericAll = 0x10000000;
+    const auto allow = [](bool trusted, uint32_t mask, bool inheritOnly = false) {
+        FolderAccessEntry entry;
+        entry.trusted = trusted;
+        entry.mask = mask;
+        entry.inheritOnly = inheritOnly;
+        return entry;
+    };
+    FolderAccessEntry deny = allow(false, kFull);
+    deny.allow = false;
+    const struct {
+        const char* what;
+        FolderAccess access;
+        bool installFolder, ancestor, root;
+    } rows[] = {
+        {"Program Files: users read and execute",
+         {true, true, {allow(true, kFull), allow(false, kReadExecute)}},
+         false,
+         false,
+         false},
+        {"a user may add files",
+         {true, true, {allow(false, kReadExecute | kAddFile)}},
+         true,
+         false,
+         false},
+        {"generic write", {true, true, {allow(false, kGenericWrite)}}, true, false, false},
+        {"a user may delete the folder", {true, true, {allow(false, kDelete)}}, true, true, false},
+        {"modify, as C:\\ gives its subfolders",
+         {true, true, {allow(false, kModify)}},
+         true,
+         true,
+         false},
+        {"a user may delete what is inside",
+         {true, true, {allow(false, kDeleteChild)}},
+         true,
+         true,
+         true},
+        {"a user may rewrite the access list",
+         {true, true, {allow(false, kWriteDac)}},
+         true,
+         true,
+         true},
+        {"generic all", {true, true, {allow(false, kGenericAll)}}, true, true, true},
+        {"only for what is created below",
+         {true, true, {allow(false, kFull, true)}},
+         false,
+         false,
+         false},
+        {"a deny entry trusts nobody",
+         {true, true, {deny, allow(false, kDelete)}},
+         true,
+         true,
+         false},
+        {"full control for trusted accounts only",
+         {true, true, {allow(true, kFull)}},
+         false,
+         false,
+         false},
+        {"a user owns it", {false, true, {allow(true, kFull)}}, true, true, true},
+        {"no access list at all", {true, false, {}}, true, true, true},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(StandardUsersCanChange(row.access, R::kInstallFolder), row.installFolder)
+            << row.what;
+        EXPECT_EQ(StandardUsersCanChange(row.access, R::kAncestor), row.ancestor) << row.what;
+        EXPECT_EQ(StandardUsersCanChange(row.access, R::kVolumeRoot), row.root) << row.what;
+    }
+}
+
+// What the child installer added, and only that, reaches the journal.
+TEST(CompareSystemFacts, FindsWhatCameInBetween) {
+    const std::string usb = "{36FC9E60-C465-11CF-8056-444553540000}";
+    SystemFacts before;
+    before.services = {"Eventlog", "corvanewssrv"};
+    before.classFilters = {{usb, {"kbdfilter"}}};
+    before.driverStoreFiles = {"C:\\Windows\\inf\\oem1.inf", "C:\\Windows\\inf\\oem1.pnf"};
+    before.devices = {{"ROOT\\SYSTEM\\0000", {"ROOT\\OLDBUS"}}, {"USB\\VID_1\\5", {"USB\\VID_1"}}};
+    SystemFacts after = before;
+    after.services = {"eventlog", "hxvhub", "CORVANEWSSRV", "corvanewssrv2"};
+    after.classFilters = {
+        {"{36fc9e60-c465-11cf-8056-444553540000}", {"KbdFilter", "hxvhub", "hxvhub"}}};
+    after.driverStoreFiles = {
+        "C:\\Windows\\INF\\OEM1.INF", "C:\\Windows\\inf\\oem1.pnf", "C:\\Windows\\inf\\oem2.inf",
+        "C:\\Windows\\inf\\oem2.pnf",
+        "C:\\Windows\\system32\\catroot\\{F750E6C3-38EE-11D1-85E5-00C04FC295EE}\\oem2.cat"};
+    before.driverStoreFolders = {"C:\\Windows\\system32\\catroot"};
+    after.driverStoreFolders = {
+        "C:\\Windows\\system32\\catroot",
+        "C:\\Windows\\system32\\catroot\\{F750E6C3-38EE-11D1-85E5-00C04FC295EE}"};
+    after.devices = {
+        {"ROOT\\SYSTEM\\0000", {"ROOT\\OLDBUS"}},
+        {"ROOT\\HXVHUBBUS\\0000", {"ROOT\\HXVHUBBUS", "ROOT\\BUS"}},
+        {"ROOT\\HXVHUBBUS\\0001", {"ROOT\\HXVHUBBUS"}}, // the same id once
+        {"ROOT\\SYSTEM\\0001", {"root\\oldbus"}},       // an id there before
+        {"USB\\VID_2\\7", {"USB\\VID_2"}},              // plugged in meanwhile
+        {"ROOT\\NOIDS\\0000", {}},
+    };
+    const SystemChanges changes = CompareSystemFacts(before, after);
+    using List = std::vector<std::string>;
+    EXPECT_EQ(changes.services, (List{"hxvhub", "corvanewssrv2"}));
+    EXPECT_EQ(changes.classFilters, (std::vector<std::pair<std::string, std::string>>{
+                                        {"{36fc9e60-c465-11cf-8056-444553540000}", "hxvhub"}}));
+    EXPECT_EQ(changes.driverStoreInfs, (List{"C:\\Windows\\inf\\oem2.inf"}));
+    EXPECT_EQ(
+        changes.driverStoreFiles,
+        (List{"C:\\Windows\\inf\\oem2.pnf",
+              "C:\\Windows\\system32\\catroot\\{F750E6C3-38EE-11D1-85E5-00C04FC295EE}\\oem2.cat"}));
+    EXPECT_EQ(changes.driverStoreFolders,
+              (List{"C:\\Windows\\system32\\catroot\\{F750E6C3-38EE-11D1-85E5-00C04FC295EE}"}));
+    EXPECT_EQ(changes.deviceIds, (List{"ROOT\\HXVHUBBUS"}));
+    // A class whose key did not exist before.
+    before.classFilters.clear();
+    EXPECT_EQ(CompareSystemFacts(before, after).classFilters.size(), 2u);
+    const SystemChanges none = CompareSystemFacts(after, after);
+    EXPECT_TRUE(none.services.empty() && none.classFilters.empty() &&
+                none.driverStoreInfs.empty() && none.driverStoreFiles.empty() &&
+                none.driverStoreFolders.empty() && none.deviceIds.empty());
+}
+
+// A folder kept only by files the restart deletes must follow them, inner folders first.
+TEST(FoldersToRemoveAtRestart, FollowsWhatGoesAtTheRestartInnermostFirst) {
+    using List = std::vector<std::string>;
+    const List folders = {"C:\\Corvane", "C:\\Corvane\\amd64", "C:\\Menu\\Corvane"};
+    EXPECT_EQ(FoldersToRemoveAtRestart(folders, {"C:\\Corvane\\amd64\\hxvhub.sys"}),
+              (List{"C:\\Corvane\\amd64", "C:\\Corvane"}));
+    EXPECT_EQ(FoldersToRemoveAtRestart(folders, {"c:\\corvane\\corvanews.exe"}),
+              (List{"C:\\Corvane"}));
+    EXPECT_EQ(FoldersToRemoveAtRestart(folders, {"C:\\Corvane2\\x.exe", "C:\\Corvane"}), List{})
+        << "a sibling's file, or the folder itself, keeps nothing";
+    EXPECT_EQ(FoldersToRemoveAtRestart(folders, {}), List{});
 }
 
 } // namespace

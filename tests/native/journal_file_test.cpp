@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -23,8 +24,12 @@ const std::string kQuickLaunch =
 const std::string kCode = "{7C3E5A10-2B4D-4E6F-9A81-3D5C7B9E1F02}";
 const std::string kUninstall = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + kCode;
 
+const std::string kUsbClass = "{36FC9E60-C465-11CF-8056-444553540000}";
+const std::string kCatalogs =
+    "C:\\windows\\system32\\catroot\\{F750E6C3-38EE-11D1-85E5-00C04FC295EE}";
+
 MachinePlaces Machine() {
-    return MachinePlaces{kCode, kUninstall, "C:\\windows", kPrograms, kDesktop};
+    return MachinePlaces{kCode, kUninstall, "C:\\windows", kPrograms, kDesktop, {kUsbClass}};
 }
 
 JournalRecord Begin(const std::string& folder = kFolder) {
@@ -44,6 +49,15 @@ std::vector<JournalRecord> TypicalRecords() {
         MakeJournalRecord(kRecordCreatedFile, {kFolder + "\\hxv2.tmp"}),
         MakeJournalRecord(kRecordRestartReplacement,
                           {kFolder + "\\hxv2.tmp", kFolder + "\\hxvsrv.exe"}),
+        // What the child installer registered, recorded once it ended.
+        MakeJournalRecord(kRecordDriverStoreInf, {"C:\\windows\\inf\\oem3.inf"}),
+        MakeJournalRecord(kRecordCreatedFile, {"C:\\windows\\inf\\oem3.PNF"}),
+        MakeJournalRecord(kRecordCreatedFolder, {kCatalogs}),
+        MakeJournalRecord(kRecordCreatedFile, {kCatalogs + "\\oem3.CAT"}),
+        MakeJournalRecord(kRecordService, {"hxvhub"}),
+        MakeJournalRecord(kRecordClassFilter, {kUsbClass, "hxvhub"}),
+        MakeJournalRecord(kRecordDevice, {"ROOT\\HXVHUBBUS"}),
+        MakeJournalRecord(kRecordInfInstall, {kFolder + "\\hxvhub.inf"}),
         MakeJournalRecord(kRecordCitrixRegistered, {}),
         MakeJournalRecord(kRecordCreatedFolder, {kMenu}),
         MakeJournalRecord(kRecordCreatedFile, {kMenu + "\\Corvane.lnk"}),
@@ -97,7 +111,15 @@ TEST(JournalFile, ReplaysIntoTheTablesRollbackWalks) {
                                    {kMenu + "\\Corvane.lnk", kJournalCreatedFile},
                                    {kDesktop + "\\Corvane.lnk", kJournalCreatedFile},
                                    {kUninstall, kJournalRegistryKey},
+                                   {"C:\\windows\\inf\\oem3.inf", kJournalDriverStoreInf},
+                                   {"C:\\windows\\inf\\oem3.PNF", kJournalCreatedFile},
+                                   {kCatalogs, kJournalCreatedDirectory},
+                                   {kCatalogs + "\\oem3.CAT", kJournalCreatedFile},
+                                   {"hxvhub", kJournalService},
+                                   {"ROOT\\HXVHUBBUS", kJournalDevice},
+                                   {kFolder + "\\hxvhub.inf", kJournalInfFile},
                                }));
+    EXPECT_EQ(journal.classFilters, (std::map<std::string, std::string>{{kUsbClass, "hxvhub"}}));
     // Only a backup whose target may have been touched is put back; one that
     // was still being copied is only removed.
     EXPECT_EQ(journal.backups,
@@ -259,6 +281,61 @@ TEST(JournalFile, ReplayFollowsWithdrawalsAndTheEndState) {
     EXPECT_TRUE(journal.committed);
 }
 
+// The child installer is a program of its own: the facts before it go on disk
+// before it starts, and its changes in one record once it ended. A journal cut
+// in between still tells recovery what to compare the machine with.
+TEST(JournalFile, ReplayKeepsTheFactsBeforeTheChildUntilItsChangesAreRecorded) {
+    SystemFacts before;
+    before.services = {"Eventlog", "PlugPlay"};
+    before.classFilters = {{kUsbClass, {"usbfilter"}},
+                           {"{4D36E97D-E325-11CE-BFC1-08002BE10318}", {}}};
+    before.driverStoreFiles = {"C:\\windows\\inf\\oem0.inf"};
+    before.driverStoreFolders = {"C:\\windows\\system32\\catroot"};
+    before.devices = {{"ROOT\\LEGACY\\0000", {"ROOT\\LEGACY", "*LEGACY"}}, {"PCI\\X\\1", {}}};
+    SystemChanges changes;
+    changes.services = {"hxvhub", "corvanewssrv"};
+    changes.classFilters = {{kUsbClass, "hxvhub"}};
+    changes.driverStoreInfs = {"C:\\windows\\inf\\oem1.inf"};
+    changes.driverStoreFiles = {kCatalogs + "\\oem1.cat"};
+    changes.driverStoreFolders = {kCatalogs};
+    changes.deviceIds = {"ROOT\\HXVHUBBUS"};
+    const JournalRecord starting{kRecordChildStarting, 0, EncodeSystemFacts(before)};
+    const JournalRecord ended{kRecordChildChanges, 0, EncodeSystemChanges(changes)};
+
+    ReplayedJournal journal;
+    std::string problem;
+    ASSERT_TRUE(ReplayJournal({Begin(), starting}, &journal, &problem)) << problem;
+    EXPECT_TRUE(journal.childRunning);
+    EXPECT_EQ(EncodeSystemFacts(journal.childBefore), EncodeSystemFacts(before));
+    EXPECT_EQ(journal.childBefore.devices[0].hardwareIds, before.devices[0].hardwareIds);
+
+    ASSERT_TRUE(ReplayJournal({Begin(), starting, ended}, &journal, &problem)) << problem;
+    EXPECT_FALSE(journal.childRunning);
+    EXPECT_EQ(journal.entries, (JournalEntryTable{
+                                   {"hxvhub", kJournalService},
+                                   {"corvanewssrv", kJournalService},
+                                   {"C:\\windows\\inf\\oem1.inf", kJournalDriverStoreInf},
+                                   {kCatalogs + "\\oem1.cat", kJournalCreatedFile},
+                                   {kCatalogs, kJournalCreatedDirectory},
+                                   {"ROOT\\HXVHUBBUS", kJournalDevice},
+                               }));
+    EXPECT_EQ(journal.classFilters, (std::map<std::string, std::string>{{kUsbClass, "hxvhub"}}));
+    EXPECT_TRUE(CheckJournalPlaces(journal, Machine(), &problem)) << problem;
+
+    // Nothing changed is no entry; a field missing, or a filter without its
+    // class, refuses the journal.
+    SystemChanges none;
+    EXPECT_TRUE(DecodeSystemChanges(EncodeSystemChanges(SystemChanges()), &none));
+    EXPECT_TRUE(none.services.empty() && none.classFilters.empty());
+    std::vector<std::string> fields = EncodeSystemChanges(changes);
+    fields[1] = "hxvhub";
+    EXPECT_FALSE(ReplayJournal({Begin(), JournalRecord{kRecordChildChanges, 0, fields}}, &journal,
+                               &problem));
+    fields.pop_back();
+    EXPECT_FALSE(ReplayJournal({Begin(), JournalRecord{kRecordChildChanges, 0, fields}}, &journal,
+                               &problem));
+}
+
 // Nothing is deleted or restored on a journal's word outside the places an
 // installation of this product writes to.
 TEST(JournalFile, PlacesOutsideTheInstallationAreRefused) {
@@ -325,8 +402,30 @@ TEST(JournalFile, PlacesOutsideTheInstallationAreRefused) {
              AddSavedRegistryValue(j.registry, "System\\CurrentControlSet", {"x", "", 1});
          },
          false},
-        {"a service (no record writes one yet)",
-         [](ReplayedJournal& j) { j.entries["corvane"] = kJournalService; }, false},
+        {"a service by its name",
+         [](ReplayedJournal& j) { j.entries["corvanewssrv"] = kJournalService; }, true},
+        {"a service name that is a path",
+         [](ReplayedJournal& j) { j.entries["..\\corvane"] = kJournalService; }, false},
+        {"a device id with a line break",
+         [](ReplayedJournal& j) { j.entries["ROOT\\X\nY"] = kJournalDevice; }, false},
+        {"a published INF and its precompiled form", file("C:\\windows\\inf\\oem12.pnf"), true},
+        {"a file of the inf folder that is no INF", file("C:\\windows\\inf\\setupapi.log"), false},
+        {"an INF below the inf folder", file("C:\\windows\\inf\\x\\a.inf"), false},
+        {"a catalogue elsewhere in system32", file("C:\\windows\\system32\\oem1.cat"), false},
+        {"a program among the catalogues", file(kCatalogs + "\\evil.exe"), false},
+        {"an INF outside the store as store INF",
+         [](ReplayedJournal& j) { j.entries[kFolder + "\\a.inf"] = kJournalDriverStoreInf; },
+         false},
+        {"an INF of the inf folder installed by the engine",
+         [](ReplayedJournal& j) { j.entries["C:\\windows\\inf\\usb.inf"] = kJournalInfFile; },
+         false},
+        {"a filter of the product's class",
+         [](ReplayedJournal& j) { j.classFilters[kUsbClass] = "hxvhub"; }, true},
+        {"a filter of another class",
+         [](ReplayedJournal& j) {
+             j.classFilters["{4D36E967-E325-11CE-BFC1-08002BE10318}"] = "hxvhub";
+         },
+         false},
         {"a restart replacement of a file elsewhere",
          [](ReplayedJournal& j) {
              j.restartReplacements.push_back({kFolder + "\\a.tmp", "C:\\Windows\\a.dll"});

@@ -185,12 +185,7 @@ public:
     // `replace`: with the "!" that lets it overwrite an existing file).
     bool Scheduled(const std::string& source, const std::string& destination,
                    bool replace = false) const {
-        const std::string raw = ReadValue(kKey, kValue).data;
-        std::vector<std::string> strings;
-        for (size_t start = 0, end = 0; start < raw.size(); start = end + 1) {
-            end = std::min(raw.find('\0', start), raw.size());
-            strings.push_back(raw.substr(start, end - start));
-        }
+        const std::vector<std::string> strings = Strings();
         const std::string to =
             destination.empty() ? "" : (replace ? "!\\??\\" : "\\??\\") + destination;
         for (size_t index = 0; index + 1 < strings.size(); index += 2) {
@@ -201,7 +196,29 @@ public:
         return false;
     }
 
+    // What the restart deletes, in the order it deletes them.
+    std::vector<std::string> Deletions() const {
+        const std::vector<std::string> strings = Strings();
+        std::vector<std::string> deleted;
+        for (size_t index = 0; index + 1 < strings.size(); index += 2) {
+            if (strings[index + 1].empty() && strings[index].rfind("\\??\\", 0) == 0) {
+                deleted.push_back(strings[index].substr(4));
+            }
+        }
+        return deleted;
+    }
+
 private:
+    std::vector<std::string> Strings() const {
+        const std::string raw = ReadValue(kKey, kValue).data;
+        std::vector<std::string> strings;
+        for (size_t start = 0, end = 0; start < raw.size(); start = end + 1) {
+            end = std::min(raw.find('\0', start), raw.size());
+            strings.push_back(raw.substr(start, end - start));
+        }
+        return strings;
+    }
+
     static constexpr char kKey[] = "System\\CurrentControlSet\\Control\\Session Manager";
     static constexpr char kValue[] = "PendingFileRenameOperations";
     const RegValue m_saved = ReadValue(kKey, kValue);

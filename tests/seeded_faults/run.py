@@ -9,6 +9,7 @@ and prints a table of which test caught each fault.
     /usr/bin/python3 tests/seeded_faults/run.py --check         does each fault still apply?
     /usr/bin/python3 tests/seeded_faults/run.py -j 2            two scratch copies at once
     /usr/bin/python3 tests/seeded_faults/run.py --full          fall back to the whole suites
+    /usr/bin/python3 tests/seeded_faults/run.py --targeted-only each fault's own tests only
 
 A fault is one file in faults/ (see faults/README of this folder's tests/README.md section):
 the target file, the exact original text (found exactly once, or the fault is "stale"), its
@@ -24,6 +25,7 @@ from __future__ import annotations
 
 import argparse
 import concurrent.futures
+import json
 import os
 import re
 import shutil
@@ -334,7 +336,7 @@ def apply(scratch: Scratch, fault: Fault) -> tuple[str | None, str]:
     return text, ""
 
 
-def try_fault(scratch: Scratch, fault: Fault, full: bool, workers: int) -> Outcome:
+def try_fault(scratch: Scratch, fault: Fault, full: bool | None, workers: int) -> Outcome:
     started = time.monotonic()
     logs = WORK / "logs"
     logs.mkdir(parents=True, exist_ok=True)
@@ -361,7 +363,9 @@ def try_fault(scratch: Scratch, fault: Fault, full: bool, workers: int) -> Outco
     return outcome
 
 
-def hunt(scratch: Scratch, fault: Fault, log, env: dict, full: bool, workers: int) -> Outcome:
+def hunt(scratch: Scratch, fault: Fault, log, env: dict, full: bool | None,
+         workers: int) -> Outcome:
+    """full: the whole suites as fallback; False: the area's; None: no fallback."""
     for spec in fault.tests:
         failed, built = run_test(scratch, spec, log, env, workers)
         if not built:
@@ -371,6 +375,8 @@ def hunt(scratch: Scratch, fault: Fault, log, env: dict, full: bool, workers: in
         if failed:
             # A test name that matches nothing is the fault file's mistake, not a catch.
             return Outcome(fault, "stale", notes=[failed])
+    if full is None:
+        return Outcome(fault, "not caught by its own tests", notes=["no fallback run"])
     # Fallback: every native test, then the area's (or every) Windows and end-to-end tests.
     regex, files = AREAS[fault.area]
     if not scratch.build("native", log) or not scratch.build("win32", log):
@@ -434,6 +440,8 @@ def main() -> int:
                         help="faults tried at once, each in its own scratch copy (default 1)")
     parser.add_argument("--full", action="store_true",
                         help="fall back to every Windows and end-to-end test, not the area's")
+    parser.add_argument("--targeted-only", action="store_true",
+                        help="run only each fault's own tests, no fallback (a quick check)")
     parser.add_argument("--e2e-workers", type=int, default=2,
                         help="pytest workers when several end-to-end tests run (default 2)")
     arguments = parser.parse_args()
@@ -471,17 +479,23 @@ def main() -> int:
     results = WORK / "results.md"
     started = time.monotonic()
 
+    # The table keeps the rows of earlier runs, so a run of some faults updates their rows.
+    stored = WORK / "results.json"
+    rows: dict[str, str] = json.loads(stored.read_text()) if stored.exists() else {}
+
     def write_results() -> None:
-        lines = [TABLE_HEAD] + [row(outcomes[fault.name]) for fault in faults
-                                if fault.name in outcomes]
-        results.write_text("\n".join(lines) + "\n", encoding="utf-8")
+        rows.update({name: row(outcome) for name, outcome in outcomes.items()})
+        stored.write_text(json.dumps(rows, indent=1), encoding="utf-8")
+        known = [rows[fault.name] for fault in load_faults() if fault.name in rows]
+        results.write_text("\n".join([TABLE_HEAD] + known) + "\n", encoding="utf-8")
 
     def one(fault: Fault) -> Outcome:
         with free_lock:
             scratch = free.pop()
         try:
             say(f"--- {fault.name}: {fault.description}")
-            outcome = try_fault(scratch, fault, arguments.full, arguments.e2e_workers)
+            fallback = None if arguments.targeted_only else arguments.full
+            outcome = try_fault(scratch, fault, fallback, arguments.e2e_workers)
         finally:
             with free_lock:
                 free.append(scratch)
@@ -496,12 +510,20 @@ def main() -> int:
             say(f"=== refreshing and building {scratch.root}")
             scratch.refresh()
             with open(WORK / "logs-initial-build.log", "a", encoding="utf-8") as log:
-                for tree in ("native", "win64", "win32"):
+                trees = ("native", "win64", "win32")
+                if arguments.targeted_only and all(
+                        test.startswith("native:") for fault in faults for test in fault.tests):
+                    trees = ("native",)
+                for tree in trees:
                     if run(["scripts/build.sh", tree], log, cwd=scratch.root)[0] != 0:
                         say(f"the unchanged copy does not build ({tree}): see {log.name}")
                         return 2
+        # The cheap ones first: native tests need no Windows build.
+        kinds = {"native": 0, "win32": 1, "e2e": 2}
+        order = sorted(faults, key=lambda fault: (kinds.get(fault.tests[0].split(":")[0], 3),
+                                                   fault.name))
         with concurrent.futures.ThreadPoolExecutor(len(scratches)) as pool:
-            list(pool.map(one, faults))
+            list(pool.map(one, order))
     finally:
         if xvfb is not None:
             xvfb.terminate()

@@ -227,9 +227,14 @@ class Scratch:
     def destroy_prefix_copies(self, log) -> None:
         """Prefix copies the Windows tests keep between runs start afresh, so no fault's
         run sees what an earlier one left behind."""
-        for marker in (self.root / "build" / "win32").glob("**/.corvane-copy-of"):
-            run([str(self.root / "scripts" / "wine-prefix"), "destroy", str(marker.parent)],
-                log, cwd=self.root)
+        top = self.root / "build" / "win32"
+        for folder, subfolders, files in os.walk(top):
+            if ".corvane-copy-of" in files:
+                subfolders[:] = []
+                run([str(self.root / "scripts" / "wine-prefix"), "destroy", folder], log,
+                    cwd=self.root)
+            elif len(Path(folder).relative_to(top).parts) >= 4:
+                subfolders[:] = []
 
 
 def test_environment(scratch: Scratch) -> dict:
@@ -247,7 +252,8 @@ def test_environment(scratch: Scratch) -> dict:
 def first_failure(kind: str, output: str) -> str:
     patterns = {
         "native": r"^\[  FAILED  \] (\S+)",
-        "ctest": r"^\s*\d+ - (\S+) \((?:Failed|Timeout|Not Run|SEGFAULT|Exception|"
+        # Names of parameterised cases may hold blanks.
+        "ctest": r"^\s*\d+ - (.+?) \((?:Failed|Timeout|Not Run|SEGFAULT|Exception|"
                  r"Subprocess aborted|Child aborted)",
         "e2e": r"^(?:FAILED|ERROR) (\S.*?)(?: - .*)?$",
     }
@@ -451,7 +457,9 @@ def main() -> int:
         unknown = set(arguments.only) - {fault.name for fault in faults}
         if unknown:
             parser.error(f"no such fault: {', '.join(sorted(unknown))}")
-        faults = [fault for fault in faults if fault.name in arguments.only]
+        # In the order given: the faults most worth knowing about can go first.
+        by_name = {fault.name: fault for fault in faults}
+        faults = [by_name[name] for name in dict.fromkeys(arguments.only)]
     if arguments.list:
         for fault in faults:
             print(f"{fault.name:40} {fault.area:13} {fault.description}")
@@ -518,12 +526,19 @@ def main() -> int:
                     if run(["scripts/build.sh", tree], log, cwd=scratch.root)[0] != 0:
                         say(f"the unchanged copy does not build ({tree}): see {log.name}")
                         return 2
-        # The cheap ones first: native tests need no Windows build.
+        # Otherwise the cheap ones first: native tests need no Windows build.
         kinds = {"native": 0, "win32": 1, "e2e": 2}
-        order = sorted(faults, key=lambda fault: (kinds.get(fault.tests[0].split(":")[0], 3),
-                                                   fault.name))
-        with concurrent.futures.ThreadPoolExecutor(len(scratches)) as pool:
+        order = faults if arguments.only else sorted(
+            faults, key=lambda fault: (kinds.get(fault.tests[0].split(":")[0], 3), fault.name))
+        pool = concurrent.futures.ThreadPoolExecutor(len(scratches))
+        try:
             list(pool.map(one, order))
+        except KeyboardInterrupt:
+            # The faults being tried finish (and put their files back); no new one starts.
+            say("interrupted: waiting for the faults being tried")
+            pool.shutdown(wait=True, cancel_futures=True)
+            raise
+        pool.shutdown()
     finally:
         if xvfb is not None:
             xvfb.terminate()

@@ -398,7 +398,7 @@ def hunt(scratch: Scratch, fault: Fault, log, env: dict, full: bool | None,
     if failed:
         return Outcome(fault, "caught", failed, "fallback")
     suites = "the whole suites" if full else "the native tests, " + (
-        f"ctest -R '{regex}', " if regex else "") + f"{len(files)} e2e tests"
+        f"ctest -R '{regex}', " if regex else "") + f"{len(files)} e2e node ids"
     return Outcome(fault, "missed", notes=[f"fallback: {suites}"])
 
 

@@ -11,7 +11,7 @@ and prints a table of which test caught each fault.
     /usr/bin/python3 tests/seeded_faults/run.py --full          fall back to the whole suites
     /usr/bin/python3 tests/seeded_faults/run.py --targeted-only each fault's own tests only
 
-A fault is one file in faults/ (see faults/README of this folder's tests/README.md section):
+A fault is one file in faults/ (format in tests/README.md):
 the target file, the exact original text (found exactly once, or the fault is "stale"), its
 replacement, a description, the area and the tests most likely to catch it.
 
@@ -259,7 +259,8 @@ def first_failure(kind: str, output: str) -> str:
     }
     match = re.search(patterns[kind], output, re.MULTILINE)
     if match:
-        return match.group(1)
+        # A parameterised case's name, without gtest's dump of its parameter.
+        return match.group(1).split("  # GetParam()")[0]
     if "[timed out]" in output:
         return "(timed out)"
     return "(failed without naming a test)"

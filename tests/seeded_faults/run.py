@@ -1,0 +1,562 @@
+#!/usr/bin/python3
+"""Seeded faults: applies each deliberate fault in turn to a scratch copy of this checkout, builds
+it, runs the tests named for the fault and, when none of them fails, the suites of its area,
+and prints a table of which test caught each fault.
+
+    /usr/bin/python3 tests/seeded_faults/run.py                 every fault
+    /usr/bin/python3 tests/seeded_faults/run.py --only NAME...  some of them
+    /usr/bin/python3 tests/seeded_faults/run.py --list          names, areas and descriptions
+    /usr/bin/python3 tests/seeded_faults/run.py --check         does each fault still apply?
+    /usr/bin/python3 tests/seeded_faults/run.py -j 2            two scratch copies at once
+    /usr/bin/python3 tests/seeded_faults/run.py --full          fall back to the whole suites
+    /usr/bin/python3 tests/seeded_faults/run.py --targeted-only each fault's own tests only
+
+A fault is one file in faults/ (format in tests/README.md):
+the target file, the exact original text (found exactly once, or the fault is "stale"), its
+replacement, a description, the area and the tests most likely to catch it.
+
+The scratch copies are build/seeded-faults/repo (and repo-2, ...) of the checkout the script
+runs from, refreshed from its working tree at each start and built incrementally; logs and the
+table (results.md) are in build/seeded-faults/. Never part of CI: a whole run takes about an
+hour on two cores.
+"""
+
+from __future__ import annotations
+
+import argparse
+import concurrent.futures
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import threading
+import time
+from dataclasses import dataclass, field
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+CHECKOUT = HERE.parent.parent
+WORK = CHECKOUT / "build" / "seeded-faults"
+PYTHON = "/usr/bin/python3"
+JOBS_PER_BUILD = "2"
+
+# The suites a fault's area falls back to when its own tests pass: every native test (they take
+# seconds), the Windows tests (ctest in build/win32) whose names match the regex, and a few broad
+# end-to-end tests of the area. Every Windows test and every end-to-end test would take about
+# 35 minutes per fault on two cores; --full runs them all instead.
+SILENT_INSTALL = "test_silent_install.py::test_a_silent_install_puts_every_file_registration_and" \
+                 "_shortcut_in_place"
+CHILD_ERROR = "test_silent_install.py::test_a_child_error_fails_the_install_and_leaves_the" \
+              "_machine_as_it_was[workstation]"
+ROLLBACK_TABLE = "test_rollback_faults.py"
+AREAS = {
+    "package": ("Package", ["test_startup.py::test_a_damaged_package_refuses_a_silent_install",
+                            "test_startup.py::test_unpack_writes_every_entry_into_the_current"
+                            "_folder[workstation]",
+                            "test_pack_tool_windows.py"]),
+    "command-line": (None, ["test_startup.py::test_command_line_picks_the_mode_and_exit_code"]),
+    "log": ("WriteLine|InstallerLog|Capture",
+            ["test_startup.py::test_two_runs_leave_only_the_second_runs_lines", CHILD_ERROR]),
+    "journal": ("InstallerFiles|RestartFlag|Journal|Registry|Shortcut|ShellLink|Drivers",
+                [ROLLBACK_TABLE, "test_install_journal.py"]),
+    "files": ("InstallerFiles|RestartFlag|Journal", [ROLLBACK_TABLE, "test_install_journal.py"]),
+    "registry": ("Registry|InstalledVersion", [SILENT_INSTALL + "[workstation-win64-7]"]),
+    "drivers": ("Drivers|Uninstall|InstallProgress", [CHILD_ERROR]),
+    "shortcuts": ("Shortcut|ShellLink",
+                  [SILENT_INSTALL + "[workstation-win64-7]",
+                   ROLLBACK_TABLE + "::test_a_failing_step_ends_the_install_as_the_table_says"
+                   "[main shortcut fails (fatal)]"]),
+    "payload": (None, [SILENT_INSTALL + "[workstation-win64-7]",
+                       SILENT_INSTALL + "[server-win64-7]"]),
+    "child-pipe": ("InstallProgress",
+                   ["test_payload_programs.py::test_child_installer_reports_each_mode_in_whole"
+                    "_records", CHILD_ERROR,
+                    "test_silent_install.py::test_a_restart_request_with_norestart_ends_with"
+                    "_minus_9"]),
+    "silent": (None, ["test_startup.py::test_command_line_picks_the_mode_and_exit_code",
+                      "test_startup.py::test_a_silent_install_that_cannot_complete_reports_failure"
+                      "_and_keeps_the_log[workstation]",
+                      SILENT_INSTALL + "[workstation-win64-7]"]),
+    "wizard": ("progress_pages|welcome_pages|folder_pages|WizardPage",
+               ["test_wizard.py::test_the_keyboard_alone_installs_each_edition[workstation]",
+                "test_wizard.py::test_back_from_every_page_keeps_the_choices_and_rebuilds_the"
+                "_summary",
+                "test_wizard.py::test_the_finish_page_starts_the_product_and_the_quick_start_page"]),
+}
+
+print_lock = threading.Lock()
+
+
+def say(text: str) -> None:
+    with print_lock:
+        print(text, flush=True)
+
+
+@dataclass
+class Fault:
+    name: str
+    target: str
+    description: str
+    area: str
+    tests: list[str]
+    hunks: list[tuple[str, str]]
+    why_missed: str = ""
+
+
+@dataclass
+class Outcome:
+    fault: Fault
+    result: str  # caught, missed, stale, build fails
+    caught_by: str = ""
+    stage: str = ""  # targeted or fallback
+    seconds: float = 0.0
+    notes: list[str] = field(default_factory=list)
+
+
+def parse_fault(path: Path) -> Fault:
+    """Header lines "key: value" ("test:" may repeat), then pairs of blocks:
+    "--- original" lines, "--- replacement" lines. The text of a block is its lines joined
+    by newlines, without the last newline."""
+    header: dict[str, list[str]] = {}
+    hunks: list[tuple[str, str]] = []
+    block: list[str] | None = None
+    blocks: list[list[str]] = []
+    for line in path.read_text(encoding="utf-8").split("\n"):
+        if line in ("--- original", "--- replacement"):
+            expected = "--- original" if len(blocks) % 2 == 0 else "--- replacement"
+            if line != expected:
+                raise ValueError(f"{path.name}: {line!r} out of order")
+            block = []
+            blocks.append(block)
+        elif block is not None:
+            block.append(line)
+        elif line.strip() and not line.startswith("#"):
+            key, _, value = line.partition(":")
+            header.setdefault(key.strip(), []).append(value.strip())
+    if not blocks or len(blocks) % 2:
+        raise ValueError(f"{path.name}: needs --- original and --- replacement blocks")
+    for index in range(0, len(blocks), 2):
+        original, replacement = blocks[index], blocks[index + 1]
+        # Blank lines at the end of a block are only the file's layout.
+        while original and not original[-1].strip():
+            original.pop()
+        while replacement and not replacement[-1].strip():
+            replacement.pop()
+        if not original:
+            raise ValueError(f"{path.name}: empty original text")
+        hunks.append(("\n".join(original), "\n".join(replacement)))
+    for key in ("file", "description", "area", "test"):
+        if key not in header:
+            raise ValueError(f"{path.name}: no {key}:")
+    area = header["area"][0]
+    if area not in AREAS:
+        raise ValueError(f"{path.name}: unknown area {area} (one of {', '.join(AREAS)})")
+    return Fault(name=path.stem, target=header["file"][0], description=header["description"][0],
+                 area=area, tests=header["test"], hunks=hunks,
+                 why_missed=" ".join(header.get("missed", [])))
+
+
+def load_faults() -> list[Fault]:
+    return [parse_fault(path) for path in sorted((HERE / "faults").glob("*.fault"))]
+
+
+def run(command: list[str], log, cwd: Path, env: dict | None = None,
+        timeout: float = 3600) -> tuple[int, str]:
+    """Runs a command, appends its output to the log; (status, output). A timeout is status
+    -9 with what was printed so far."""
+    log.write(f"\n$ {' '.join(command)}\n")
+    log.flush()
+    try:
+        completed = subprocess.run(command, cwd=cwd, env=env, stdout=subprocess.PIPE,
+                                   stderr=subprocess.STDOUT, timeout=timeout, check=False)
+        output = completed.stdout.decode("utf-8", "replace")
+        status = completed.returncode
+    except subprocess.TimeoutExpired as expired:
+        output = (expired.stdout or b"").decode("utf-8", "replace") + "\n[timed out]\n"
+        status = -9
+    log.write(output)
+    log.flush()
+    return status, output
+
+
+class Scratch:
+    """One scratch copy of the checkout with its own build trees."""
+
+    def __init__(self, root: Path):
+        self.root = root
+        self.built: set[str] = set()  # trees built since the last change
+
+    def refresh(self) -> None:
+        """Makes the copy's sources those of the checkout's working tree; a file whose
+        content is the same keeps its time, so the builds stay incremental."""
+        listed = subprocess.run(["git", "ls-files", "-z", "--cached", "--others",
+                                 "--exclude-standard"], cwd=CHECKOUT, check=True,
+                                stdout=subprocess.PIPE).stdout.decode().split("\0")
+        wanted = {name for name in listed if name and (CHECKOUT / name).is_file()}
+        self.root.mkdir(parents=True, exist_ok=True)
+        for name in wanted:
+            source, copy = CHECKOUT / name, self.root / name
+            data = source.read_bytes()
+            if copy.is_file() and copy.read_bytes() == data:
+                continue
+            copy.parent.mkdir(parents=True, exist_ok=True)
+            copy.write_bytes(data)
+            shutil.copymode(source, copy)
+        for folder, subfolders, files in os.walk(self.root):
+            here = Path(folder)
+            if here == self.root:
+                subfolders[:] = [name for name in subfolders if name not in ("build", ".git")]
+            subfolders[:] = [name for name in subfolders if name != "__pycache__"]
+            for name in files:
+                if (here / name).relative_to(self.root).as_posix() not in wanted:
+                    (here / name).unlink()
+
+    def build(self, tree: str, log) -> bool:
+        if tree in self.built:
+            return True
+        # win32 packs its setup programs with native's corvane-pack.
+        if tree == "win32" and not self.build("native", log):
+            return False
+        status, _ = run(["scripts/build.sh", tree], log, cwd=self.root)
+        if status == 0:
+            self.built.add(tree)
+        return status == 0
+
+    def destroy_prefix_copies(self, log) -> None:
+        """Prefix copies the Windows tests keep between runs start afresh, so no fault's
+        run sees what an earlier one left behind."""
+        top = self.root / "build" / "win32"
+        for folder, subfolders, files in os.walk(top):
+            if ".corvane-copy-of" in files:
+                subfolders[:] = []
+                run([str(self.root / "scripts" / "wine-prefix"), "destroy", folder], log,
+                    cwd=self.root)
+            elif len(Path(folder).relative_to(top).parts) >= 4:
+                subfolders[:] = []
+
+
+def test_environment(scratch: Scratch) -> dict:
+    env = dict(os.environ)
+    env.pop("WINEPREFIX", None)
+    env.pop("WINEARCH", None)
+    env["CORVANE_WIN_BUILD"] = str(scratch.root / "build" / "win32")
+    # The checkout's pristine prefixes serve every scratch copy.
+    env["CORVANE_WINE_ROOT"] = os.environ.get("CORVANE_WINE_ROOT",
+                                              str(CHECKOUT / "build" / "wine"))
+    env["PYTHONDONTWRITEBYTECODE"] = "1"
+    return env
+
+
+def first_failure(kind: str, output: str) -> str:
+    patterns = {
+        "native": r"^\[  FAILED  \] (\S+)",
+        # Names of parameterised cases may hold blanks.
+        "ctest": r"^\s*\d+ - (.+?) \((?:Failed|Timeout|Not Run|SEGFAULT|Exception|"
+                 r"Subprocess aborted|Child aborted)",
+        "e2e": r"^(?:FAILED|ERROR) (\S.*?)(?: - .*)?$",
+    }
+    match = re.search(patterns[kind], output, re.MULTILINE)
+    if match:
+        # A parameterised case's name, without gtest's dump of its parameter.
+        return match.group(1).split("  # GetParam()")[0]
+    if "[timed out]" in output:
+        return "(timed out)"
+    return "(failed without naming a test)"
+
+
+def run_native(scratch: Scratch, gtest_filter: str, log) -> str | None:
+    """The native test programs with a gtest filter; the failing test's name, or None."""
+    programs = sorted(path for path in (scratch.root / "build" / "native" / "tests").glob(
+        "**/*_tests") if path.is_file() and os.access(path, os.X_OK))
+    ran = 0
+    for program in programs:
+        status, output = run([str(program), f"--gtest_filter={gtest_filter}",
+                              "--gtest_brief=1"], log, cwd=program.parent, timeout=600)
+        if status != 0:
+            return f"{program.name} {first_failure('native', output)}"
+        counted = re.search(r"^\[==========\] (\d+) tests? from", output, re.MULTILINE)
+        ran += int(counted.group(1)) if counted else 0
+    return None if ran else f"(gtest filter {gtest_filter} matched no test)"
+
+
+def run_ctest(scratch: Scratch, tree: str, regex: str | None, log, env: dict) -> str | None:
+    directory = scratch.root / "build" / tree
+    command = ["ctest", "--test-dir", str(directory), "--output-on-failure", "--timeout", "600",
+               "--parallel", JOBS_PER_BUILD]
+    if regex:
+        command += ["-R", regex]
+    if tree == "win32":
+        scratch.destroy_prefix_copies(log)
+    status, output = run(command, log, cwd=scratch.root, env=env, timeout=3600)
+    if "No tests were found" in output:
+        return f"(ctest -R {regex} matched no test)" if regex else None
+    if status != 0:
+        return f"{tree} ctest {first_failure('ctest', output)}"
+    return None
+
+
+def run_e2e(scratch: Scratch, nodes: list[str], log, env: dict, workers: int) -> str | None:
+    command = [PYTHON, "-m", "pytest", "-q", "-rfE", "-x", "-p", "no:cacheprovider"]
+    if workers > 1 and len(nodes) > 1:
+        command += ["-n", str(workers)]
+    status, output = run(command + nodes, log, cwd=scratch.root, env=env, timeout=5400)
+    if status == 5:
+        return f"(pytest found no test in {' '.join(nodes)})"
+    if status != 0:
+        return f"e2e {first_failure('e2e', output)}"
+    return None
+
+
+def run_test(scratch: Scratch, spec: str, log, env: dict, workers: int) -> tuple[str | None, bool]:
+    """One "kind:argument" test of a fault: (what failed or None, whether it could be built)."""
+    kind, _, argument = spec.partition(":")
+    if kind == "native":
+        if not scratch.build("native", log):
+            return None, False
+        return run_native(scratch, argument, log), True
+    if kind == "win32":
+        if not scratch.build("win32", log):
+            return None, False
+        return run_ctest(scratch, "win32", argument, log, env), True
+    if kind == "e2e":
+        if not scratch.build("win32", log):
+            return None, False
+        return run_e2e(scratch, [argument], log, env, workers), True
+    raise ValueError(f"unknown test kind in {spec!r} (native:, win32: or e2e:)")
+
+
+def apply(scratch: Scratch, fault: Fault) -> tuple[str | None, str]:
+    """The faulty text of the target, or None with the reason when it is stale."""
+    target = scratch.root / fault.target
+    if not target.is_file():
+        return None, f"{fault.target} does not exist"
+    with open(target, encoding="utf-8", newline="") as file:
+        text = file.read()
+    for original, replacement in fault.hunks:
+        count = text.count(original)
+        if count != 1:
+            first = original.strip().split("\n")[0][:60]
+            return None, f"original text found {count} times: {first!r}"
+        text = text.replace(original, replacement)
+    return text, ""
+
+
+def try_fault(scratch: Scratch, fault: Fault, full: bool | None, workers: int) -> Outcome:
+    started = time.monotonic()
+    logs = WORK / "logs"
+    logs.mkdir(parents=True, exist_ok=True)
+    target = scratch.root / fault.target
+    faulty, reason = apply(scratch, fault)
+    if faulty is None:
+        return Outcome(fault, "stale", notes=[reason])
+    with open(target, encoding="utf-8", newline="") as file:
+        pristine = file.read()
+    env = test_environment(scratch)
+    with open(logs / f"{fault.name}.log", "w", encoding="utf-8") as log:
+        try:
+            with open(target, "w", encoding="utf-8", newline="") as file:
+                file.write(faulty)
+            scratch.built.clear()
+            outcome = hunt(scratch, fault, log, env, full, workers)
+        finally:
+            with open(target, "w", encoding="utf-8", newline="") as file:
+                file.write(pristine)
+            # A tree built with the fault must rebuild the file; the new time sees to that.
+            os.utime(target)
+            scratch.built.clear()
+    outcome.seconds = time.monotonic() - started
+    return outcome
+
+
+def hunt(scratch: Scratch, fault: Fault, log, env: dict, full: bool | None,
+         workers: int) -> Outcome:
+    """full: the whole suites as fallback; False: the area's; None: no fallback."""
+    for spec in fault.tests:
+        failed, built = run_test(scratch, spec, log, env, workers)
+        if not built:
+            return Outcome(fault, "build fails")
+        if failed and not failed.startswith("("):
+            return Outcome(fault, "caught", failed, "targeted")
+        if failed:
+            # A test name that matches nothing is the fault file's mistake, not a catch.
+            return Outcome(fault, "stale", notes=[failed])
+    if full is None:
+        return Outcome(fault, "not caught by its own tests", notes=["no fallback run"])
+    # Fallback: every native test, then the area's (or every) Windows and end-to-end tests.
+    regex, files = AREAS[fault.area]
+    if not scratch.build("native", log) or not scratch.build("win32", log):
+        return Outcome(fault, "build fails")
+    failed = run_ctest(scratch, "native", None, log, env)
+    if not failed and (full or regex):
+        failed = run_ctest(scratch, "win32", None if full else regex, log, env)
+        if failed and failed.startswith("("):
+            failed = None
+    if not failed:
+        nodes = ["tests/e2e"] if full else [f"tests/e2e/{name}" for name in files]
+        failed = run_e2e(scratch, nodes, log, env, workers)
+    if failed:
+        return Outcome(fault, "caught", failed, "fallback")
+    suites = "the whole suites" if full else "the native tests, " + (
+        f"ctest -R '{regex}', " if regex else "") + f"{len(files)} e2e node ids"
+    return Outcome(fault, "missed", notes=[f"fallback: {suites}"])
+
+
+def start_xvfb() -> subprocess.Popen | None:
+    if shutil.which("Xvfb") is None:
+        return None
+    read_end, write_end = os.pipe()
+    process = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
+                                "1024x768x24", "-nolisten", "tcp"], pass_fds=(write_end,),
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    with os.fdopen(read_end) as display:
+        number = display.readline().strip()
+    os.environ["DISPLAY"] = f":{number}"
+    return process
+
+
+def row(outcome: Outcome) -> str:
+    fault = outcome.fault
+    if outcome.result == "caught":
+        result = f"caught ({outcome.stage})"
+        detail = outcome.caught_by
+    elif outcome.result == "missed":
+        result = "missed"
+        detail = fault.why_missed or "; ".join(outcome.notes)
+    else:
+        result = outcome.result
+        detail = "; ".join(outcome.notes)
+    detail = detail.replace("|", "\\|")
+    return f"| {fault.name} | {fault.area} | {result} | {detail} | {outcome.seconds:.0f} |"
+
+
+TABLE_HEAD = ("| fault | area | result | caught by / why | s |\n"
+              "|---|---|---|---|---|")
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--only", nargs="+", metavar="NAME", help="only these faults")
+    parser.add_argument("--list", action="store_true", help="list the faults and stop")
+    parser.add_argument("--check", action="store_true",
+                        help="only check that each fault still applies to this checkout")
+    parser.add_argument("-j", "--jobs", type=int, default=1,
+                        help="faults tried at once, each in its own scratch copy (default 1)")
+    parser.add_argument("--full", action="store_true",
+                        help="fall back to every Windows and end-to-end test, not the area's")
+    parser.add_argument("--targeted-only", action="store_true",
+                        help="run only each fault's own tests, no fallback (a quick check)")
+    parser.add_argument("--e2e-workers", type=int, default=2,
+                        help="pytest workers when several end-to-end tests run (default 2)")
+    arguments = parser.parse_args()
+
+    faults = load_faults()
+    if arguments.only:
+        unknown = set(arguments.only) - {fault.name for fault in faults}
+        if unknown:
+            parser.error(f"no such fault: {', '.join(sorted(unknown))}")
+        # In the order given: the faults most worth knowing about can go first.
+        by_name = {fault.name: fault for fault in faults}
+        faults = [by_name[name] for name in dict.fromkeys(arguments.only)]
+    if arguments.list:
+        for fault in faults:
+            print(f"{fault.name:40} {fault.area:13} {fault.description}")
+        return 0
+    if arguments.check:
+        stale = 0
+        for fault in faults:
+            faulty, reason = apply(Scratch(CHECKOUT), fault)
+            if faulty is None:
+                stale += 1
+                print(f"{fault.name}: stale: {reason}")
+        print(f"{len(faults) - stale} of {len(faults)} faults apply")
+        return 1 if stale else 0
+
+    WORK.mkdir(parents=True, exist_ok=True)
+    mode = subprocess.run([str(CHECKOUT / "scripts" / "x86-32-mode")], stdout=subprocess.PIPE,
+                          check=False).stdout.decode().strip() or "unknown"
+    os.environ["CORVANE_X86_32_MODE"] = mode
+    xvfb = start_xvfb()
+    scratches = [Scratch(WORK / ("repo" if slot == 0 else f"repo-{slot + 1}"))
+                 for slot in range(max(1, arguments.jobs))]
+    free = list(scratches)
+    free_lock = threading.Lock()
+    outcomes: dict[str, Outcome] = {}
+    results = WORK / "results.md"
+    started = time.monotonic()
+
+    # The table keeps the rows of earlier runs, so a run of some faults updates their rows.
+    stored = WORK / "results.json"
+    rows: dict[str, str] = json.loads(stored.read_text()) if stored.exists() else {}
+
+    def write_results() -> None:
+        rows.update({name: row(outcome) for name, outcome in outcomes.items()})
+        stored.write_text(json.dumps(rows, indent=1), encoding="utf-8")
+        known = [rows[fault.name] for fault in load_faults() if fault.name in rows]
+        results.write_text("\n".join([TABLE_HEAD] + known) + "\n", encoding="utf-8")
+
+    def one(fault: Fault) -> Outcome:
+        with free_lock:
+            scratch = free.pop()
+        try:
+            say(f"--- {fault.name}: {fault.description}")
+            fallback = None if arguments.targeted_only else arguments.full
+            outcome = try_fault(scratch, fault, fallback, arguments.e2e_workers)
+        finally:
+            with free_lock:
+                free.append(scratch)
+        with print_lock:
+            outcomes[fault.name] = outcome
+            write_results()
+            print(row(outcome), flush=True)
+        return outcome
+
+    try:
+        for scratch in scratches:
+            say(f"=== refreshing and building {scratch.root}")
+            scratch.refresh()
+            with open(WORK / "logs-initial-build.log", "a", encoding="utf-8") as log:
+                trees = ("native", "win64", "win32")
+                if arguments.targeted_only and all(
+                        test.startswith("native:") for fault in faults for test in fault.tests):
+                    trees = ("native",)
+                for tree in trees:
+                    if run(["scripts/build.sh", tree], log, cwd=scratch.root)[0] != 0:
+                        say(f"the unchanged copy does not build ({tree}): see {log.name}")
+                        return 2
+        # Otherwise the cheap ones first: native tests need no Windows build.
+        kinds = {"native": 0, "win32": 1, "e2e": 2}
+        order = faults if arguments.only else sorted(
+            faults, key=lambda fault: (kinds.get(fault.tests[0].split(":")[0], 3), fault.name))
+        pool = concurrent.futures.ThreadPoolExecutor(len(scratches))
+        try:
+            list(pool.map(one, order))
+        except KeyboardInterrupt:
+            # The faults being tried finish (and put their files back); no new one starts.
+            say("interrupted: waiting for the faults being tried")
+            pool.shutdown(wait=True, cancel_futures=True)
+            raise
+        pool.shutdown()
+    finally:
+        if xvfb is not None:
+            xvfb.terminate()
+            xvfb.wait()
+
+    print(f"\n{TABLE_HEAD}")
+    for fault in faults:
+        if fault.name in outcomes:
+            print(row(outcomes[fault.name]))
+    counts: dict[str, int] = {}
+    for outcome in outcomes.values():
+        counts[outcome.result] = counts.get(outcome.result, 0) + 1
+    print(f"\n{len(outcomes)} faults in {(time.monotonic() - started) / 60:.0f} min: " +
+          ", ".join(f"{count} {result}" for result, count in sorted(counts.items())) +
+          f" ({mode} 32-bit x86 execution); table in {results}")
+    return 0 if not any(o.result in ("build fails", "stale") for o in outcomes.values()) else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

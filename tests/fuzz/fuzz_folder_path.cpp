@@ -34,7 +34,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     const std::string& path = resolved.path;
-    if (path.size() > maxLength || path.empty() || path.back() == '\\' || path.back() == '/') {
+    // The last character, which may be a double-byte one whose second byte is
+    // 0x5C: that is a letter, not a separator.
+    size_t last = 0;
+    for (size_t i = 0; i < path.size(); ++i) {
+        last = i;
+        if (shiftJis && shiftJis(static_cast<unsigned char>(path[i])) && i + 1 < path.size()) {
+            ++i;
+        }
+    }
+    const bool endsInSeparator =
+        !path.empty() && last == path.size() - 1 && (path.back() == '\\' || path.back() == '/');
+    if (path.size() > maxLength || path.empty() || endsInSeparator) {
         std::abort();
     }
     const ResolvedFolderPath again = ResolveFolderPath(path, "", maxLength, shiftJis);

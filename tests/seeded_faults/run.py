@@ -79,6 +79,10 @@ AREAS = {
                       "test_startup.py::test_a_silent_install_that_cannot_complete_reports_failure"
                       "_and_keeps_the_log[workstation]",
                       SILENT_INSTALL + "[workstation-win64-7]"]),
+    "recovery": ("Journal", ["test_interrupted_install.py::test_a_journal_that_cannot_be_trusted"
+                             "_is_refused",
+                             "test_interrupted_install.py::test_a_rollback_stopped_in_the_middle_is"
+                             "_finished_by_the_next_start"]),
     "wizard": ("progress_pages|welcome_pages|folder_pages|WizardPage",
                ["test_wizard.py::test_the_keyboard_alone_installs_each_edition[workstation]",
                 "test_wizard.py::test_back_from_every_page_keeps_the_choices_and_rebuilds_the"

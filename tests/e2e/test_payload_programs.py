@@ -60,6 +60,10 @@ CHILD_MODES = {
 def test_child_installer_reports_each_mode_in_whole_records(wine_prefix, mode):
     env, expected, exit_code = CHILD_MODES[mode]
     child = place(wine_prefix, "workstation", f"{CHILD}.x86", CHILD)
+    # The driver's INF and its catalog lie beside the child, as the setup leaves them; without
+    # them the child cannot publish the driver (Wine says error 122 for a missing catalog).
+    place(wine_prefix, "workstation", "hxvhub.inf", "hxvhub.inf")
+    place(wine_prefix, "workstation", "hxvhub.cat.v10", "hxvhub.cat")
     result = wine_prefix.run(child, "-std-pipe -log", cwd=INSTALL_FOLDER, env=env, timeout=QUICK)
     assert result.exit_code == exit_code, result
     assert records(result.stdout_bytes) == expected, result

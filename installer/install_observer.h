@@ -10,7 +10,8 @@
 enum class InstallEvent {
     kWorkerStarted,        // number 0
     kJournalOpening,       // number 0; returning false keeps the journal in memory only
-    kJournalRecordWritten, // number: records written and flushed so far, the first one 1
+    kJournalRecordWritten, // number: records on disk so far, after each flush (one flush may
+                           // write several records)
     kRollbackActionDone,   // number: undo actions done so far in this process, from 1
     kPause,                // number: milliseconds of a paced wait; returning false skips it
     kRecoveryDone,         // number 0; a journal found at the start was dealt with

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -132,6 +133,9 @@ public:
     void CreateShortcut(const char* targetFileName, const char* targetFolder,
                         const char* shortcutFolder, const char* shortcutName,
                         const char* arguments);
+    // The file CreateShortcut makes for a shortcut of that name there.
+    static std::string ShortcutPath(const std::string& shortcutFolder,
+                                    const std::string& shortcutName);
     // An Internet shortcut folder\fileName (".url" included) to `address`,
     // installed and journaled like any other file (InstallFile).
     void CreateUrlShortcut(const char* fileName, const char* folder, const char* address);
@@ -158,6 +162,14 @@ public:
     void BeginDurableJournal(const std::string& path, const JournalPlaces& places);
     // Appends one record and flushes it; throws {installer, 1511, error}.
     void WriteJournalRecord(const JournalRecord& record);
+    // Before a step that makes many files and folders: the records of those
+    // not there yet, written and flushed at once, so the step costs one flush
+    // instead of one per creation. Each creation then finds its record
+    // written; one that finds its name taken withdraws it. A record whose
+    // creation never came is harmless: recovery passes over what is not
+    // there.
+    void AnnounceCreations(const std::vector<std::string>& folders,
+                           const std::vector<std::string>& files);
     // The same for notes that must not stop anything (rollback's own).
     void TryWriteJournalRecord(const JournalRecord& record);
     bool HasDurableJournal() const { return bool(m_journalFile); }
@@ -316,6 +328,12 @@ private:
     void DeleteAtRestart(const std::string& path);
     // Writes `bytes` at the journal's end and flushes them to disk.
     bool AppendToJournal(const std::string& bytes);
+    // Appends `records` with one flush; throws {installer, 1511, error}.
+    void WriteJournalRecords(const std::vector<JournalRecord>& records);
+    // The record of a creation about to be made, unless it was announced.
+    void JournalCreation(uint16_t kind, const std::string& path);
+    // An announced creation whose name turned out to be taken is not ours.
+    void WithdrawAnnouncement(const std::string& path);
 
     UniqueHmodule m_kernel32;
     GetSystemWow64DirectoryAProc m_pWow64Probe = nullptr;
@@ -327,4 +345,6 @@ private:
     std::string m_strJournalPath;
     uint32_t m_nJournalRecords = 0;
     uint32_t m_nRollbackActions = 0;
+    // Announced creations whose operation has not come yet.
+    std::set<std::string> m_announced;
 };

@@ -114,13 +114,14 @@ void CInstaller::InstallFile(const char* name, const char* folder, const void* d
 
     UniqueFile file;
     if (!exists) {
-        WriteJournalRecord(MakeJournalRecord(kRecordCreatedFile, {target}));
+        JournalCreation(kRecordCreatedFile, target);
         file.reset(CreateNew(target));
         if (!file) {
             Fail(871, GetLastError());
         }
         RecordCreatedFile(target);
     } else {
+        WithdrawAnnouncement(target);
         // Written through, a link would change a file with another name,
         // which no backup covers.
         const std::string linkRefused = "Error: Not written through a link: " + target;
@@ -189,10 +190,11 @@ void CInstaller::MakeDirectory(const char* path) {
     // CreateDirectory) is never recorded, so that no journal could ever name
     // a folder of the user's as one to remove.
     if (GetFileAttributesA(AsText(path)) != INVALID_FILE_ATTRIBUTES) {
+        WithdrawAnnouncement(AsText(path));
         RefuseLinkedFolder(path);
         return;
     }
-    WriteJournalRecord(MakeJournalRecord(kRecordCreatedFolder, {AsText(path)}));
+    JournalCreation(kRecordCreatedFolder, AsText(path));
     if (CreateDirectoryA(AsText(path), nullptr)) {
         RecordCreatedDirectory(AsText(path));
         return;

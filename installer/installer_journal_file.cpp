@@ -102,6 +102,7 @@ void CInstaller::BeginDurableJournal(const std::string& path, const JournalPlace
     m_journalFile = std::move(file);
     m_strJournalPath = path;
     m_nJournalRecords = 0;
+    m_announced.clear();
     const JournalRecord begin = MakeJournalRecord(
         kRecordBegin, {places.productCode, places.installFolder, places.startMenuFolder,
                        places.desktopFolder, places.quickLaunchFolder});
@@ -123,13 +124,60 @@ bool CInstaller::AppendToJournal(const std::string& bytes) {
 }
 
 void CInstaller::WriteJournalRecord(const JournalRecord& record) {
+    WriteJournalRecords({record});
+}
+
+void CInstaller::WriteJournalRecords(const std::vector<JournalRecord>& records) {
+    if (!m_journalFile || records.empty()) {
+        return;
+    }
+    std::string bytes;
+    for (const JournalRecord& record : records) {
+        bytes += EncodeJournalRecord(record);
+    }
+    if (!AppendToJournal(bytes)) {
+        Fail(1511, GetLastError());
+    }
+    m_nJournalRecords += uint32_t(records.size());
+    NotifyInstallObserver(InstallEvent::kJournalRecordWritten, m_nJournalRecords);
+}
+
+void CInstaller::AnnounceCreations(const std::vector<std::string>& folders,
+                                   const std::vector<std::string>& files) {
     if (!m_journalFile) {
         return;
     }
-    if (!AppendToJournal(EncodeJournalRecord(record))) {
-        Fail(1511, GetLastError());
+    std::vector<JournalRecord> records;
+    std::vector<std::string> announced;
+    const auto announce = [&](uint16_t kind, const std::string& path) {
+        // What is there already is never announced, as it is never recorded.
+        if (m_announced.count(path) != 0 || journalEntries.count(path) != 0 ||
+            GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            return;
+        }
+        records.push_back(MakeJournalRecord(kind, {path}));
+        announced.push_back(path);
+    };
+    for (const std::string& folder : folders) {
+        announce(kRecordCreatedFolder, folder);
     }
-    NotifyInstallObserver(InstallEvent::kJournalRecordWritten, ++m_nJournalRecords);
+    for (const std::string& file : files) {
+        announce(kRecordCreatedFile, file);
+    }
+    WriteJournalRecords(records);
+    m_announced.insert(announced.begin(), announced.end());
+}
+
+void CInstaller::JournalCreation(uint16_t kind, const std::string& path) {
+    if (m_announced.erase(path) == 0) {
+        WriteJournalRecord(MakeJournalRecord(kind, {path}));
+    }
+}
+
+void CInstaller::WithdrawAnnouncement(const std::string& path) {
+    if (m_announced.erase(path) != 0) {
+        WriteJournalRecord(MakeJournalRecord(kRecordWithdrawn, {path}));
+    }
 }
 
 void CInstaller::TryWriteJournalRecord(const JournalRecord& record) {

@@ -75,11 +75,16 @@ std::optional<StepFailure> SaveShellLink(const std::string& linkPath, const std:
 
 } // namespace
 
+std::string CInstaller::ShortcutPath(const std::string& shortcutFolder,
+                                     const std::string& shortcutName) {
+    return JoinPath(shortcutFolder, shortcutName + ".lnk");
+}
+
 void CInstaller::CreateShortcut(const char* targetFileName, const char* targetFolder,
                                 const char* shortcutFolder, const char* shortcutName,
                                 const char* arguments) {
     const std::string linkName = std::string(AsText(shortcutName)) + ".lnk";
-    const std::string linkPath = JoinPath(AsText(shortcutFolder), linkName);
+    const std::string linkPath = ShortcutPath(AsText(shortcutFolder), AsText(shortcutName));
     const std::string targetPath = JoinPath(AsText(targetFolder), AsText(targetFileName));
     Log("CreateShortcuts: ", linkPath.c_str());
 
@@ -93,6 +98,9 @@ void CInstaller::CreateShortcut(const char* targetFileName, const char* targetFo
         fileBackups.count(linkPath) != 0 ||
         (created != journalEntries.end() && created->second == kJournalCreatedFile);
     bool backedUpNow = false;
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        WithdrawAnnouncement(linkPath);
+    }
     if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
         !covered) {
         BackupFile(linkName.c_str(), AsText(shortcutFolder));
@@ -101,7 +109,7 @@ void CInstaller::CreateShortcut(const char* targetFileName, const char* targetFo
     } else if (attributes == INVALID_FILE_ATTRIBUTES) {
         // The table records a new link only once it is saved; the journal on
         // disk must know of it before the save can leave anything there.
-        WriteJournalRecord(MakeJournalRecord(kRecordCreatedFile, {linkPath}));
+        JournalCreation(kRecordCreatedFile, linkPath);
     }
 
     std::optional<StepFailure> failure;

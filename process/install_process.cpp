@@ -371,9 +371,18 @@ void CInstallProcess::CreateInstallDirectory() {
 void CInstallProcess::CopyPayloadFiles() {
     const std::string& folder = m_pChoices->m_strInstallDir;
     const PayloadSystem system{IsWow64System(), IsVistaOrLater(), IsWindows10OrLater()};
-    MakeDirectory((folder + "\\" + ArchitectureFolderName(system)).c_str());
+    const std::string architectureFolder = folder + "\\" + ArchitectureFolderName(system);
+    std::vector<PayloadDecision> decisions;
+    std::vector<std::string> targets;
     for (const PayloadRule& rule : CurrentProfile().payloadRules) {
-        const PayloadDecision decision = ResolvePayloadRule(rule, system);
+        decisions.push_back(ResolvePayloadRule(rule, system));
+        if (!decisions.back().skipped) {
+            targets.push_back(folder + "\\" + decisions.back().destinationName);
+        }
+    }
+    AnnounceCreations({architectureFolder}, targets);
+    MakeDirectory(architectureFolder.c_str());
+    for (const PayloadDecision& decision : decisions) {
         if (decision.skipped) {
             Log("skip copy of file:", decision.entryName.c_str());
             continue;
@@ -431,30 +440,32 @@ void CInstallProcess::CreateProductShortcuts() {
         throw CSetupError{kModuleInstallProcess, 1010, GetLastError()};
     }
     const std::string menu = std::string(programs) + "\\" + m_pChoices->m_strStartMenuFolder;
-    MakeDirectory(menu.c_str());
-
     const std::string name = profile.displayName;
-    CreateShortcut(profile.mainProgram, installDir, menu.c_str(), name.c_str(), nullptr);
-    CreateShortcutOrWarn(profile.helpFile, installDir, menu.c_str(), (name + " Help").c_str(),
-                         nullptr);
-    CreateShortcutOrWarn(profile.licenseFile, installDir, menu.c_str(), (name + " License").c_str(),
-                         nullptr);
-    CreateShortcutOrWarn(profile.uninstaller, installDir, menu.c_str(),
-                         (name + " Uninstall Wizard").c_str(), nullptr);
-    CreateShortcutOrWarn(profile.consoleTool, installDir, menu.c_str(),
-                         (name + " Console Command Line").c_str(), nullptr);
-    CreateShortcutOrWarn(profile.mainProgram, installDir, menu.c_str(),
-                         (name + " Command Line").c_str(), "-help");
-    CreateUrlShortcut(profile.webShortcutFileName, menu.c_str(), profile.homePageUrl);
-    if (profile.citrixSupportInstaller != nullptr) {
-        CreateShortcutOrWarn(profile.citrixSupportInstaller, installDir, menu.c_str(),
-                             ("Install Cirtix support for " + name).c_str(), nullptr);
-    }
 
+    struct Shortcut {
+        const char* target; // null: the web shortcut, name is its file name
+        std::string folder;
+        std::string name;
+        const char* arguments;
+    };
+    // The first one is the product's own: without it the installation fails.
+    std::vector<Shortcut> shortcuts = {
+        {profile.mainProgram, menu, name, nullptr},
+        {profile.helpFile, menu, name + " Help", nullptr},
+        {profile.licenseFile, menu, name + " License", nullptr},
+        {profile.uninstaller, menu, name + " Uninstall Wizard", nullptr},
+        {profile.consoleTool, menu, name + " Console Command Line", nullptr},
+        {profile.mainProgram, menu, name + " Command Line", "-help"},
+        {nullptr, menu, profile.webShortcutFileName, nullptr},
+    };
+    if (profile.citrixSupportInstaller != nullptr) {
+        shortcuts.push_back(
+            {profile.citrixSupportInstaller, menu, "Install Cirtix support for " + name, nullptr});
+    }
     if (m_pChoices->m_bDesktopIcon) {
         char desktop[MAX_PATH] = {};
         if (SHGetSpecialFolderPathA(nullptr, desktop, CSIDL_COMMON_DESKTOPDIRECTORY, TRUE)) {
-            CreateShortcutOrWarn(profile.mainProgram, installDir, desktop, name.c_str(), nullptr);
+            shortcuts.push_back({profile.mainProgram, desktop, name, nullptr});
         }
     }
     if (m_pChoices->m_bQuickLaunchIcon) {
@@ -464,9 +475,28 @@ void CInstallProcess::CreateProductShortcuts() {
                 std::string(appData) + "\\" + "Microsoft\\Internet Explorer\\Quick Launch";
             WIN32_FIND_DATAA found;
             if (UniqueFindHandle(FindFirstFileA(quickLaunch.c_str(), &found))) {
-                CreateShortcutOrWarn(profile.mainProgram, installDir, quickLaunch.c_str(),
-                                     name.c_str(), nullptr);
+                shortcuts.push_back({profile.mainProgram, quickLaunch, name, nullptr});
             }
+        }
+    }
+
+    std::vector<std::string> links;
+    for (const Shortcut& shortcut : shortcuts) {
+        links.push_back(shortcut.target ? ShortcutPath(shortcut.folder, shortcut.name)
+                                        : shortcut.folder + "\\" + shortcut.name);
+    }
+    AnnounceCreations({menu}, links);
+    MakeDirectory(menu.c_str());
+    for (size_t index = 0; index < shortcuts.size(); ++index) {
+        const Shortcut& shortcut = shortcuts[index];
+        if (!shortcut.target) {
+            CreateUrlShortcut(shortcut.name.c_str(), menu.c_str(), profile.homePageUrl);
+        } else if (index == 0) {
+            CreateShortcut(shortcut.target, installDir, shortcut.folder.c_str(),
+                           shortcut.name.c_str(), shortcut.arguments);
+        } else {
+            CreateShortcutOrWarn(shortcut.target, installDir, shortcut.folder.c_str(),
+                                 shortcut.name.c_str(), shortcut.arguments);
         }
     }
 }

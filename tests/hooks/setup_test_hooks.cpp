@@ -117,13 +117,18 @@ bool Observe(InstallEvent event, uint32_t number) {
     std::strncpy(name, text.substr(0, first).c_str(), sizeof name - 1);
     wanted = std::strtoul(text.substr(first + 1, second - first - 1).c_str(), nullptr, 10);
     std::strncpy(action, text.substr(second + 1).c_str(), sizeof action - 1);
-    const bool match =
-        number == wanted &&
-        ((event == InstallEvent::kJournalRecordWritten && std::strcmp(name, "record") == 0) ||
-         (event == InstallEvent::kRollbackActionDone && std::strcmp(name, "undo") == 0));
-    if (!match) {
+    // One flush may write several records: "record:N" acts at the flush that
+    // puts record N on the disk, once.
+    static bool recordHookDone = false;
+    const bool recordMatch = event == InstallEvent::kJournalRecordWritten &&
+                             std::strcmp(name, "record") == 0 && number >= wanted &&
+                             !recordHookDone;
+    const bool undoMatch = event == InstallEvent::kRollbackActionDone &&
+                           std::strcmp(name, "undo") == 0 && number == wanted;
+    if (!recordMatch && !undoMatch) {
         return true;
     }
+    recordHookDone = recordHookDone || recordMatch;
     if (std::strcmp(action, "stop") == 0) {
         StopHere(number);
     } else if (std::strcmp(action, "exit") == 0) {

@@ -180,6 +180,8 @@ protected:
     const std::string uninstallKey = CInstaller::UninstallKey("{corvane-journal-test}");
     std::set<uint16_t> kindsSeen;
     std::vector<std::string> violations;
+    size_t flushes = 0;
+    size_t recordsChecked = 0;
 
     void SetUp() override {
         InstallerTest::SetUp();
@@ -198,8 +200,9 @@ protected:
         InstallerTest::TearDown();
     }
 
-    // What the last record on disk announces must not have happened yet.
+    // What the records of the last flush announce must not have happened yet.
     void CheckLastRecord() {
+        ++flushes;
         UniqueFile file(CreateFileA(journal.c_str(), GENERIC_READ,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -211,7 +214,12 @@ protected:
             violations.push_back("journal on disk unreadable: " + decoded.problem);
             return;
         }
-        const JournalRecord& record = decoded.records.back();
+        for (; recordsChecked < decoded.records.size(); ++recordsChecked) {
+            CheckEarly(decoded.records[recordsChecked]);
+        }
+    }
+
+    void CheckEarly(const JournalRecord& record) {
         kindsSeen.insert(record.kind);
         const auto& f = record.fields;
         bool early = true;
@@ -351,6 +359,38 @@ TEST_F(DurableJournalTest, SavesAnEarlierRegistrationsValuesBeforeOverwritingThe
     installer->RestoreRegistryValues();
     EXPECT_EQ(ReadValue(uninstallKey, "DisplayName"), installer_test::Sz("Older"));
     EXPECT_FALSE(ReadValue(uninstallKey, "Publisher").exists) << "a value it added goes again";
+    installer->DeleteDurableJournal();
+}
+
+// A step's creations go to the disk in one flush. A name taken by the time its
+// creation comes is withdrawn, so that no journal names the user's file as one
+// to delete; a creation that never came is passed over by recovery.
+TEST_F(DurableJournalTest, AnnouncesAStepsCreationsInOneFlushAndWithdrawsTakenNames) {
+    installer->BeginDurableJournal(journal, {"{corvane-journal-test}", folder.Path(), "", "", ""});
+    installer->AnnounceCreations({folder / "x86"},
+                                 {folder / "a.exe", folder / "taken.txt", folder / "never.exe"});
+    EXPECT_EQ(flushes, 2u);
+    WriteWholeFile(folder / "taken.txt", "the user's file");
+    installer->MakeDirectory((folder / "x86").c_str());
+    Install("a.exe", "a");
+    EXPECT_EQ(flushes, 2u) << "announced creations write nothing more";
+    Install("taken.txt", "ours");
+    EXPECT_EQ(violations, std::vector<std::string>{});
+
+    const DecodedJournal decoded = DecodeJournalFile(ReadWholeFile(journal));
+    ReplayedJournal replayed;
+    std::string problem;
+    ASSERT_TRUE(ReplayJournal(decoded.records, &replayed, &problem)) << problem;
+    EXPECT_EQ(replayed.entries.count(folder / "taken.txt"), 0u);
+    EXPECT_EQ(replayed.backups, installer->GetFileBackups());
+    installer->LoadRecoveredJournal(replayed);
+    EXPECT_EQ(installer->GetJournalEntries(),
+              (JournalEntryTable{{folder / "x86", kJournalCreatedDirectory},
+                                 {folder / "a.exe", kJournalCreatedFile}}));
+    installer->RemoveInstallFiles();
+    installer->RollBackInstallFiles();
+    EXPECT_FALSE(FileExists(folder / "a.exe"));
+    EXPECT_EQ(ReadWholeFile(folder / "taken.txt"), "the user's file");
     installer->DeleteDurableJournal();
 }
 

@@ -7,8 +7,8 @@
 # one per fuzzer; a step that fails before it can count, like the build, counts as one failure).
 # The status is non-zero when anything failed. Logs: build/test-logs/.
 #
-# Environment: FUZZ_SECONDS (default 60 per fuzzer); E2E_WORKERS (parallel pytest workers,
-# default one more than the cores); CORVANE_REUSE_PRISTINE=1 keeps the pristine
+# Environment: FUZZ_SECONDS (default 30 per fuzzer, after it has replayed its seed corpus);
+# E2E_WORKERS (parallel pytest workers, default one more than the cores); CORVANE_REUSE_PRISTINE=1 keeps the pristine
 # Wine prefixes of an earlier run instead of making them afresh.
 set -uo pipefail
 
@@ -16,7 +16,7 @@ repository=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repository"
 # The pytest module on PATH may belong to another Python; Debian's is the one installed.
 python=/usr/bin/python3
-fuzz_seconds=${FUZZ_SECONDS:-60}
+fuzz_seconds=${FUZZ_SECONDS:-30}
 jobs=$(nproc 2>/dev/null || echo 2)
 logs=build/test-logs
 mkdir -p "$logs"

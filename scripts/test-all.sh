@@ -8,8 +8,9 @@
 # The status is non-zero when anything failed. Logs: build/test-logs/.
 #
 # Environment: FUZZ_SECONDS (default 30 per fuzzer, after it has replayed its seed corpus);
-# E2E_WORKERS (parallel pytest workers, default one more than the cores); CORVANE_REUSE_PRISTINE=1 keeps the pristine
-# Wine prefixes of an earlier run instead of making them afresh.
+# E2E_WORKERS (parallel pytest workers, default one more than the cores);
+# CORVANE_REUSE_PRISTINE=1 keeps the pristine Wine prefixes of an earlier run instead of
+# making them afresh.
 set -uo pipefail
 
 repository=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)

@@ -7,7 +7,6 @@ and prints a table of which test caught each fault.
     /usr/bin/python3 tests/seeded_faults/run.py --only NAME...  some of them
     /usr/bin/python3 tests/seeded_faults/run.py --list          names, areas and descriptions
     /usr/bin/python3 tests/seeded_faults/run.py --check         does each fault still apply?
-    /usr/bin/python3 tests/seeded_faults/run.py -j 2            two scratch copies at once
     /usr/bin/python3 tests/seeded_faults/run.py --full          fall back to the whole suites
     /usr/bin/python3 tests/seeded_faults/run.py --targeted-only each fault's own tests only
 
@@ -15,8 +14,7 @@ A fault is one file in faults/ (format in tests/README.md):
 the target file, the exact original text (found exactly once, or the fault is "stale"), its
 replacement, a description, the area and the tests most likely to catch it.
 
-The scratch copies are build/seeded-faults/repo (and repo-2, ...) of the checkout the script
-runs from, refreshed from its working tree at each start and built incrementally; logs and the
+The scratch copy is build/seeded-faults/repo of the checkout the script runs from, refreshed from its working tree at each start and built incrementally; logs and the
 table (results.md) are in build/seeded-faults/. Never part of CI: a whole run takes about an
 hour on two cores.
 """
@@ -24,14 +22,12 @@ hour on two cores.
 from __future__ import annotations
 
 import argparse
-import concurrent.futures
 import json
 import os
 import re
 import shutil
 import subprocess
 import sys
-import threading
 import time
 from dataclasses import dataclass, field
 from pathlib import Path
@@ -89,14 +85,6 @@ AREAS = {
                 "_summary",
                 "test_wizard.py::test_the_finish_page_starts_the_product_and_the_quick_start_page"]),
 }
-
-print_lock = threading.Lock()
-
-
-def say(text: str) -> None:
-    with print_lock:
-        print(text, flush=True)
-
 
 @dataclass
 class Fault:
@@ -447,8 +435,6 @@ def main() -> int:
     parser.add_argument("--list", action="store_true", help="list the faults and stop")
     parser.add_argument("--check", action="store_true",
                         help="only check that each fault still applies to this checkout")
-    parser.add_argument("-j", "--jobs", type=int, default=1,
-                        help="faults tried at once, each in its own scratch copy (default 1)")
     parser.add_argument("--full", action="store_true",
                         help="fall back to every Windows and end-to-end test, not the area's")
     parser.add_argument("--targeted-only", action="store_true",
@@ -484,10 +470,7 @@ def main() -> int:
                           check=False).stdout.decode().strip() or "unknown"
     os.environ["CORVANE_X86_32_MODE"] = mode
     xvfb = start_xvfb()
-    scratches = [Scratch(WORK / ("repo" if slot == 0 else f"repo-{slot + 1}"))
-                 for slot in range(max(1, arguments.jobs))]
-    free = list(scratches)
-    free_lock = threading.Lock()
+    scratch = Scratch(WORK / "repo")
     outcomes: dict[str, Outcome] = {}
     results = WORK / "results.md"
     started = time.monotonic()
@@ -502,48 +485,29 @@ def main() -> int:
         known = [rows[fault.name] for fault in load_faults() if fault.name in rows]
         results.write_text("\n".join([TABLE_HEAD] + known) + "\n", encoding="utf-8")
 
-    def one(fault: Fault) -> Outcome:
-        with free_lock:
-            scratch = free.pop()
-        try:
-            say(f"--- {fault.name}: {fault.description}")
-            fallback = None if arguments.targeted_only else arguments.full
-            outcome = try_fault(scratch, fault, fallback, arguments.e2e_workers)
-        finally:
-            with free_lock:
-                free.append(scratch)
-        with print_lock:
-            outcomes[fault.name] = outcome
-            write_results()
-            print(row(outcome), flush=True)
-        return outcome
-
     try:
-        for scratch in scratches:
-            say(f"=== refreshing and building {scratch.root}")
-            scratch.refresh()
-            with open(WORK / "logs-initial-build.log", "a", encoding="utf-8") as log:
-                trees = ("native", "win64", "win32")
-                if arguments.targeted_only and all(
-                        test.startswith("native:") for fault in faults for test in fault.tests):
-                    trees = ("native",)
-                for tree in trees:
-                    if run(["scripts/build.sh", tree], log, cwd=scratch.root)[0] != 0:
-                        say(f"the unchanged copy does not build ({tree}): see {log.name}")
-                        return 2
+        print(f"=== refreshing and building {scratch.root}", flush=True)
+        scratch.refresh()
+        with open(WORK / "logs-initial-build.log", "a", encoding="utf-8") as log:
+            trees = ("native", "win64", "win32")
+            if arguments.targeted_only and all(
+                    test.startswith("native:") for fault in faults for test in fault.tests):
+                trees = ("native",)
+            for tree in trees:
+                if run(["scripts/build.sh", tree], log, cwd=scratch.root)[0] != 0:
+                    print(f"the unchanged copy does not build ({tree}): see {log.name}")
+                    return 2
         # Otherwise the cheap ones first: native tests need no Windows build.
         kinds = {"native": 0, "win32": 1, "e2e": 2}
         order = faults if arguments.only else sorted(
             faults, key=lambda fault: (kinds.get(fault.tests[0].split(":")[0], 3), fault.name))
-        pool = concurrent.futures.ThreadPoolExecutor(len(scratches))
-        try:
-            list(pool.map(one, order))
-        except KeyboardInterrupt:
-            # The faults being tried finish (and put their files back); no new one starts.
-            say("interrupted: waiting for the faults being tried")
-            pool.shutdown(wait=True, cancel_futures=True)
-            raise
-        pool.shutdown()
+        for fault in order:
+            # An interruption lands in try_fault, which puts the file back first.
+            print(f"--- {fault.name}: {fault.description}", flush=True)
+            fallback = None if arguments.targeted_only else arguments.full
+            outcomes[fault.name] = try_fault(scratch, fault, fallback, arguments.e2e_workers)
+            write_results()
+            print(row(outcomes[fault.name]), flush=True)
     finally:
         if xvfb is not None:
             xvfb.terminate()

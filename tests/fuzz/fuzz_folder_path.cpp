@@ -1,13 +1,18 @@
-// Feeds arbitrary text to the folder-path rules, as the current folder and as the path
-// typed, in a single-byte and a double-byte code page: neither may read past the text, a
-// path that is accepted must be full, fit, end without a separator and come out the same
-// when it is given again, and its parent folders must lead up to its root.
+// The folder-path rules on any current folder and typed path, in a single- and a double-byte
+// code page: an accepted path is full, fits, ends without a separator, comes out the same
+// when given again, and its parent folders lead up to its root.
 #include "folder_path.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+
+static void Require(bool condition) {
+    if (!condition) {
+        std::abort();
+    }
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) {
@@ -28,9 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const ResolvedFolderPath resolved = ResolveFolderPath(text, current, maxLength, shiftJis);
     if (resolved.problem != FolderPathProblem::kNone) {
-        if (!resolved.path.empty()) {
-            std::abort();
-        }
+        Require(resolved.path.empty());
         return 0;
     }
     const std::string& path = resolved.path;
@@ -43,23 +46,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             ++i;
         }
     }
-    const bool endsInSeparator =
-        !path.empty() && last == path.size() - 1 && (path.back() == '\\' || path.back() == '/');
-    if (path.size() > maxLength || path.empty() || endsInSeparator) {
-        std::abort();
-    }
+    Require(!path.empty() && path.size() <= maxLength &&
+            !(last == path.size() - 1 && (path.back() == '\\' || path.back() == '/')));
     const ResolvedFolderPath again = ResolveFolderPath(path, "", maxLength, shiftJis);
-    if (again.problem != FolderPathProblem::kNone || again.path != path) {
-        std::abort();
-    }
+    Require(again.problem == FolderPathProblem::kNone && again.path == path);
     const std::vector<std::string> parents = ParentFolders(path, shiftJis);
-    if (parents.empty() || parents.back().back() != '\\') {
-        std::abort();
-    }
+    Require(!parents.empty() && parents.back().back() == '\\');
     for (const std::string& parent : parents) {
-        if (path.compare(0, parent.size(), parent) != 0) {
-            std::abort();
-        }
+        Require(path.compare(0, parent.size(), parent) == 0);
     }
     return 0;
 }

@@ -1,7 +1,5 @@
-// Feeds arbitrary bytes to the journal reader as a journal found at start-up:
-// it may not read past them, a file it reads must encode back to the same
-// bytes, and the replay and the checks of the places must hold on whatever it
-// accepts.
+// Any bytes as a journal found at start-up: a file read encodes back to the same bytes,
+// and the replay and the checks of the places hold on whatever is accepted.
 #include "journal_file.h"
 
 #include <cstddef>
@@ -10,26 +8,26 @@
 #include <string>
 #include <string_view>
 
+static void Require(bool condition) {
+    if (!condition) {
+        std::abort();
+    }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     const DecodedJournal decoded = DecodeJournalFile(bytes);
     if (!decoded.problem.empty()) {
-        if (!decoded.records.empty()) {
-            std::abort();
-        }
+        Require(decoded.records.empty());
         return 0;
     }
-    if (decoded.wholeBytes > size) {
-        std::abort();
-    }
+    Require(decoded.wholeBytes <= size);
     if (!decoded.records.empty()) {
         std::string again = EncodeJournalHeader();
         for (const JournalRecord& record : decoded.records) {
             again += EncodeJournalRecord(record);
         }
-        if (again != bytes.substr(0, decoded.wholeBytes)) {
-            std::abort();
-        }
+        Require(again == bytes.substr(0, decoded.wholeBytes));
     }
     ReplayedJournal journal;
     std::string problem;

@@ -4,8 +4,10 @@
 // exactly when every record is in bounds and inflates to something.
 #include "package_test_support.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 
@@ -27,6 +29,7 @@ void Check(bool condition, const char* what) {
 // One reader for the run (its 2 MiB buffer costs more than a load); cleared per input.
 CPackedTools& Reader() {
     static CPackedTools reader;
+    reader.ClearEntries();
     return reader;
 }
 
@@ -43,9 +46,8 @@ void WalkTable(CPackedTools& reader, uint32_t nameSizeSeed) {
                   "GetEntryAt refused an index inside the table");
             continue;
         }
-        Check(i < reader.GetEntryCount(), "GetEntryAt past the count");
-        Check(size > 0, "empty entry in the table");
-        volatile uint8_t touch = data[0] ^ data[size - 1];
+        Check(i < reader.GetEntryCount() && size > 0, "GetEntryAt past the count, or empty");
+        const volatile uint8_t touch = data[0] ^ data[size - 1]; // the bytes must be there
         (void)touch;
         const int status = reader.GetStatus();
         reader.FindEntry(name.get(), &data, &size);
@@ -53,59 +55,31 @@ void WalkTable(CPackedTools& reader, uint32_t nameSizeSeed) {
     }
 }
 
-struct Cursor {
-    const uint8_t* at;
-    size_t left;
-    bool Take(size_t count, const uint8_t** out) {
-        if (left < count) {
-            return false;
-        }
-        *out = at;
-        at += count;
-        left -= count;
-        return true;
-    }
-};
-
 // The unsealed signature text, as the setup program holds it, and a partial match.
 Bytes ProgramPrefix(uint8_t variant) {
     return Concat(
         {{'M', 'Z'}, Bytes(size_t(variant % 5) * 7, 0), ToBytes(package::kSignature), {'M'}});
 }
 
-void FuzzEntries(Cursor input) {
-    const uint8_t* seal = nullptr;
-    if (!input.Take(1, &seal)) {
-        return;
-    }
+// Entries as the input lays them out (a name length byte, the name, a two-byte content
+// length, the content) are written and must come back in name order.
+void FuzzEntries(const uint8_t* at, const uint8_t* end) {
+    const uint8_t seal = *at++;
     std::vector<package::PackageInput> entries;
     std::map<std::string, Bytes> expected;
-    const uint8_t* field = nullptr;
-    while (input.Take(1, &field)) {
-        const size_t nameLength = field[0] % 48;
-        const uint8_t* name = nullptr;
-        if (!input.Take(nameLength, &name) || !input.Take(2, &field)) {
-            break;
+    while (end - at >= 3 && size_t(end - at) >= 3u + at[0] % 48) {
+        const std::string name(reinterpret_cast<const char*>(at + 1), at[0] % 48);
+        at += 1 + name.size();
+        const size_t length = std::min<size_t>(at[0] | at[1] << 8, end - at - 2);
+        const Bytes content(at + 2, at + 2 + length);
+        at += 2 + length;
+        if (!content.empty()) { // never written: an entry is never empty
+            expected[name] = content;
+            entries.push_back({name, content});
         }
-        size_t contentLength = size_t(field[0]) | size_t(field[1]) << 8;
-        contentLength = contentLength < input.left ? contentLength : input.left;
-        const uint8_t* content = nullptr;
-        input.Take(contentLength, &content);
-        if (contentLength == 0) {
-            continue; // never written: an entry is never empty
-        }
-        package::PackageInput entry;
-        entry.name.assign(reinterpret_cast<const char*>(name), nameLength);
-        entry.content.assign(content, content + contentLength);
-        expected[entry.name] = entry.content;
-        entries.push_back(std::move(entry));
     }
-
-    const Bytes image = Concat({ProgramPrefix(*seal), package::BuildPackage(entries, *seal),
-                                Bytes(size_t(*seal % 3) * 100, 0)});
-
+    const Bytes image = Concat({ProgramPrefix(seal), package::BuildPackage(entries, seal)});
     CPackedTools& reader = Reader();
-    reader.ClearEntries();
     Check(reader.LoadFromImage(image.data(), image.size()) == 1, "written package not loaded");
     Check(reader.GetEntryCount() == expected.size(), "wrong entry count");
     uint32_t index = 0;
@@ -113,9 +87,9 @@ void FuzzEntries(Cursor input) {
         char copied[64];
         const uint8_t* data = nullptr;
         uint32_t size = 0;
-        Check(reader.GetEntryAt(index++, copied, sizeof copied, &data, &size) == 1,
-              "GetEntryAt refused an entry");
-        Check(std::memcmp(copied, name.c_str(), name.size() + 1) == 0, "names out of order");
+        Check(reader.GetEntryAt(index++, copied, sizeof copied, &data, &size) == 1 &&
+                  std::memcmp(copied, name.c_str(), name.size() + 1) == 0,
+              "names out of order");
         Check(size == content.size() && std::memcmp(data, content.data(), size) == 0,
               "entry content differs from what was written");
     }
@@ -141,82 +115,65 @@ bool InflateAll(const uint8_t* packed, size_t size, Bytes* out) {
     return result == Z_STREAM_END;
 }
 
-void FuzzArea(Cursor input, bool fixContentDigests) {
-    const uint8_t* fields = nullptr;
-    if (!input.Take(2, &fields)) {
+void FuzzArea(const uint8_t* at, const uint8_t* end, bool fixContentDigests) {
+    if (end - at < 2) {
         return;
     }
-    const uint32_t count = fields[0] % 8;
-    const uint8_t seal = fields[1];
-    Bytes area(input.at, input.at + input.left);
-
+    const uint32_t count = at[0] % 8;
+    const uint8_t seal = at[1];
+    Bytes area(at + 2, end);
     bool expectLoaded = true;
     std::map<std::string, Bytes> expected;
-    if (fixContentDigests) {
-        size_t at = 0;
-        for (uint32_t i = 0; i < count; ++i) {
-            if (area.size() - at < package::kEntryHeadSize) {
-                expectLoaded = false;
-                break;
-            }
-            const uint32_t packedSize = package::ReadLittleEndian32(&area[at]);
-            const uint32_t nameLength = package::ReadLittleEndian32(&area[at + 4]);
-            const size_t left = area.size() - at - package::kEntryHeadSize;
-            if (uint64_t(packedSize) + nameLength > left) {
-                expectLoaded = false;
-                break;
-            }
-            const size_t nameAt = at + package::kEntryHeadSize;
-            const uint8_t* packed = &area[nameAt + nameLength];
-            Bytes content;
-            const bool inflated = InflateAll(packed, packedSize, &content);
-            if (!inflated && content.size() > kMaxCheckedContent) {
-                return;
-            }
-            // A buffer of a few bytes refills on every record, as the reader's 2 MiB one may.
-            std::string small;
-            uint8_t buffer[97];
-            const bool smallInflated = package::InflateStream(
-                packed, packedSize, buffer, 1 + (seal + i) % sizeof buffer, &small);
-            Check(smallInflated == inflated, "small-buffer inflate disagrees on validity");
-            Check(!inflated || (small.size() == content.size() &&
-                                std::memcmp(small.data(), content.data(), small.size()) == 0),
-                  "small-buffer inflate gives other content");
-            if (!inflated || content.empty()) {
-                expectLoaded = false;
-                break;
-            }
-            const corvane::Md5Digest digest = corvane::Md5::Of(content.data(), content.size());
-            std::memcpy(&area[at + 8], digest.bytes, 16);
-            expected[std::string(reinterpret_cast<const char*>(&area[nameAt]), nameLength)] =
-                std::move(content);
-            at = nameAt + nameLength + packedSize;
+    for (size_t i = 0, record = 0; fixContentDigests && i < count; ++i) {
+        if (area.size() - record < package::kEntryHeadSize) {
+            expectLoaded = false;
+            break;
         }
+        const uint32_t packedSize = package::ReadLittleEndian32(&area[record]);
+        const uint32_t nameLength = package::ReadLittleEndian32(&area[record + 4]);
+        const size_t nameAt = record + package::kEntryHeadSize;
+        if (uint64_t(packedSize) + nameLength > area.size() - nameAt) {
+            expectLoaded = false;
+            break;
+        }
+        const uint8_t* packed = &area[nameAt + nameLength];
+        Bytes content;
+        const bool inflated = InflateAll(packed, packedSize, &content);
+        if (!inflated && content.size() > kMaxCheckedContent) {
+            return;
+        }
+        // A buffer of a few bytes refills on every record, as the reader's 2 MiB one may.
+        std::string small;
+        uint8_t buffer[97];
+        Check(package::InflateStream(packed, packedSize, buffer, 1 + (seal + i) % sizeof buffer,
+                                     &small) == inflated &&
+                  (!inflated || small == std::string(content.begin(), content.end())),
+              "small-buffer inflate disagrees");
+        if (!inflated || content.empty()) {
+            expectLoaded = false;
+            break;
+        }
+        const corvane::Md5Digest digest = corvane::Md5::Of(content.data(), content.size());
+        std::memcpy(&area[record + 8], digest.bytes, 16);
+        expected[std::string(reinterpret_cast<const char*>(&area[nameAt]), nameLength)] =
+            std::move(content);
+        record = nameAt + nameLength + packedSize;
     }
-
     const Bytes image =
         Concat({ProgramPrefix(seal), SealedPackage(area, count, uint32_t(area.size()), seal)});
-
     CPackedTools& reader = Reader();
-    reader.ClearEntries();
     const int loaded = reader.LoadFromImage(image.data(), image.size());
-    if (!loaded) {
-        Check(reader.GetEntryCount() == 0, "failed load left entries");
-    }
+    Check(loaded || reader.GetEntryCount() == 0, "failed load left entries");
     if (fixContentDigests) {
         Check(loaded == (expectLoaded ? 1 : 0), "reader and independent walk disagree");
-        if (loaded) {
-            Check(reader.GetEntryCount() == expected.size(), "wrong entry count");
-            for (const auto& [name, content] : expected) {
-                if (name.find('\0') != std::string::npos) {
-                    continue;
-                }
-                const uint8_t* data = nullptr;
-                uint32_t size = 0;
-                Check(reader.FindEntry(name.c_str(), &data, &size) == 1, "entry not found");
-                Check(size == content.size() && std::memcmp(data, content.data(), size) == 0,
-                      "entry content differs from the independent inflate");
-            }
+        Check(!loaded || reader.GetEntryCount() == expected.size(), "wrong entry count");
+        for (const auto& [name, content] : expected) {
+            const uint8_t* data = nullptr;
+            uint32_t size = 0;
+            Check(!loaded || name.find('\0') != std::string::npos ||
+                      (reader.FindEntry(name.c_str(), &data, &size) == 1 &&
+                       size == content.size() && std::memcmp(data, content.data(), size) == 0),
+                  "entry differs from the independent inflate");
         }
     }
     WalkTable(reader, seal);
@@ -226,20 +183,13 @@ void FuzzArea(Cursor input, bool fixContentDigests) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CPackedTools& reader = Reader();
-    reader.ClearEntries();
-    if (!reader.LoadFromImage(data, size)) {
-        Check(reader.GetEntryCount() == 0, "failed load left entries");
-    }
+    Check(reader.LoadFromImage(data, size) || reader.GetEntryCount() == 0,
+          "failed load left entries");
     WalkTable(reader, uint32_t(size));
-
-    if (size < 1) {
-        return 0;
-    }
-    const Cursor rest{data + 1, size - 1};
-    if (data[0] % 3 == 0) {
-        FuzzEntries(rest);
-    } else {
-        FuzzArea(rest, data[0] % 3 == 2);
+    if (size > 1 && data[0] % 3 == 0) {
+        FuzzEntries(data + 1, data + size);
+    } else if (size > 0) {
+        FuzzArea(data + 1, data + size, data[0] % 3 == 2);
     }
     return 0;
 }

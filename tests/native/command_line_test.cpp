@@ -1,67 +1,39 @@
-// GetCommandLineA() text: how it falls into tokens and which options they switch on.
+// What the setup program makes of its start: the command line's tokens and options, and
+// which installed DisplayVersion values stop it as newer.
 #include "command_line.h"
+#include "installed_version.h"
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 #include <vector>
+
+using namespace std::string_literals;
 
 namespace {
 
 using Tokens = std::vector<std::string>;
 
+// The quoted join of any tokens splitting back to them is the fuzzer's check.
 TEST(SplitCommandLine, GivesTheExpectedTokens) {
     const struct {
-        const char* name;
         const char* text;
         Tokens expected;
     } cases[] = {
-        {"empty text", "", {}},
-        {"only separators", " \t\r\n ", {}},
-        {"program only", "setup.exe", {"setup.exe"}},
-        {"quoted program path",
-         "\"C:\\Users\\Jo Doe\\Downloads\\setup.exe\" -silent",
-         {"C:\\Users\\Jo Doe\\Downloads\\setup.exe", "-silent"}},
-        {"every separator kind", "a\tb\rc\nd  e", {"a", "b", "c", "d", "e"}},
-        {"leading and trailing separators", "  a b  \r\n", {"a", "b"}},
-        {"empty quoted token", "setup.exe -directory \"\"", {"setup.exe", "-directory", ""}},
-        {"empty quoted token at start", "\"\" x", {"", "x"}},
-        {"two empty quoted tokens", "\"\" \"\"", {"", ""}},
-        {"quoted run keeps every separator", "\"a b\tc\r\nd\"", {"a b\tc\r\nd"}},
-        {"quote inside token", "C:\\\"Program Files\"\\x", {"C:\\Program Files\\x"}},
-        {"text after closing quote joins token", "\"a b\"c d", {"a bc", "d"}},
-        {"token ending in empty quotes", "a\"\" b", {"a", "b"}},
-        {"adjacent quoted runs", "\"a\"\"b\"", {"ab"}},
-        {"unterminated quote runs to the end",
-         "setup.exe -directory \"C:\\My Folder -silent",
-         {"setup.exe", "-directory", "C:\\My Folder -silent"}},
-        {"lone quote at end", "a \"", {"a", ""}},
-        {"no escape character", "\"C:\\dir\\\" -silent", {"C:\\dir\\", "-silent"}},
-        {"high bytes are ordinary characters", "\xE4\xF6 \xA0x", {"\xE4\xF6", "\xA0x"}},
+        {" \t\r\n ", {}},
+        {"\"C:\\Users\\Jo Doe\\setup.exe\" -silent", {"C:\\Users\\Jo Doe\\setup.exe", "-silent"}},
+        {"a\tb\rc\nd  e", {"a", "b", "c", "d", "e"}},
+        {"setup.exe -directory \"\"", {"setup.exe", "-directory", ""}},
+        {"\"a b\tc\r\nd\"", {"a b\tc\r\nd"}},
+        {"C:\\\"Program Files\"\\x", {"C:\\Program Files\\x"}},
+        {"-directory \"C:\\My Folder -silent", {"-directory", "C:\\My Folder -silent"}},
+        {"\"C:\\dir\\\" -silent", {"C:\\dir\\", "-silent"}}, // no escape character
+        {"\xE4\xF6 \xA0x", {"\xE4\xF6", "\xA0x"}},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(SplitCommandLine(c.text), c.expected) << c.name;
+        EXPECT_EQ(SplitCommandLine(c.text), c.expected) << c.text;
     }
     EXPECT_TRUE(SplitCommandLine(nullptr).empty());
-}
-
-// Quoted and joined, any tokens split back: a splitter losing or merging characters fails.
-TEST(SplitCommandLine, QuotedJoinOfAnyTokensSplitsBackToThem) {
-    std::mt19937 random(20240611);
-    const std::string alphabet = std::string("ab -\t\r\n\\/:.") + "\xE4\xFF";
-    for (int round = 0; round < 2000; ++round) {
-        Tokens tokens(1 + random() % 5);
-        std::string joined;
-        for (std::string& token : tokens) {
-            const size_t length = random() % 8;
-            for (size_t i = 0; i < length; ++i) {
-                token += alphabet[random() % alphabet.size()];
-            }
-            joined += (joined.empty() ? "\"" : " \"") + token + "\"";
-        }
-        ASSERT_EQ(SplitCommandLine(joined.c_str()), tokens) << "text: " << joined;
-    }
 }
 
 std::string Describe(const CommandLineOptions& o) {
@@ -81,42 +53,61 @@ std::string Describe(const CommandLineOptions& o) {
 // Split and parsed together, as the program does with GetCommandLineA().
 TEST(ParseCommandLine, RecognisesTheExpectedOptions) {
     const struct {
-        const char* name;
         const char* text;
         const char* expected;
     } cases[] = {
-        {"no options", "setup.exe", "directory="},
-        {"no tokens at all", "", "directory="},
-        {"every flag", "setup.exe -setupapi-log -unpack -silent -im -norestart -licenseaccept",
+        {"", "directory="},
+        {"setup.exe -setupapi-log -unpack -silent -im -norestart -licenseaccept",
          "setupapi-log unpack silent im norestart licenseaccept directory="},
-        {"upper case option", "setup.exe -SILENT -LicenseAccept",
-         "silent licenseaccept directory="},
-        {"mixed case directory", "setup.exe -DiReCtOrY D:\\Apps", "directory=D:\\Apps"},
-        {"program path is compared too", "-silent", "silent directory="},
-        {"prefix of an option", "setup.exe -silen -i", "directory="},
-        {"option with trailing text", "setup.exe -silentx -im=1 \"-silent \"", "directory="},
-        {"option without dash", "setup.exe silent /silent", "directory="},
-        {"log and debug have no effect", "setup.exe -log -debug", "directory="},
-        {"non-ASCII lookalike", "setup.exe -s\xC4\xB0lent -\xC3\x8Dm", "directory="},
-        {"quoted folder with blanks",
-         "\"C:\\dl\\setup.exe\" -silent -licenseaccept -directory \"C:\\Program Files\\Corvane X\"",
-         "silent licenseaccept directory=C:\\Program Files\\Corvane X"},
-        {"quotes inside the folder", "setup.exe -directory C:\\\"Program Files\"\\Corvane -silent",
-         "silent directory=C:\\Program Files\\Corvane"},
-        {"unterminated quote", "setup.exe -silent -directory \"D:\\unfinished quote -im",
-         "silent directory=D:\\unfinished quote -im"},
-        {"directory as last token", "setup.exe -silent -directory", "silent directory="},
-        {"empty directory keeps the default", "setup.exe -directory \"\" -silent",
-         "silent directory="},
-        {"directory value is never an option", "setup.exe -directory -silent", "directory=-silent"},
-        {"later directory wins", "setup.exe -directory C:\\a -directory C:\\b", "directory=C:\\b"},
-        {"later empty directory keeps the earlier", "setup.exe -directory C:\\a -directory \"\"",
-         "directory=C:\\a"},
-        {"repeated flag", "setup.exe -im -IM", "im directory="},
+        {"setup.exe -im", "im directory="},
+        {"setup.exe -SILENT -LicenseAccept -DiReCtOrY D:\\Apps",
+         "silent licenseaccept directory=D:\\Apps"},
+        {"-silent", "silent directory="}, // the program's own token is compared too
+        {"setup.exe -silen -silentx -im=1 \"-silent \" silent /silent -log", "directory="},
+        {"setup.exe -s\xC4\xB0lent -\xC3\x8Dm", "directory="},
+        {"setup.exe -directory \"C:\\Program Files\\Corvane X\" -licenseaccept",
+         "licenseaccept directory=C:\\Program Files\\Corvane X"},
+        {"setup.exe -directory \"\" -silent", "silent directory="},
+        {"setup.exe -directory -silent", "directory=-silent"},
+        {"setup.exe -directory C:\\a -directory C:\\b", "directory=C:\\b"},
+        {"setup.exe -directory C:\\a -directory \"\"", "directory=C:\\a"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(Describe(ParseCommandLine(SplitCommandLine(c.text))), c.expected) << c.name;
+        EXPECT_EQ(Describe(ParseCommandLine(SplitCommandLine(c.text))), c.expected) << c.text;
     }
+}
+
+TEST(InstalledVersion, StopsTheSetupOnlyForANewerVersion) {
+    // The value's bytes as stored: a REG_SZ holds its text and a zero.
+    const struct {
+        std::string stored;
+        bool newer;
+    } rows[] = {
+        {"3.12.0.9999\0"s, false}, // the fourth number does not count
+        {"3.13.0.1\0"s, true},
+        {"4.0.0.0\0"s, true},
+        {"3.12.1.0\0"s, true},
+        {"3.12\0"s, false}, // no build number: 0, the same version
+        {"3.12.1\0"s, true},
+        {"4\0"s, false},
+        {" 4. 0.0.0 beta\0"s, true},
+        {"-4.0.0.0\0"s, false},
+        {"99999999999.0\0"s, true},
+        {"3.12\0009.9\0"s, false}, // the text ends at its first zero byte
+        {"4.0.0.0", true},         // stored without its zero
+        // The longest value read is 63 bytes: 63 characters and their zero make 64.
+        {"4.0.0.0" + std::string(55, ' ') + '\0', true},
+        {"4.0.0.0" + std::string(56, ' ') + '\0', false},
+        {"4.0.0.0" + std::string(56, ' '), true},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(IsNewerVersionInstalled(row.stored.data(), row.stored.size(), "3.12.0.3230"),
+                  row.newer)
+            << row.stored;
+    }
+    // Our own version needs two numbers too.
+    EXPECT_FALSE(IsNewerVersionInstalled("4.0.0.0", 7, "4"));
+    EXPECT_TRUE(IsNewerVersionInstalled("4.0.0.0", 7, "3.12"));
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -23,45 +24,29 @@ const std::string kQuickLaunch =
     "C:\\Users\\admin\\AppData\\Roaming\\Microsoft\\Internet Explorer\\Quick Launch";
 const std::string kCode = "{7C3E5A10-2B4D-4E6F-9A81-3D5C7B9E1F02}";
 const std::string kUninstall = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + kCode;
-
 const std::string kUsbClass = "{36FC9E60-C465-11CF-8056-444553540000}";
 const std::string kCatalogs =
     "C:\\windows\\system32\\catroot\\{F750E6C3-38EE-11D1-85E5-00C04FC295EE}";
+const MachinePlaces kMachine{kCode, kUninstall, "C:\\windows", kPrograms, kDesktop, {kUsbClass}};
 
-MachinePlaces Machine() {
-    return MachinePlaces{kCode, kUninstall, "C:\\windows", kPrograms, kDesktop, {kUsbClass}};
+JournalRecord Begin() {
+    return MakeJournalRecord(kRecordBegin, {kCode, kFolder, kMenu, kDesktop, kQuickLaunch});
 }
 
-JournalRecord Begin(const std::string& folder = kFolder) {
-    return MakeJournalRecord(kRecordBegin, {kCode, folder, kMenu, kDesktop, kQuickLaunch});
-}
-
-// An installation over an earlier one's readme, stopped after its registration.
+// An installation over an earlier one's readme, stopped after its registration. What a
+// child installer changes is recorded as one record, replayed below.
 std::vector<JournalRecord> TypicalRecords() {
     return {
         Begin(),
         MakeJournalRecord(kRecordCreatedFolder, {kFolder + "\\amd64"}),
-        MakeJournalRecord(kRecordCreatedFile, {kFolder + "\\corvanews.exe"}),
         MakeJournalRecord(kRecordBackupStarted,
                           {kFolder + "\\readme.txt", kFolder + "\\rea1F.tmp"}),
         MakeJournalRecord(kRecordOverwriteStarted, {kFolder + "\\readme.txt"}),
-        MakeJournalRecord(kRecordCreatedFile, {kFolder + "\\hxvsrv.exe"}),
         MakeJournalRecord(kRecordCreatedFile, {kFolder + "\\hxv2.tmp"}),
         MakeJournalRecord(kRecordRestartReplacement,
                           {kFolder + "\\hxv2.tmp", kFolder + "\\hxvsrv.exe"}),
-        // What the child installer registered, recorded once it ended.
-        MakeJournalRecord(kRecordDriverStoreInf, {"C:\\windows\\inf\\oem3.inf"}),
-        MakeJournalRecord(kRecordCreatedFile, {"C:\\windows\\inf\\oem3.PNF"}),
-        MakeJournalRecord(kRecordCreatedFolder, {kCatalogs}),
-        MakeJournalRecord(kRecordCreatedFile, {kCatalogs + "\\oem3.CAT"}),
-        MakeJournalRecord(kRecordService, {"hxvhub"}),
-        MakeJournalRecord(kRecordClassFilter, {kUsbClass, "hxvhub"}),
-        MakeJournalRecord(kRecordDevice, {"ROOT\\HXVHUBBUS"}),
         MakeJournalRecord(kRecordInfInstall, {kFolder + "\\hxvhub.inf"}),
         MakeJournalRecord(kRecordCitrixRegistered, {}),
-        MakeJournalRecord(kRecordCreatedFolder, {kMenu}),
-        MakeJournalRecord(kRecordCreatedFile, {kMenu + "\\Corvane.lnk"}),
-        MakeJournalRecord(kRecordCreatedFile, {kDesktop + "\\Corvane.lnk"}),
         MakeJournalRecord(kRecordBackupStarted,
                           {kQuickLaunch + "\\Corvane.lnk", kQuickLaunch + "\\Cor3.tmp"}),
         MakeJournalRecord(kRecordRegistryKeyCreated, {kUninstall}),
@@ -79,24 +64,12 @@ std::string FileOf(const std::vector<JournalRecord>& records) {
     return bytes;
 }
 
-bool SameRecords(const std::vector<JournalRecord>& left, const std::vector<JournalRecord>& right) {
-    if (left.size() != right.size()) {
-        return false;
-    }
-    for (size_t index = 0; index < left.size(); ++index) {
-        if (left[index].kind != right[index].kind || left[index].flags != right[index].flags ||
-            left[index].fields != right[index].fields) {
-            return false;
-        }
-    }
-    return true;
-}
-
 TEST(JournalFile, ReplaysIntoTheTablesRollbackWalks) {
     const DecodedJournal decoded = DecodeJournalFile(FileOf(TypicalRecords()));
     ASSERT_EQ(decoded.problem, "");
     EXPECT_FALSE(decoded.unfinishedTail);
-    ASSERT_TRUE(SameRecords(decoded.records, TypicalRecords()));
+    ASSERT_EQ(decoded.records.size(), TypicalRecords().size());
+    EXPECT_EQ(decoded.records.back().fields, TypicalRecords().back().fields);
 
     ReplayedJournal journal;
     std::string problem;
@@ -104,22 +77,10 @@ TEST(JournalFile, ReplaysIntoTheTablesRollbackWalks) {
     EXPECT_EQ(journal.places.installFolder, kFolder);
     EXPECT_EQ(journal.entries, (JournalEntryTable{
                                    {kFolder + "\\amd64", kJournalCreatedDirectory},
-                                   {kFolder + "\\corvanews.exe", kJournalCreatedFile},
                                    {kFolder + "\\hxv2.tmp", kJournalCreatedFile},
-                                   {kFolder + "\\hxvsrv.exe", kJournalCreatedFile},
-                                   {kMenu, kJournalCreatedDirectory},
-                                   {kMenu + "\\Corvane.lnk", kJournalCreatedFile},
-                                   {kDesktop + "\\Corvane.lnk", kJournalCreatedFile},
-                                   {kUninstall, kJournalRegistryKey},
-                                   {"C:\\windows\\inf\\oem3.inf", kJournalDriverStoreInf},
-                                   {"C:\\windows\\inf\\oem3.PNF", kJournalCreatedFile},
-                                   {kCatalogs, kJournalCreatedDirectory},
-                                   {kCatalogs + "\\oem3.CAT", kJournalCreatedFile},
-                                   {"hxvhub", kJournalService},
-                                   {"ROOT\\HXVHUBBUS", kJournalDevice},
                                    {kFolder + "\\hxvhub.inf", kJournalInfFile},
+                                   {kUninstall, kJournalRegistryKey},
                                }));
-    EXPECT_EQ(journal.classFilters, (std::map<std::string, std::string>{{kUsbClass, "hxvhub"}}));
     // Only a backup whose target may have been touched is put back; one that
     // was still being copied is only removed.
     EXPECT_EQ(journal.backups,
@@ -128,14 +89,21 @@ TEST(JournalFile, ReplaysIntoTheTablesRollbackWalks) {
               (FileBackupTable{{kQuickLaunch + "\\Corvane.lnk", kQuickLaunch + "\\Cor3.tmp"}}));
     ASSERT_EQ(journal.registry.at(kUninstall).size(), 2u);
     EXPECT_EQ(journal.registry.at(kUninstall)[0].data, "old\0"s);
-    EXPECT_EQ(journal.registry.at(kUninstall)[0].type, 1u);
     EXPECT_TRUE(journal.registry.at(kUninstall)[1].absent);
     ASSERT_EQ(journal.restartReplacements.size(), 1u);
     EXPECT_EQ(journal.restartReplacements[0].target, kFolder + "\\hxvsrv.exe");
     EXPECT_TRUE(journal.citrixRegistered);
-    EXPECT_FALSE(journal.rollbackStarted);
-    EXPECT_FALSE(journal.committed);
-    EXPECT_TRUE(CheckJournalPlaces(journal, Machine(), &problem)) << problem;
+    EXPECT_FALSE(journal.rollbackStarted || journal.committed);
+    EXPECT_TRUE(CheckJournalPlaces(journal, kMachine, &problem)) << problem;
+
+    ASSERT_TRUE(ReplayJournal({Begin(), MakeJournalRecord(kRecordCreatedFolder, {kFolder}),
+                               MakeJournalRecord(kRecordWithdrawn, {kFolder}),
+                               MakeJournalRecord(kRecordRollbackStarted, {}),
+                               MakeJournalRecord(kRecordCommitted, {})},
+                              &journal, &problem))
+        << problem;
+    EXPECT_TRUE(journal.entries.empty()) << "a folder someone else made is never removed";
+    EXPECT_TRUE(journal.rollbackStarted && journal.committed);
 }
 
 // A power cut can stop the file anywhere in its last record. Whatever the cut,
@@ -163,67 +131,35 @@ TEST(JournalFile, ACutAnywhereKeepsTheWholeRecordsBeforeIt) {
     // Room the system gave the file before a crash but never wrote.
     const DecodedJournal zeros = DecodeJournalFile(bytes + std::string(300, '\0'));
     EXPECT_EQ(zeros.problem, "");
-    EXPECT_TRUE(zeros.unfinishedTail);
     EXPECT_EQ(zeros.records.size(), records.size());
 }
 
 TEST(JournalFile, DamageBeforeTheLastRecordRefusesTheWholeFile) {
-    const std::vector<JournalRecord> records = TypicalRecords();
-    const std::string good = FileOf(records);
+    const std::string good = FileOf(TypicalRecords());
     const size_t header = EncodeJournalHeader().size();
-    const size_t lastStart = good.size() - EncodeJournalRecord(records.back()).size();
+    const size_t lastStart = good.size() - EncodeJournalRecord(TypicalRecords().back()).size();
+    const auto changed = [&good](size_t at, char byte) {
+        std::string bytes = good;
+        bytes[at] = byte;
+        return bytes;
+    };
     const struct {
         const char* what;
-        std::function<std::string()> bytes;
+        std::string bytes;
         bool damaged;
     } rows[] = {
-        {"a flipped bit in the first record",
-         [&] {
-             std::string b = good;
-             b[header + 10] ^= 0x20;
-             return b;
-         },
-         true},
-        {"a flipped bit in a middle record",
-         [&] {
-             std::string b = good;
-             b[lastStart - 5] ^= 0x01;
-             return b;
-         },
-         true},
-        {"an impossible size in the middle",
-         [&] {
-             std::string b = good;
-             b[header + 3] = '\x7F';
-             return b;
-         },
-         true},
-        {"another signature",
-         [&] {
-             std::string b = good;
-             b[0] = 'X';
-             return b;
-         },
-         true},
-        {"another format version",
-         [&] {
-             std::string b = good;
-             b[8] = 2;
-             return b;
-         },
-         true},
-        {"a few bytes of something else", [] { return "MZ\x90"s; }, true},
+        {"a flipped bit in the first record", changed(header + 10, good[header + 10] ^ 0x20), true},
+        {"a flipped bit in a middle record", changed(lastStart - 5, good[lastStart - 5] ^ 1), true},
+        {"an impossible size in the middle", changed(header + 3, '\x7F'), true},
+        {"another signature", changed(0, 'X'), true},
+        {"another format version", changed(8, 2), true},
+        {"a few bytes of something else", "MZ\x90"s, true},
         {"a flipped bit in the last record (its write was cut)",
-         [&] {
-             std::string b = good;
-             b[good.size() - 6] ^= 0x01;
-             return b;
-         },
-         false},
-        {"an empty file (stopped before the first write)", [] { return ""s; }, false},
+         changed(good.size() - 6, good[good.size() - 6] ^ 1), false},
+        {"an empty file (stopped before the first write)", ""s, false},
     };
     for (const auto& row : rows) {
-        const DecodedJournal decoded = DecodeJournalFile(row.bytes());
+        const DecodedJournal decoded = DecodeJournalFile(row.bytes);
         EXPECT_EQ(!decoded.problem.empty(), row.damaged) << row.what;
         if (row.damaged) {
             EXPECT_TRUE(decoded.records.empty()) << row.what << ": nothing may be read from it";
@@ -232,8 +168,7 @@ TEST(JournalFile, DamageBeforeTheLastRecordRefusesTheWholeFile) {
 }
 
 TEST(JournalFile, ReplayRefusesRecordsThatAreNoInstallation) {
-    JournalRecord unknown = MakeJournalRecord(200, {"x"});
-    JournalRecord skippable = unknown;
+    JournalRecord skippable = MakeJournalRecord(200, {"x"});
     skippable.flags = kRecordMaySkip;
     const struct {
         const char* what;
@@ -243,21 +178,14 @@ TEST(JournalFile, ReplayRefusesRecordsThatAreNoInstallation) {
         {"nothing", {}, false},
         {"no beginning", {MakeJournalRecord(kRecordCreatedFile, {kFolder + "\\a"})}, false},
         {"a second beginning", {Begin(), Begin()}, false},
-        {"a beginning short of a field",
-         {MakeJournalRecord(kRecordBegin, {kCode, kFolder, kMenu, kDesktop})},
-         false},
-        {"a created file with two paths",
-         {Begin(), MakeJournalRecord(kRecordCreatedFile, {kFolder + "\\a", kFolder + "\\b"})},
-         false},
         {"an overwrite without its backup",
          {Begin(), MakeJournalRecord(kRecordOverwriteStarted, {kFolder + "\\readme.txt"})},
          false},
         {"a registry type of 3 bytes",
          {Begin(), MakeJournalRecord(kRecordRegistryValueSaved, {kUninstall, "a", "123", ""})},
          false},
-        {"a kind this program does not know", {Begin(), unknown}, false},
+        {"a kind this program does not know", {Begin(), MakeJournalRecord(200, {"x"})}, false},
         {"a kind it does not know but may pass over", {Begin(), skippable}, true},
-        {"a beginning alone", {Begin()}, true},
     };
     for (const auto& row : rows) {
         ReplayedJournal journal;
@@ -267,33 +195,16 @@ TEST(JournalFile, ReplayRefusesRecordsThatAreNoInstallation) {
     }
 }
 
-TEST(JournalFile, ReplayFollowsWithdrawalsAndTheEndState) {
-    ReplayedJournal journal;
-    std::string problem;
-    ASSERT_TRUE(ReplayJournal({Begin(), MakeJournalRecord(kRecordCreatedFolder, {kFolder}),
-                               MakeJournalRecord(kRecordWithdrawn, {kFolder}),
-                               MakeJournalRecord(kRecordRollbackStarted, {}),
-                               MakeJournalRecord(kRecordCommitted, {})},
-                              &journal, &problem))
-        << problem;
-    EXPECT_TRUE(journal.entries.empty()) << "a folder someone else made is never removed";
-    EXPECT_TRUE(journal.rollbackStarted);
-    EXPECT_TRUE(journal.committed);
-}
-
 // The child installer is a program of its own: the facts before it go on disk
 // before it starts, and its changes in one record once it ended. A journal cut
 // in between still tells recovery what to compare the machine with.
 TEST(JournalFile, ReplayKeepsTheFactsBeforeTheChildUntilItsChangesAreRecorded) {
     SystemFacts before;
     before.services = {"Eventlog", "PlugPlay"};
-    before.classFilters = {{kUsbClass, {"usbfilter"}},
-                           {"{4D36E97D-E325-11CE-BFC1-08002BE10318}", {}}};
-    before.driverStoreFiles = {"C:\\windows\\inf\\oem0.inf"};
-    before.driverStoreFolders = {"C:\\windows\\system32\\catroot"};
-    before.devices = {{"ROOT\\LEGACY\\0000", {"ROOT\\LEGACY", "*LEGACY"}}, {"PCI\\X\\1", {}}};
+    before.classFilters = {{kUsbClass, {"usbfilter"}}};
+    before.devices = {{"ROOT\\LEGACY\\0000", {"ROOT\\LEGACY", "*LEGACY"}}};
     SystemChanges changes;
-    changes.services = {"hxvhub", "corvanewssrv"};
+    changes.services = {"hxvhub"};
     changes.classFilters = {{kUsbClass, "hxvhub"}};
     changes.driverStoreInfs = {"C:\\windows\\inf\\oem1.inf"};
     changes.driverStoreFiles = {kCatalogs + "\\oem1.cat"};
@@ -307,26 +218,20 @@ TEST(JournalFile, ReplayKeepsTheFactsBeforeTheChildUntilItsChangesAreRecorded) {
     ASSERT_TRUE(ReplayJournal({Begin(), starting}, &journal, &problem)) << problem;
     EXPECT_TRUE(journal.childRunning);
     EXPECT_EQ(EncodeSystemFacts(journal.childBefore), EncodeSystemFacts(before));
-    EXPECT_EQ(journal.childBefore.devices[0].hardwareIds, before.devices[0].hardwareIds);
 
     ASSERT_TRUE(ReplayJournal({Begin(), starting, ended}, &journal, &problem)) << problem;
     EXPECT_FALSE(journal.childRunning);
     EXPECT_EQ(journal.entries, (JournalEntryTable{
                                    {"hxvhub", kJournalService},
-                                   {"corvanewssrv", kJournalService},
                                    {"C:\\windows\\inf\\oem1.inf", kJournalDriverStoreInf},
                                    {kCatalogs + "\\oem1.cat", kJournalCreatedFile},
                                    {kCatalogs, kJournalCreatedDirectory},
                                    {"ROOT\\HXVHUBBUS", kJournalDevice},
                                }));
     EXPECT_EQ(journal.classFilters, (std::map<std::string, std::string>{{kUsbClass, "hxvhub"}}));
-    EXPECT_TRUE(CheckJournalPlaces(journal, Machine(), &problem)) << problem;
+    EXPECT_TRUE(CheckJournalPlaces(journal, kMachine, &problem)) << problem;
 
-    // Nothing changed is no entry; a field missing, or a filter without its
-    // class, refuses the journal.
-    SystemChanges none;
-    EXPECT_TRUE(DecodeSystemChanges(EncodeSystemChanges(SystemChanges()), &none));
-    EXPECT_TRUE(none.services.empty() && none.classFilters.empty());
+    // A field missing, or a filter without its class, refuses the journal.
     std::vector<std::string> fields = EncodeSystemChanges(changes);
     fields[1] = "hxvhub";
     EXPECT_FALSE(ReplayJournal({Begin(), JournalRecord{kRecordChildChanges, 0, fields}}, &journal,
@@ -340,105 +245,59 @@ TEST(JournalFile, ReplayKeepsTheFactsBeforeTheChildUntilItsChangesAreRecorded) {
 // installation of this product writes to.
 TEST(JournalFile, PlacesOutsideTheInstallationAreRefused) {
     using Change = std::function<void(ReplayedJournal&)>;
-    const auto file = [](const std::string& path) {
-        return Change([path](ReplayedJournal& j) { j.entries[path] = kJournalCreatedFile; });
+    const auto entry = [](const std::string& path, int32_t kind = kJournalCreatedFile) {
+        return Change([=](ReplayedJournal& j) { j.entries[path] = kind; });
     };
-    const auto folder = [](const std::string& path) {
-        return Change([path](ReplayedJournal& j) { j.entries[path] = kJournalCreatedDirectory; });
-    };
-    const auto backup = [](const std::string& target, const std::string& copy) {
-        return Change([=](ReplayedJournal& j) { j.backups[target] = copy; });
+    const auto backup = [](const std::string& copy) {
+        return Change([=](ReplayedJournal& j) { j.backups[kFolder + "\\readme.txt"] = copy; });
     };
     const auto installedIn = [](const std::string& path) {
         return Change([path](ReplayedJournal& j) { j.places.installFolder = path; });
     };
     const struct {
-        const char* what;
         Change change;
         bool accepted;
     } rows[] = {
-        {"a file in the install folder", file(kFolder + "\\x86\\hxvhub.sys"), true},
-        {"a shortcut in the Start-menu folder", file(kMenu + "\\Help.lnk"), true},
-        {"a shortcut on the common desktop", file(kDesktop + "\\Corvane.lnk"), true},
-        {"a shortcut in Quick Launch", file(kQuickLaunch + "\\Corvane.lnk"), true},
-        {"the install folder itself", folder(kFolder), true},
-        {"a folder on a network share", installedIn("\\\\server\\share\\Corvane"), true},
-        {"a file in another folder", file("C:\\Windows\\System32\\kernel32.dll"), false},
-        {"a file whose path climbs out", file(kFolder + "\\..\\..\\Windows\\win.ini"), false},
-        {"a file beside the install folder", file(kFolder + "-other\\a.exe"), false},
-        {"a relative path", file("corvanews.exe"), false},
-        {"a path with forward slashes", file(kFolder + "/a.exe"), false},
-        {"a stream of a file", file(kFolder + "\\a.exe:stream"), false},
-        {"a program on the desktop", file(kDesktop + "\\evil.exe"), false},
-        {"the desktop folder itself", folder(kDesktop), false},
-        {"the parent of the install folder", folder("C:\\Program Files"), false},
-        {"a backup beside its file", backup(kFolder + "\\readme.txt", kFolder + "\\rea1.tmp"),
-         true},
-        {"a backup elsewhere", backup(kFolder + "\\readme.txt", "C:\\Windows\\rea1.tmp"), false},
-        {"a backup that is no .tmp file",
-         backup(kFolder + "\\readme.txt", kFolder + "\\corvanews.exe"), false},
-        {"a backup that is its own target", backup(kFolder + "\\rea1.tmp", kFolder + "\\rea1.tmp"),
-         false},
-        {"an install folder at a drive's root", installedIn("D:"), false},
-        {"an install folder holding the Windows folder", installedIn("C:\\"), false},
-        {"the Windows folder as install folder", installedIn("C:\\WINDOWS"), false},
-        {"another product's journal", [](ReplayedJournal& j) { j.places.productCode = "{0}"; },
-         false},
-        {"a Start-menu folder outside Programs",
-         [](ReplayedJournal& j) { j.places.startMenuFolder = "C:\\Windows"; }, false},
-        {"the Programs folder itself as Start-menu folder",
-         [](ReplayedJournal& j) { j.places.startMenuFolder = kPrograms; }, false},
-        {"a desktop that is not this machine's",
-         [](ReplayedJournal& j) { j.places.desktopFolder = "C:\\Windows"; }, false},
-        {"a Quick Launch folder that is none",
-         [](ReplayedJournal& j) { j.places.quickLaunchFolder = "C:\\Windows"; }, false},
-        {"another registry key",
-         [](ReplayedJournal& j) {
-             j.entries["Software\\Microsoft\\Windows"] = kJournalRegistryKey;
-         },
-         false},
-        {"a value of another key",
-         [](ReplayedJournal& j) {
+        {entry(kFolder + "\\x86\\hxvhub.sys"), true},
+        {entry(kDesktop + "\\Corvane.lnk"), true},
+        {entry(kFolder, kJournalCreatedDirectory), true},
+        {installedIn("\\\\server\\share\\Corvane"), true},
+        {entry("C:\\Windows\\System32\\kernel32.dll"), false},
+        {entry(kFolder + "\\..\\..\\Windows\\win.ini"), false},
+        {entry(kDesktop + "\\evil.exe"), false},
+        {backup(kFolder + "\\rea1.tmp"), true},
+        {backup(kFolder + "\\readme.txt"), false},
+        {installedIn("D:"), false},
+        {installedIn("C:\\"), false},
+        {[](ReplayedJournal& j) { j.places.productCode = "{0}"; }, false},
+        {[](ReplayedJournal& j) { j.places.startMenuFolder = "C:\\Windows"; }, false},
+        {[](ReplayedJournal& j) { j.places.startMenuFolder = kPrograms; }, false},
+        {entry("Software\\Microsoft\\Windows", kJournalRegistryKey), false},
+        {[](ReplayedJournal& j) {
              AddSavedRegistryValue(j.registry, "System\\CurrentControlSet", {"x", "", 1});
          },
          false},
-        {"a service by its name",
-         [](ReplayedJournal& j) { j.entries["corvanewssrv"] = kJournalService; }, true},
-        {"a service name that is a path",
-         [](ReplayedJournal& j) { j.entries["..\\corvane"] = kJournalService; }, false},
-        {"a device id with a line break",
-         [](ReplayedJournal& j) { j.entries["ROOT\\X\nY"] = kJournalDevice; }, false},
-        {"a published INF and its precompiled form", file("C:\\windows\\inf\\oem12.pnf"), true},
-        {"a file of the inf folder that is no INF", file("C:\\windows\\inf\\setupapi.log"), false},
-        {"an INF below the inf folder", file("C:\\windows\\inf\\x\\a.inf"), false},
-        {"a catalogue elsewhere in system32", file("C:\\windows\\system32\\oem1.cat"), false},
-        {"a program among the catalogues", file(kCatalogs + "\\evil.exe"), false},
-        {"an INF outside the store as store INF",
-         [](ReplayedJournal& j) { j.entries[kFolder + "\\a.inf"] = kJournalDriverStoreInf; },
-         false},
-        {"an INF of the inf folder installed by the engine",
-         [](ReplayedJournal& j) { j.entries["C:\\windows\\inf\\usb.inf"] = kJournalInfFile; },
-         false},
-        {"a filter of the product's class",
-         [](ReplayedJournal& j) { j.classFilters[kUsbClass] = "hxvhub"; }, true},
-        {"a filter of another class",
-         [](ReplayedJournal& j) {
+        {entry("corvanewssrv", kJournalService), true},
+        {entry("..\\corvane", kJournalService), false},
+        {entry("C:\\windows\\inf\\oem12.pnf"), true},
+        {entry(kCatalogs + "\\evil.exe"), false},
+        {[](ReplayedJournal& j) { j.classFilters[kUsbClass] = "hxvhub"; }, true},
+        {[](ReplayedJournal& j) {
              j.classFilters["{4D36E967-E325-11CE-BFC1-08002BE10318}"] = "hxvhub";
          },
          false},
-        {"a restart replacement of a file elsewhere",
-         [](ReplayedJournal& j) {
+        {[](ReplayedJournal& j) {
              j.restartReplacements.push_back({kFolder + "\\a.tmp", "C:\\Windows\\a.dll"});
          },
          false},
     };
-    for (const auto& row : rows) {
+    for (size_t row = 0; row < std::size(rows); ++row) {
         ReplayedJournal journal;
         std::string problem;
         ASSERT_TRUE(ReplayJournal({Begin()}, &journal, &problem));
-        row.change(journal);
-        EXPECT_EQ(CheckJournalPlaces(journal, Machine(), &problem), row.accepted)
-            << row.what << ": " << problem;
+        rows[row].change(journal);
+        EXPECT_EQ(CheckJournalPlaces(journal, kMachine, &problem), rows[row].accepted)
+            << "row " << row << ": " << problem;
     }
 }
 
@@ -446,40 +305,30 @@ TEST(JournalFile, PlacesOutsideTheInstallationAreRefused) {
 // rollback; the system's other restart-time work stays as it was.
 TEST(RemoveRenameOperation, TakesOnlyThatPairOffTheList) {
     const struct {
-        const char* what;
-        std::string before;
-        std::string after;
+        std::string before, after;
         size_t removed;
     } rows[] = {
-        {"the only pair", "\\??\\C:\\a.tmp\0!\\??\\C:\\a.exe\0\0"s, "\0"s, 1},
-        {"between a deletion and another move",
-         "\\??\\C:\\x\0\0\\??\\C:\\a.tmp\0!\\??\\C:\\a.exe\0\\??\\C:\\y\0\\??\\C:\\z\0\0"s,
+        {"\\??\\C:\\x\0\0\\??\\C:\\a.tmp\0!\\??\\C:\\a.exe\0\\??\\C:\\y\0\\??\\C:\\z\0\0"s,
          "\\??\\C:\\x\0\0\\??\\C:\\y\0\\??\\C:\\z\0\0"s, 1},
-        {"other letter case, without '!'", "\\??\\c:\\A.TMP\0\\??\\c:\\a.EXE\0\0"s, "\0"s, 1},
-        {"the same source to another target", "\\??\\C:\\a.tmp\0!\\??\\C:\\b.exe\0\0"s,
-         "\\??\\C:\\a.tmp\0!\\??\\C:\\b.exe\0\0"s, 0},
-        {"its deletion, not its move", "\\??\\C:\\a.tmp\0\0\0"s, "\\??\\C:\\a.tmp\0\0\0"s, 0},
-        {"the target as a source", "\\??\\C:\\a.exe\0!\\??\\C:\\a.tmp\0\0"s,
-         "\\??\\C:\\a.exe\0!\\??\\C:\\a.tmp\0\0"s, 0},
-        {"no list", ""s, ""s, 0},
+        {"\\??\\c:\\A.TMP\0\\??\\c:\\a.EXE\0\0"s, "\0"s, 1}, // other letter case, without '!'
+        {"\\??\\C:\\a.tmp\0!\\??\\C:\\b.exe\0\0"s, "\\??\\C:\\a.tmp\0!\\??\\C:\\b.exe\0\0"s, 0},
+        {"\\??\\C:\\a.tmp\0\0\0"s, "\\??\\C:\\a.tmp\0\0\0"s, 0}, // its deletion, not its move
+        {""s, ""s, 0},
     };
-    for (const auto& row : rows) {
-        std::string data = row.before;
-        EXPECT_EQ(RemoveRenameOperation(data, "C:\\a.tmp", "C:\\a.exe"), row.removed) << row.what;
-        EXPECT_EQ(data, row.after) << row.what;
+    for (size_t row = 0; row < std::size(rows); ++row) {
+        std::string data = rows[row].before;
+        EXPECT_EQ(RemoveRenameOperation(data, "C:\\a.tmp", "C:\\a.exe"), rows[row].removed) << row;
+        EXPECT_EQ(data, rows[row].after) << row;
     }
 }
 
 // Only the install worker may end the Progress page: a child's goal never
 // reaches the position that ends it.
 TEST(ChildProgressGoal, StaysBelowThePagesEnd) {
-    const struct {
-        uint32_t reported;
-        int goal;
-    } rows[] = {{0, 0}, {40, 40}, {99, 99}, {100, 99}, {150, 99}, {0xFFFFFFFF, 99}};
-    for (const auto& row : rows) {
-        EXPECT_EQ(ChildProgressGoal(row.reported), row.goal) << row.reported;
-    }
+    EXPECT_EQ(ChildProgressGoal(40), 40);
+    EXPECT_EQ(ChildProgressGoal(99), 99);
+    EXPECT_EQ(ChildProgressGoal(100), 99);
+    EXPECT_EQ(ChildProgressGoal(0xFFFFFFFF), 99);
 }
 
 } // namespace

@@ -1,14 +1,44 @@
-// The package reader on memory images: header scan, verification, the entry table.
+// MD5 and the package reader on memory images: header scan, verification, the entry table.
+#include "md5.h"
 #include "package_test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
 
 using namespace corvane::testing;
 namespace package = corvane::package;
+using corvane::Md5;
+using corvane::ToHex;
+
+// A wrong digest makes every setup refuse its own payload, or accept a broken one.
+TEST(Md5Test, MatchesTheRfcDigestsWholeAndInPieces) {
+    const std::pair<std::string, const char*> vectors[] = {
+        {"", "d41d8cd98f00b204e9800998ecf8427e"},
+        {"abc", "900150983cd24fb0d6963f7d28e17f72"},
+        {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
+         "d174ab98d277d9f5a5611c2c9f419d9f"},
+        {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
+         "57edf4a22be3c955ac49da2e2107b67a"},
+    };
+    for (const auto& [message, digest] : vectors) {
+        EXPECT_EQ(ToHex(Md5::Of(message.data(), message.size())), digest) << message;
+        // Pieces across block and padding edges; empty null pieces (no memcpy from null).
+        for (size_t piece : {1, 7, 55, 64}) {
+            Md5 md5;
+            for (size_t at = 0; at < message.size(); at += piece) {
+                md5.Update(nullptr, 0);
+                md5.Update(message.data() + at, std::min(piece, message.size() - at));
+            }
+            EXPECT_EQ(ToHex(md5.Final()), digest) << message.size() << " bytes by " << piece;
+            md5.Update("abc", 3);
+            EXPECT_EQ(ToHex(md5.Final()), vectors[1].second) << "Final starts a fresh digest";
+        }
+    }
+}
 
 Bytes SmallPackage(uint8_t seal = package::kDefaultSealByte) {
     return package::BuildPackage({{"readme.txt", ToBytes("Read me first.\r\n")},
@@ -27,34 +57,6 @@ void ExpectDamaged(const Bytes& image, const std::string& what) {
     EXPECT_TRUE(outcome.entries.empty()) << what;
 }
 
-TEST(PackageLocateTest, EmptyAndTinyImagesHaveNoPackage) {
-    for (const Bytes& image :
-         {Bytes{}, ToBytes("M"), ToBytes(package::kSignature), FakeProgram()}) {
-        ExpectDamaged(image, std::to_string(image.size()) + " bytes");
-    }
-    CPackedTools reader;
-    EXPECT_EQ(reader.LoadFromImage(nullptr, 0), 0);
-    EXPECT_EQ(reader.GetStatus(), CPackedTools::kDamaged);
-}
-
-// A scan skipping past a partial match would miss these; any seal byte will do.
-TEST(PackageLocateTest, SignaturePrecededByPartialMatchesIsFound) {
-    const std::pair<const char*, uint8_t> cases[] = {{"M", 0x5A},
-                                                     {"MM", 0x00},
-                                                     {"MarrowfendM", 0x4D},
-                                                     {"Marrowfend LLC installer syste", 0xFF},
-                                                     {"Marrowfend LLC installer systemM", 0x01}};
-    for (const auto& [prefix, seal] : cases) {
-        const Bytes image = Concat({ToBytes(prefix), SmallPackage(seal)});
-        size_t position = 0;
-        EXPECT_TRUE(Locate(image, &position)) << prefix;
-        EXPECT_EQ(position, std::strlen(prefix)) << prefix;
-        const LoadOutcome outcome = Load(image);
-        EXPECT_EQ(outcome.status, CPackedTools::kReady) << prefix;
-        EXPECT_EQ(outcome.entries.size(), 2u) << prefix;
-    }
-}
-
 // Every seal block byte counts, and a broken seal does not stop the scan.
 TEST(PackageLocateTest, SealBlockWithAnyWrongByteIsNoHeader) {
     for (size_t k = 0; k < package::kSealBlockSize; ++k) {
@@ -63,40 +65,8 @@ TEST(PackageLocateTest, SealBlockWithAnyWrongByteIsNoHeader) {
         size_t position = 0;
         EXPECT_FALSE(Locate(decoy, &position)) << "seal block byte " << k;
         ExpectDamaged(decoy, "seal block byte " + std::to_string(k));
-        const Bytes image = Concat({decoy, SmallPackage()});
-        EXPECT_TRUE(Locate(image, &position));
+        EXPECT_TRUE(Locate(Concat({decoy, SmallPackage()}), &position));
         EXPECT_EQ(position, decoy.size()) << "seal block byte " << k;
-    }
-}
-
-// 33 bytes after the signature make a header, 88 a readable one, even at the very end.
-TEST(PackageLocateTest, HeaderCutShortAtTheEndOfTheImage) {
-    const Bytes program = FakeProgram();
-    const Bytes header = package::BuildPackage({});
-    ASSERT_EQ(header.size(), package::kHeaderSize);
-    for (size_t kept = package::kSignatureSize; kept < package::kHeaderSize; ++kept) {
-        const Bytes image = Concat({program, Bytes(header.begin(), header.begin() + kept)});
-        size_t position = 0;
-        EXPECT_EQ(Locate(image, &position),
-                  kept >= package::kSignatureSize + 1 + package::kSealBlockSize)
-            << kept << " header bytes";
-        ExpectDamaged(image, std::to_string(kept) + " header bytes");
-    }
-    const LoadOutcome outcome = Load(Concat({program, header}));
-    EXPECT_EQ(outcome.result, 1);
-    EXPECT_EQ(outcome.status, CPackedTools::kReady);
-    EXPECT_TRUE(outcome.entries.empty());
-}
-
-// Padding, a certificate table or another sealed header after the area are ignored.
-TEST(PackageLocateTest, DataAfterTheEntriesAreaIsIgnored) {
-    const Bytes decoy = package::BuildPackage({{"decoy.txt", ToBytes("decoy")}});
-    for (const Bytes& trailer : {Bytes{}, Concat({Bytes(4096, 0), NoiseBytes(3000, 99)})}) {
-        const LoadOutcome outcome = Load(Concat({FakeProgram(), SmallPackage(), trailer, decoy}));
-        EXPECT_EQ(outcome.status, CPackedTools::kReady);
-        ASSERT_EQ(outcome.entries.size(), 2u);
-        EXPECT_EQ(outcome.entries[0].first, "readme.txt");
-        EXPECT_EQ(outcome.entries[1].first, "setup.ini");
     }
 }
 
@@ -118,87 +88,26 @@ TEST(PackageVerifyTest, WrongContentDigestOfTheLastEntryLeavesNoEntries) {
     ExpectDamaged(Concat({FakeProgram(), SealedPackage(entries)}), "content digest of c.txt");
 }
 
-// Numbered lines: compressible, yet a piece out of place changes the content.
-Bytes NumberedLines(size_t size) {
-    std::string text;
-    char line[32];
-    for (size_t number = 0; text.size() < size; ++number) {
-        text += std::string(line, size_t(std::snprintf(line, sizeof line, "line %zu\n", number)));
-    }
-    text.resize(size);
-    return ToBytes(text);
-}
-
 // Sizes at the edges of the 2 MiB inflate buffer, and of the block that takes over from it
-// and doubles, catch an off-by-one where the output moves on.
+// and doubles, catch an off-by-one where the output moves on. Numbered lines are
+// compressible, yet a piece out of place changes the content.
 TEST(PackageVerifyTest, EntriesLargerThanTheInflateBufferComeBackWhole) {
     const size_t buffer = CPackedTools::kInflateBufferSize;
+    std::string lines;
+    for (size_t number = 0; lines.size() < 4 * buffer + 3; ++number) {
+        lines += "line " + std::to_string(number) + "\n";
+    }
     const std::vector<package::PackageInput> inputs = {
         {"1-minus-1", NoiseBytes(buffer - 1, 6)},
         {"2-exactly", NoiseBytes(buffer, 7)},
         {"3-plus-1", NoiseBytes(buffer + 1, 8)},
-        {"4-zeros-twice", Bytes(2 * buffer, 0)},
-        {"5-twice-plus-1", NumberedLines(2 * buffer + 1)},
-        {"6-after-two-doublings", NumberedLines(4 * buffer + 3)}};
+        {"4-twice-plus-1", ToBytes(std::string_view(lines).substr(0, 2 * buffer + 1))},
+        {"5-after-two-doublings", ToBytes(std::string_view(lines).substr(0, 4 * buffer + 3))}};
     const LoadOutcome outcome = Load(package::BuildPackage(inputs));
     ASSERT_EQ(outcome.status, CPackedTools::kReady);
     ASSERT_EQ(outcome.entries.size(), inputs.size());
     for (size_t i = 0; i < inputs.size(); ++i) {
-        EXPECT_EQ(outcome.entries[i].first, inputs[i].name);
-        EXPECT_EQ(outcome.entries[i].second.size(), inputs[i].content.size()) << inputs[i].name;
         EXPECT_TRUE(outcome.entries[i].second == inputs[i].content) << inputs[i].name;
-    }
-}
-
-// Other compression settings than the writer's still make zlib streams.
-TEST(PackageVerifyTest, AnyValidZlibStreamIsAccepted) {
-    const Bytes content = Concat({NoiseBytes(3000, 3), Bytes(70000, 'q'), NoiseBytes(100, 4)});
-    const std::pair<int, int> settings[] = {{0, 15}, {1, 15}, {6, 9},
-                                            {9, 9},  {9, 12}, {Z_DEFAULT_COMPRESSION, 15}};
-    for (const auto& [level, windowBits] : settings) {
-        RawEntry entry = EntryOf("payload.bin", content);
-        entry.packed = Deflate(content, level, windowBits);
-        const LoadOutcome outcome = Load(SealedPackage({entry}));
-        EXPECT_EQ(outcome.status, CPackedTools::kReady) << level << ", " << windowBits;
-        ASSERT_EQ(outcome.entries.size(), 1u);
-        EXPECT_TRUE(outcome.entries[0].second == content);
-    }
-}
-
-// Both digests stay right, so only the inflate can object.
-TEST(PackageVerifyTest, PackedDataThatIsNoCompleteZlibStreamIsDamaged) {
-    const Bytes content = Concat({ToBytes("header line\n"), NoiseBytes(40000, 11), Bytes(9000, 0)});
-    const Bytes good = Deflate(content);
-    Bytes badTrailer = good, badCheck = good;
-    badTrailer.back() ^= 0x01;
-    badCheck[1] ^= 0x01;
-    const Bytes large = Deflate(Bytes(3 * CPackedTools::kInflateBufferSize, 'x'));
-    const std::pair<const char*, Bytes> cases[] = {
-        {"truncated by one byte", Bytes(good.begin(), good.end() - 1)},
-        {"truncated in the Adler-32 trailer", Bytes(good.begin(), good.end() - 3)},
-        {"truncated inside the deflate data", Bytes(good.begin(), good.begin() + good.size() / 2)},
-        {"truncated past the inflate buffer", Bytes(large.begin(), large.end() - 5)},
-        {"only the zlib header", Bytes(good.begin(), good.begin() + 2)},
-        {"no packed data at all", Bytes{}},
-        {"wrong Adler-32 trailer", badTrailer},
-        {"zlib header with a bad check value", badCheck},
-        {"raw deflate without zlib header", Deflate(content, 9, -15)},
-        {"gzip member",
-         Concat({{0x1F, 0x8B, 0x08, 0, 0, 0, 0, 0, 0, 3}, Deflate(content, 9, -15)})},
-        {"plain bytes", content},
-        {"stream needing a preset dictionary", Deflate(content, 9, 15, "dictionary")},
-        // An entry is never empty, even when its digest is that of nothing.
-        {"stream of nothing", Deflate({})},
-    };
-    for (const auto& [what, packed] : cases) {
-        std::vector<RawEntry> entries = {EntryOf("first.txt", ToBytes("first")),
-                                         EntryOf("middle.bin", content),
-                                         EntryOf("last.txt", ToBytes("last"))};
-        entries[1].packed = packed;
-        if (packed == Deflate({})) {
-            entries[1].contentDigest = corvane::Md5::Of(nullptr, 0);
-        }
-        ExpectDamaged(Concat({FakeProgram(), SealedPackage(entries)}), what);
     }
 }
 
@@ -212,25 +121,39 @@ TEST(PackageVerifyTest, RecordHeadCutShortIsDamaged) {
     }
 }
 
-// Entry names become file names when a package is unpacked into a folder.
+// Entry names become file names when a package is unpacked into a folder: reaching outside
+// it, or a name Windows would not write as given (a device, or another name) is refused.
 TEST(PackageEntryNameTest, OnlyPlainFileNamesWindowsWritesAsGivenAreAccepted) {
-    for (const std::string name :
-         {"readme.txt", "hxvhub.sys.amd64.v10", "a", ".hidden", "name with spaces.txt",
-          "\xE9t\xE9.txt", "console.txt", "com10", "lpt", "nul_device.txt", "auxiliary.dll"}) {
+    for (const std::string name : {"readme.txt", "hxvhub.sys.amd64.v10", ".hidden", "a b.txt",
+                                   "\xE9t\xE9.txt", "console.txt", "com10", "nul_device.txt"}) {
         EXPECT_TRUE(package::IsPlainEntryName(name)) << name;
     }
-    // Reaching outside the folder.
     EXPECT_FALSE(package::IsPlainEntryName(std::string("nul\0byte", 8)));
-    for (const char* name :
-         {"", ".", "..", "../evil.dll", "..\\evil.dll", "sub/file.txt", "sub\\file.txt",
-          "/etc/passwd", "\\\\server\\share\\x", "C:evil.dll", "C:\\Windows\\evil.dll",
-          "file.txt:stream", "new\nline", "tab\there", "\x1F"}) {
-        EXPECT_FALSE(package::IsPlainEntryName(name)) << name;
-    }
-    // Names Windows would not write as given: a device, or another name.
-    for (const char* name : {"CON", "con", "nul.txt", "NUL.tar.gz", "Com1", "LPT9.log", "aux .txt",
-                             "PRN", "conin$", "readme.txt.", "readme.txt ", "...", "a<b", "a>b",
-                             "say\"hi\"", "a|b", "what?", "star*", "del\x7F"}) {
+    for (const char* name : {"",
+                             ".",
+                             "..",
+                             "../evil.dll",
+                             "..\\evil.dll",
+                             "sub/file.txt",
+                             "\\\\server\\share\\x",
+                             "C:evil.dll",
+                             "file.txt:stream",
+                             "tab\there",
+                             "CON",
+                             "nul.txt",
+                             "NUL.tar.gz",
+                             "Com1",
+                             "LPT9.log",
+                             "aux .txt",
+                             "conin$",
+                             "readme.txt.",
+                             "readme.txt ",
+                             "a<b",
+                             "say\"hi\"",
+                             "a|b",
+                             "what?",
+                             "star*",
+                             "del\x7F"}) {
         EXPECT_FALSE(package::IsPlainEntryName(name)) << name;
     }
 }
@@ -268,64 +191,18 @@ TEST_F(PackageTableTest, LaterEntryOfTheSameNameWins) {
               1);
     EXPECT_EQ(reader_.GetEntryCount(), 3u);
     EXPECT_EQ(Find("setup.ini"), ToBytes("second"));
-    EXPECT_EQ(Find("x86.sys"), ToBytes("same"));
     EXPECT_EQ(Find("amd64.sys"), ToBytes("same"));
     ASSERT_EQ(LoadEntries({{"x86.sys", ToBytes("x2")}, {"c.txt", ToBytes("c2")}}), 1);
     EXPECT_EQ(reader_.GetEntryCount(), 4u);
     EXPECT_EQ(Find("setup.ini"), ToBytes("second"));
     EXPECT_EQ(Find("x86.sys"), ToBytes("x2"));
-    EXPECT_EQ(Find("c.txt"), ToBytes("c2"));
-}
-
-// Names are byte strings compared unsigned: upper case first, 0x80 and above last.
-TEST_F(PackageTableTest, GetEntryAtWalksNamesInUnsignedByteOrder) {
-    const std::vector<std::string> sorted = {
-        "Readme.txt",           "Z",          "a",      "a b",  "hxvhub.sys",    "hxvhub.sys.amd64",
-        "hxvhub.sys.amd64.v10", "readme.txt", "~tilde", "\x80", "\xE9t\xE9.txt", "\xFF"};
-    std::vector<package::PackageInput> inputs;
-    for (auto name = sorted.rbegin(); name != sorted.rend(); ++name) {
-        inputs.push_back({*name, ToBytes("content of " + *name)});
-    }
-    ASSERT_EQ(LoadEntries(inputs), 1);
-    ASSERT_EQ(reader_.GetEntryCount(), sorted.size());
-    for (uint32_t i = 0; i < sorted.size(); ++i) {
-        char name[64];
-        ASSERT_EQ(At(i, name, sizeof name), 1) << i;
-        EXPECT_EQ(name, sorted[i]) << i;
-        EXPECT_EQ(Bytes(data_, data_ + size_), ToBytes("content of " + sorted[i]));
-        EXPECT_EQ(reader_.GetStatus(), CPackedTools::kReady);
-    }
-}
-
-// Out-of-range indexes set a status FindEntry keeps; names match exactly.
-TEST_F(PackageTableTest, GetEntryAtRefusesIndexesOutsideTheTable) {
-    char name[32];
-    EXPECT_EQ(At(0, name, sizeof name), 0);
-    EXPECT_EQ(reader_.GetStatus(), CPackedTools::kIndexOutOfRange);
-    ASSERT_EQ(LoadEntries({}), 1);
-    EXPECT_EQ(At(0, name, sizeof name), 0);
-    EXPECT_EQ(reader_.GetStatus(), CPackedTools::kIndexOutOfRange);
-
-    ASSERT_EQ(LoadEntries({{"a.txt", ToBytes("a")}, {"b.txt", ToBytes("b")}}), 1);
-    for (uint32_t index : {2u, 3u, 0x80000000u, 0xFFFFFFFFu}) {
-        EXPECT_EQ(At(index, name, sizeof name), 0) << index;
-        EXPECT_EQ(reader_.GetStatus(), CPackedTools::kIndexOutOfRange) << index;
-    }
-    EXPECT_EQ(Find("a.txt"), ToBytes("a"));
-    for (const char* missing : {"missing.txt", "A.TXT", "a.tx", ""}) {
-        EXPECT_EQ(Find(missing), ToBytes("(not found)")) << missing;
-    }
-    EXPECT_EQ(reader_.GetStatus(), CPackedTools::kIndexOutOfRange);
-    EXPECT_EQ(At(1, name, sizeof name), 1);
-    EXPECT_EQ(reader_.GetStatus(), CPackedTools::kReady);
-    EXPECT_STREQ(name, "b.txt");
 }
 
 TEST_F(PackageTableTest, GetEntryAtNeedsRoomForTheTerminator) {
     ASSERT_EQ(LoadEntries({{"readme.txt", ToBytes("readme")}}), 1);
     char name[32];
     std::memset(name, '#', sizeof name);
-    for (uint32_t bufferSize : {0u, 1u, 9u, 10u}) {
+    for (uint32_t bufferSize : {0u, 1u, 10u}) {
         EXPECT_EQ(At(0, name, bufferSize), 0) << bufferSize;
         EXPECT_EQ(reader_.GetStatus(), CPackedTools::kNameBufferTooSmall) << bufferSize;
         EXPECT_EQ(name[0], '#') << "nothing is copied into a buffer too small";
@@ -333,11 +210,10 @@ TEST_F(PackageTableTest, GetEntryAtNeedsRoomForTheTerminator) {
     EXPECT_EQ(At(0, name, 11), 1);
     EXPECT_STREQ(name, "readme.txt");
     EXPECT_EQ(name[11], '#') << "no byte written past the terminator";
-    EXPECT_EQ(reader_.GetStatus(), CPackedTools::kReady);
 }
 
 // Files are written from handed-out pointers: they outlive a later load and the image.
-TEST_F(PackageTableTest, DataPointersSurviveALaterLoadAndTheImage) {
+TEST_F(PackageTableTest, DataPointersOutliveLaterLoadsAndTheImage) {
     const Bytes firstContent = NoiseBytes(4096, 1);
     ASSERT_EQ(LoadEntries({{"driver.sys", firstContent}}), 1);
     const uint8_t* first = nullptr;
@@ -349,24 +225,6 @@ TEST_F(PackageTableTest, DataPointersSurviveALaterLoadAndTheImage) {
     EXPECT_EQ(Find("driver.sys"), NoiseBytes(4096, 2));
     ASSERT_EQ(firstSize, firstContent.size());
     EXPECT_TRUE(std::memcmp(first, firstContent.data(), firstSize) == 0);
-}
-
-// A failed load and ClearEntries empty the table; a load refills it.
-TEST_F(PackageTableTest, FailedLoadAndClearEntriesEmptyTheTable) {
-    ASSERT_EQ(LoadEntries({{"a.txt", ToBytes("a1")}}), 1);
-    Bytes damaged = Concat({FakeProgram(), package::BuildPackage({{"b.txt", ToBytes("b")}})});
-    damaged.back() ^= 1;
-    EXPECT_EQ(reader_.LoadFromImage(damaged.data(), damaged.size()), 0);
-    EXPECT_EQ(reader_.GetStatus(), CPackedTools::kDamaged);
-    EXPECT_EQ(reader_.GetEntryCount(), 0u);
-    EXPECT_EQ(Find("a.txt"), ToBytes("(not found)"));
-
-    ASSERT_EQ(LoadEntries({{"a.txt", ToBytes("a1")}, {"b.txt", ToBytes("b1")}}), 1);
-    reader_.ClearEntries();
-    EXPECT_EQ(reader_.GetEntryCount(), 0u);
-    ASSERT_EQ(LoadEntries({{"c.txt", ToBytes("c1")}}), 1);
-    EXPECT_EQ(reader_.GetEntryCount(), 1u);
-    EXPECT_EQ(Find("c.txt"), ToBytes("c1"));
 }
 
 } // namespace

@@ -39,15 +39,20 @@ def open_to_everyone(prefix, folder: str) -> None:
     assert strangers_with_write_access(prefix.security(folder)), prefix.security(folder)
 
 
-# The longest folder that is accepted (208 characters are too long), under Program Files:
-# made so that only the system and administrators can change it, inheriting nothing of
-# Program Files, which lets everyone read.
-def test_the_install_folder_reads_back_as_changeable_by_administrators_only(wine_prefix):
-    folder = "C:\\Program Files\\" + "d" * (207 - len("C:\\Program Files\\"))
-    result = wine_prefix.run(setup_program(), SILENT + ["-directory", folder],
-                             timeout=INSTALL_TIMEOUT)
+# The longest folder that is accepted (208 characters are too long), given relative to the
+# current folder: installed under its full path, and made so that only the system and
+# administrators can change it, inheriting nothing of Program Files, which lets everyone read.
+def test_the_install_folder_is_a_full_path_changeable_by_administrators_only(wine_prefix):
+    name = "d" * (207 - len("C:\\Program Files\\"))
+    result = wine_prefix.run(setup_program(), SILENT + ["-directory", name + "\\"],
+                             cwd="C:\\Program Files", timeout=INSTALL_TIMEOUT)
     assert result.exit_code == 0, result
-    assert wine_prefix.exists(folder + "\\corvane-rdp-workstation-uninstaller.exe")
+    folder = "C:\\Program Files\\" + name
+    values = wine_prefix.reg_values(UNINSTALL_KEY + PRODUCT["workstation"]["code"], view=32)
+    assert values["InstallLocation"].data == folder
+    assert values["UninstallString"].data == folder + "\\corvane-rdp-workstation-uninstaller.exe"
+    lines = log_lines(wine_prefix.host_path(folder) / EDITIONS["workstation"]["log"])
+    assert f"CreateDirectory: {folder}" in lines
     made = wine_prefix.security(folder)
     assert strangers_with_write_access(made) == [], made
     assert "(A;OICI;0x1200a9;;;WD)" in wine_prefix.security("C:\\Program Files")
@@ -81,20 +86,6 @@ def test_an_install_folder_setup_cannot_trust_is_refused_before_anything_is_writ
 
     diff = wine_prefix.snapshot().diff(before, ignore=ROLLBACK_NOISE)
     assert not diff, str(diff)
-
-
-def test_a_relative_directory_is_installed_under_its_full_path(wine_prefix):
-    wine_prefix.host_path("C:\\").joinpath("Apps").mkdir()
-    result = wine_prefix.run(setup_program(), SILENT + ["-directory", "Corvane\\"],
-                             cwd="C:\\Apps", timeout=INSTALL_TIMEOUT)
-    assert result.exit_code == 0, result
-    folder = "C:\\Apps\\Corvane"
-    assert wine_prefix.exists(folder + "\\corvanews.exe")
-    values = wine_prefix.reg_values(UNINSTALL_KEY + PRODUCT["workstation"]["code"], view=32)
-    assert values["InstallLocation"].data == folder
-    assert values["UninstallString"].data == folder + "\\corvane-rdp-workstation-uninstaller.exe"
-    lines = log_lines(wine_prefix.host_path(folder) / EDITIONS["workstation"]["log"])
-    assert f"CreateDirectory: {folder}" in lines
 
 
 # An earlier installation's folder (safe in itself) where someone planted a folder link that

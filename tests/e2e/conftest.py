@@ -1,23 +1,7 @@
-"""Fixtures for end-to-end tests: real Windows programs in throw-away Wine prefixes.
-
-    def test_something(wine_prefix):                       # 64-bit prefix (Windows 7)
-        result = wine_prefix.run(win_build_path("app/setup.exe"), ["/q"])
-        assert result.exit_code == 0, result
-
-    @pytest.mark.parametrize("wine_prefix", ["win64", "win32"], indirect=True)
-    def test_both(wine_prefix): ...
-
-    @pytest.mark.parametrize("wine_prefix", [{"arch": "win32", "version": "winxp"}],
-                             indirect=True)
-    def test_xp(wine_prefix): ...
-
-    @pytest.mark.windows_version("win2003")
-    def test_server(wine_prefix32): ...
-
-Each test gets its own copy of the pristine prefix, its own wineserver and a shared private
-X server (Xvfb) for windows; the copy is deleted afterwards, and the pristine prefix is checked
-to be unchanged. CORVANE_KEEP_PREFIX=1 keeps the prefix of a failed test.
-"""
+"""Fixtures for end-to-end tests: real Windows programs in throw-away Wine prefixes (see
+README.md). Each test gets its own copy of the pristine prefix, its own wineserver and the
+session's private X server; afterwards the copy is deleted and the pristine prefix is checked
+to be unchanged. CORVANE_KEEP_PREFIX=1 keeps the prefix of a failed test."""
 
 from __future__ import annotations
 
@@ -144,30 +128,23 @@ class _FaultOutcomes:
 @pytest.fixture
 def fault_outcomes(request) -> _FaultOutcomes:
     """Rows (dicts of column -> text) a test records about a case it ran; they are printed as
-    one table at the end of the run."""
+    one table per set of columns at the end of the run."""
     return _FaultOutcomes(request.node)
 
 
 def pytest_terminal_summary(terminalreporter, exitstatus, config):
-    rows = []
-    for reports in terminalreporter.stats.values():
-        for report in reports:
-            if getattr(report, "when", None) != "call":
-                continue
-            rows += [value for key, value in getattr(report, "user_properties", ())
-                     if key == "fault_outcome"]
-    if not rows:
-        return
-    terminalreporter.section("fault cases")
-    # One table for each kind of row (the same columns), in the order they first came.
     tables: dict[tuple, list[dict]] = {}
-    for row in rows:
-        tables.setdefault(tuple(row), []).append(row)
+    for report in (r for reports in terminalreporter.stats.values() for r in reports):
+        if getattr(report, "when", None) == "call":
+            for key, row in getattr(report, "user_properties", ()):
+                if key == "fault_outcome":
+                    tables.setdefault(tuple(row), []).append(row)
+    if tables:
+        terminalreporter.section("fault cases")
     for columns, table in tables.items():
-        header = dict(zip(columns, columns))
-        widths = [max(len(str(row.get(column, ""))) for row in table + [header])
-                  for column in columns]
-        for row in [header] + table:
+        table.insert(0, dict(zip(columns, columns)))
+        widths = [max(len(str(row.get(column, ""))) for row in table) for column in columns]
+        for row in table:
             terminalreporter.write_line("  ".join(
                 str(row.get(column, "")).ljust(width)
                 for column, width in zip(columns, widths)).rstrip())

@@ -1,17 +1,10 @@
-"""Rollbacks that leave work to the restart, followed through the restart.
-
-The probe (tests/windows/installer_journal_probe.cpp) installs over a file that it holds
-open like a running program, rolls the installation back and ends. The original cannot
-be moved back at once, so its backup waits for the restart; `wineboot -r` then carries
-out the restart-time operations, which must leave the user's original file in place,
-byte for byte, and no backup or temporary file behind.
-"""
+"""Rollbacks that leave work to the restart, followed through the restart (`wineboot -r`),
+which must leave the user's original file in place, byte for byte, or the machine as it was
+before the run, and no backup or temporary file behind."""
 
 from __future__ import annotations
 
 import time
-
-import pytest
 
 from test_silent_install import (CHILD_PARTS, INSTALL_TIMEOUT, ROLLBACK_NOISE, SILENT, START_MENU,
                                  install_folder)
@@ -31,42 +24,34 @@ def pending_renames(prefix) -> list[str]:
     return [] if value is None else value.data
 
 
-def run_probe(prefix, hold_from: str) -> dict[str, str]:
-    result = prefix.run(win_build_path("tests/windows/installer-journal-probe.exe"),
-                        [FOLDER, NAME, hold_from])
-    assert result.exit_code == 0, result
-    return dict(line.split("=", 1) for line in result.stdout.splitlines() if "=" in line)
-
-
-# "install": the file is in use from the start, so its new data also waits for the
-# restart, in a temporary file the rollback deletes. "rollback": the new data was written
-# and only the way back is blocked.
-@pytest.mark.parametrize("hold_from, before_restart",
-                         [("install", ORIGINAL), ("rollback", NEW_DATA)],
-                         ids=["in-use-from-install", "in-use-at-rollback"])
-def test_the_restart_puts_the_users_file_back(wine_prefix, hold_from, before_restart):
+# The probe (tests/windows/installer_journal_probe.cpp) installs over a file that it holds open
+# like a running program, rolls the installation back and ends. "install": the file is in use
+# from the start, so its new data also waits for the restart, in a temporary file the rollback
+# deletes. "rollback": the new data was written and only the way back is blocked.
+def test_the_restart_puts_the_users_file_back(wine_prefix):
     target = f"{FOLDER}\\{NAME}"
-    wine_prefix.write_file(target, ORIGINAL)
+    for hold_from, before_restart in (("install", ORIGINAL), ("rollback", NEW_DATA)):
+        wine_prefix.write_file(target, ORIGINAL)
+        result = wine_prefix.run(win_build_path("tests/windows/installer-journal-probe.exe"),
+                                 [FOLDER, NAME, hold_from])
+        assert result.exit_code == 0, result
+        fields = dict(line.split("=", 1) for line in result.stdout.splitlines() if "=" in line)
+        backup = fields["backup"]
+        assert fields["restart"] == "1", "the user must be asked to restart"
+        # The installer is gone, and with it its final commit: the backup, now the only copy
+        # of the user's file, must have survived it.
+        assert wine_prefix.read_file(backup) == ORIGINAL, hold_from
+        assert wine_prefix.read_file(target) == before_restart, hold_from
+        renames = pending_renames(wine_prefix)
+        assert renames[renames.index(f"\\??\\{backup}") + 1] == f"!\\??\\{target}", renames
 
-    fields = run_probe(wine_prefix, hold_from)
+        wine_prefix.wine("wineboot", "-r")
 
-    backup = fields["backup"]
-    assert fields["restart"] == "1", "the user must be asked to restart"
-    # The installer is gone, and with it its final commit: the backup, now the only
-    # copy of the user's file, must have survived it.
-    assert wine_prefix.read_file(backup) == ORIGINAL
-    assert wine_prefix.read_file(target) == before_restart
-    renames = pending_renames(wine_prefix)
-    assert f"\\??\\{backup}" in renames, renames
-    assert renames[renames.index(f"\\??\\{backup}") + 1] == f"!\\??\\{target}", renames
-
-    wine_prefix.wine("wineboot", "-r")
-
-    assert wine_prefix.read_file(target) == ORIGINAL
-    assert not wine_prefix.exists(backup)
-    leftovers = sorted(p.name for p in wine_prefix.host_path(FOLDER).iterdir())
-    assert leftovers == [NAME], "no backup or temporary file may stay behind"
-    assert pending_renames(wine_prefix) == []
+        assert wine_prefix.read_file(target) == ORIGINAL, hold_from
+        assert not wine_prefix.exists(backup)
+        # No backup or temporary file may stay behind.
+        assert sorted(p.name for p in wine_prefix.host_path(FOLDER).iterdir()) == [NAME]
+        assert pending_renames(wine_prefix) == []
 
 
 def test_the_restart_after_a_failed_install_leaves_nothing_of_the_product(wine_prefix):

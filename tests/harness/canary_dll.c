@@ -1,8 +1,5 @@
-/* A DLL that tells when it is loaded: its DllMain appends its own path and a
- * line end to the file named by the environment variable
- * CORVANE_CANARY_MARKER. Tests plant copies of it under the names of system
- * DLLs (riched32.dll) beside a program and in its current folder: if the
- * marker file appears, the program loaded a planted DLL. */
+/* A DLL that tells when it is loaded: DllMain appends its own path to the file that
+ * CORVANE_CANARY_MARKER names. Tests plant it under the names of system DLLs. */
 #include <windows.h>
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {

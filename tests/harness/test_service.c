@@ -1,15 +1,8 @@
 /*
- * test_service: a service program of our own, for the tests that stop and delete services.
- *
- *   test_service [MODE]
- *
- * Run by the Service Control Manager (its binary path names the mode). Modes:
- *   stops          accepts the stop request and stops at once (the default)
- *   ignores-stop   accepts the stop request, answers "running" and keeps running
- *   refuses-stop   does not accept the stop request at all, so ControlService fails
- * A service that keeps running ends by itself after five minutes, so a test that dies before its
- * cleanup leaves no process behind for long; tests end it earlier with TerminateProcess, through
- * the process id that QueryServiceStatusEx reports.
+ * test_service [MODE]: a service of our own for the service tests, run by the Service Control
+ * Manager. MODE "stops" (the default) stops when asked, "ignores-stop" accepts the request and
+ * keeps running, "refuses-stop" does not accept it at all. A running service ends by itself
+ * after five minutes, so a test that dies leaves no process behind for long.
  */
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>

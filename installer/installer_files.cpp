@@ -250,10 +250,10 @@ void CInstaller::RollBackInstallFiles() {
             RequireRestart();
         }
         // The backup is now either the target again or the only copy of the
-        // user's file, waiting for the restart; the commit that follows every
-        // rollback (the destructor's) must not delete it. That holds even if
-        // the restart-time move could not be registered: then the backup is
-        // left where it is rather than lost.
+        // user's file, waiting for the restart: off the record, so that
+        // nothing that deletes backups could take it. That holds even if the
+        // restart-time move could not be registered: then the backup is left
+        // where it is rather than lost.
         pair = fileBackups.erase(pair);
         RollbackActionDone();
     }

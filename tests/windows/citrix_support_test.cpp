@@ -135,11 +135,4 @@ TEST_F(CitrixSupportTest, ProgramPlantedAtAPathPrefixDoesNotRun) {
     EXPECT_EQ(m_app.m_bRestartNeeded, 0);
 }
 
-// Without an install folder (nothing installed yet) the step does nothing.
-TEST_F(CitrixSupportTest, NothingInstalledIsQuiet) {
-    m_app.m_strInstallDir.clear();
-    m_process->RegisterCitrixSupport(false);
-    EXPECT_TRUE(LogLines().empty()) << m_log->Content();
-}
-
 } // namespace

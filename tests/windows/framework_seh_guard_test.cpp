@@ -1,6 +1,7 @@
 // The structured-exception guard with faults injected for real: each comes
-// back as a record instead of ending the process, also nested, while C++
-// exceptions and exceptions that inner code handles pass it by.
+// back as a record instead of ending the process, also nested, while
+// exceptions that inner code handles pass it by. C++ exceptions through the
+// guard (every failed install step throws through it) are covered end to end.
 #include "seh_guard.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +11,6 @@
 #include <atomic>
 #include <cstdlib>
 #include <ostream>
-#include <stdexcept>
 #include <string>
 
 namespace {
@@ -128,8 +128,15 @@ const Case kCases[] = {
          EXPECT_TRUE(IsTrapCode(inner.ExceptionCode, EXCEPTION_ACCESS_VIOLATION));
          DivideByZero();
      },
-     EXCEPTION_INT_DIVIDE_BY_ZERO, true, {}, true},
-    {"FrameBetweenFaultAndGuard", FaultUnderInnerFrame, EXCEPTION_ACCESS_VIOLATION, true, {1, 0},
+     EXCEPTION_INT_DIVIDE_BY_ZERO,
+     true,
+     {},
+     true},
+    {"FrameBetweenFaultAndGuard",
+     FaultUnderInnerFrame,
+     EXCEPTION_ACCESS_VIOLATION,
+     true,
+     {1, 0},
      true},
 };
 
@@ -185,19 +192,5 @@ INSTANTIATE_TEST_SUITE_P(Cases, SehGuard, testing::ValuesIn(kCases),
                          [](const testing::TestParamInfo<Case>& info) {
                              return std::string(info.param.name);
                          });
-
-TEST(SehGuardCxx, ExceptionPassesToItsOwnCatch) {
-    void* const headBefore = ChainHead();
-    std::string caught;
-    try {
-        RunGuarded([] { throw std::runtime_error("through the guard"); }, nullptr);
-    } catch (const std::runtime_error& error) {
-        caught = error.what();
-    }
-    EXPECT_EQ(caught, "through the guard");
-    EXPECT_EQ(ChainHead(), headBefore) << "the guard's record must go with the exception";
-    EXCEPTION_RECORD record = {};
-    EXPECT_FALSE(RunGuarded(DivideByZero, &record)) << "a later fault is still caught";
-}
 
 } // namespace

@@ -1,6 +1,6 @@
-// The installer's registry work on the real registry: the uninstall entry, the
-// saved values rollback writes back, and the installed-version check. Where
-// the entry lands and its six values are covered end to end (tests/e2e).
+// The installer's registry work on the real registry: the saved values
+// rollback writes back, and the installed-version check. Where the uninstall
+// entry lands and its six values are covered end to end (tests/e2e).
 #include "installed_version_check.h"
 #include "installer_test_support.h"
 
@@ -38,42 +38,7 @@ protected:
         DeleteKeyTree(uninstallKey, KEY_WOW64_64KEY);
         DeleteKeyTree(ownKey);
     }
-    void Register(const char* folder, const char* version = kOwnVersion) {
-        installer->WriteUninstallRegistration(
-            productCode.c_str(), folder, "Corvane RDP Edition - Workstation",
-            "corvane-rdp-workstation-uninstaller.exe", "Corvane RDP Edition - Workstation", version,
-            "Marrowfend LLC");
-    }
 };
-
-// A reinstall elsewhere moves the location and keeps values others added.
-TEST_F(RegistryTest, ReinstallRewritesTheSixStringsWithTheirZeros) {
-    Register("C:\\Old Place", "3.0");
-    const RegValue noModify{true, REG_DWORD, std::string("\x01\0\0\0", 4)};
-    WriteValue(uninstallKey, "NoModify", noModify);
-    Register("D:\\New Place");
-
-    const std::pair<const char*, std::string> expected[] = {
-        {"InstallLocation", "D:\\New Place"},
-        {"UninstallString", "D:\\New Place\\corvane-rdp-workstation-uninstaller.exe"},
-        {"StartMenuLocation", "Corvane RDP Edition - Workstation"},
-        {"DisplayName", "Corvane RDP Edition - Workstation"},
-        {"DisplayVersion", kOwnVersion},
-        {"Publisher", "Marrowfend LLC"},
-    };
-    for (const auto& [name, text] : expected) {
-        EXPECT_EQ(ReadValue(uninstallKey, name), Sz(text)) << name;
-    }
-    EXPECT_EQ(ReadValue(uninstallKey, "NoModify"), noModify);
-    EXPECT_EQ(OperationLines(), std::vector<std::string>{});
-}
-
-TEST_F(RegistryTest, AnEntryThatCannotBeCreatedIsLeftOutSilently) {
-    productCode = std::string(300, 'x'); // longer than any key name may be
-    EXPECT_NO_THROW(Register("C:\\Program Files\\Corvane"));
-    EXPECT_FALSE(
-        KeyExists("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + productCode));
-}
 
 // Rollback writes saved values back exactly, type and bytes; the first save of
 // a value wins, and a key that went away is skipped, never created again.
@@ -150,7 +115,6 @@ const std::string kLongest = "4.0.0.0" + std::string(55, '_'); // 62 characters
 INSTANTIATE_TEST_SUITE_P(
     UninstallEntries, InstalledVersionTest,
     ::testing::Values(
-        InstalledRow{"no entry", nullptr, {}, 0, nullptr},
         InstalledRow{"an entry without DisplayVersion", "DisplayName", Sz("Corvane"), 0, nullptr},
         InstalledRow{"a newer version", "DisplayVersion", Sz("3.13.0.1"), 0, "3.13.0.1"},
         InstalledRow{"the longest value read", "DisplayVersion", Sz(kLongest), 0, kLongest.c_str()},

@@ -19,11 +19,6 @@ namespace installer_test {
 
 inline constexpr char kRebootWarning[] = "Warning: === Reboot required to complete operation ===";
 
-inline bool RunningUnderWine() {
-    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    return ntdll && GetProcAddress(ntdll, "wine_get_version");
-}
-
 inline bool FileExists(const std::string& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
@@ -194,18 +189,6 @@ public:
             }
         }
         return false;
-    }
-
-    // What the restart deletes, in the order it deletes them.
-    std::vector<std::string> Deletions() const {
-        const std::vector<std::string> strings = Strings();
-        std::vector<std::string> deleted;
-        for (size_t index = 0; index + 1 < strings.size(); index += 2) {
-            if (strings[index + 1].empty() && strings[index].rfind("\\??\\", 0) == 0) {
-                deleted.push_back(strings[index].substr(4));
-            }
-        }
-        return deleted;
     }
 
 private:

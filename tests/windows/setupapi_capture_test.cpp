@@ -1,14 +1,13 @@
 // The SetupAPI log capture on the prefix's real Setup key and device logs: the
 // test plays SetupAPI's part between the start and the end of the capture, and
-// puts LogLevel, LogPath and the logs it touched back. Which log and level each
-// Windows version gets and the growth limits are tested natively.
+// puts LogLevel and LogPath back. Which log and level each Windows version gets
+// and the growth limits are tested natively.
 #include "installer_test_support.h"
 #include "setup_log_api.h"
 
 #include <optional>
 #include <ostream>
 
-using installer_test::ReadWholeFile;
 using installer_test::RegValue;
 using installer_test::Sz;
 using installer_test::TestSetupLog;
@@ -133,28 +132,6 @@ INSTANTIATE_TEST_SUITE_P(
                       // Not a 4-byte number: it could not be put back as it was.
                       LevelRow{"Text", Sz("verbose"), Sz("verbose"), false}),
     [](const ::testing::TestParamInfo<LevelRow>& info) { return info.param.what; });
-
-// Without LogPath the device log is the one in the Windows folder's "inf" folder.
-TEST_F(SetupApiCaptureTest, WatchesTheInfFolderWithoutLogPath) {
-    char windows[MAX_PATH];
-    GetSystemWindowsDirectoryA(windows, MAX_PATH);
-    const std::string infLog = windows + std::string("\\inf\\setupapi.dev.log");
-    const bool existed = installer_test::FileExists(infLog);
-    const std::string saved = existed ? ReadWholeFile(infLog) : "";
-    Set("LogPath", RegValue{});
-    WriteWholeFile(infLog, kOldLines);
-    {
-        CSetupLogApi capture(log.Handle());
-        ASSERT_TRUE(capture.BeginSetupApiCapture());
-        WriteWholeFile(infLog, kOldLines + kNewLines);
-    }
-    EXPECT_EQ(log.Content(), Copied(kNewLines));
-    if (existed) {
-        WriteWholeFile(infLog, saved);
-    } else {
-        DeleteFileA(infLog.c_str());
-    }
-}
 
 // An installer constructed to capture starts it, and its log object ends it
 // when the installer goes: the copy comes last.

@@ -1,20 +1,16 @@
 // The wizard pages' common base on Wine's dialog manager, in both layouts:
-// title, icon and version label, the system's message font, the background
-// and the side picture as they appear on the screen, the page position
-// carried from page to page, and the Cancel question.
+// title, icon and version label, the system's message font, the background as
+// it appears on the screen, the page position carried from page to page, and
+// the Cancel question.
 #include "page_base.h"
 #include "page_test_support.h"
-#include "product_profile.h"
 #include "resource_ids.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstddef>
-#include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 
 namespace {
 
@@ -63,37 +59,6 @@ protected:
 // Its script runs once the page is on the screen.
 using TestPage = page_test::Scripted<LayoutPage>;
 
-// Answers the next message box captioned with the product's name, like a user
-// would, and says what it asked.
-class MessageBoxAnswer {
-public:
-    explicit MessageBoxAnswer(int button)
-        : m_thread([this, button] {
-              // Patient: under an emulator a box takes seconds to appear. Its
-              // text is there once it shows, not as soon as it can be found.
-              for (int tries = 0; tries < 1200 && !m_answered; ++tries) {
-                  const HWND box = FindWindowA("#32770", CurrentProfile().displayName);
-                  if (box != nullptr && IsWindowVisible(box)) {
-                      m_question = TextOf(GetDlgItem(box, 0xFFFF));
-                      PostMessageA(box, WM_COMMAND, button, 0);
-                      m_answered = true;
-                  }
-                  Sleep(25);
-              }
-          }) {}
-    ~MessageBoxAnswer() { m_thread.join(); }
-    std::string Question() {
-        m_thread.join();
-        m_thread = std::thread([] {});
-        return m_question;
-    }
-
-private:
-    std::atomic<bool> m_answered{false};
-    std::string m_question;
-    std::thread m_thread;
-};
-
 TEST(WizardPage, CarriesTitleIconVersionAndTheUsersFont) {
     TestPage page(kHeaderPage);
     std::string title, version;
@@ -103,8 +68,7 @@ TEST(WizardPage, CarriesTitleIconVersionAndTheUsersFont) {
         title = TextOf(p.m_hWnd);
         version = TextOf(GetDlgItem(p.m_hWnd, kVersionLabelControl));
         icon = reinterpret_cast<HICON>(SendMessageA(p.m_hWnd, WM_GETICON, ICON_BIG, 0));
-        GetObjectA(reinterpret_cast<HFONT>(SendMessageA(p.m_hWnd, WM_GETFONT, 0, 0)), sizeof font,
-                   &font);
+        font = page_test::FontOf(p.m_hWnd);
         p.m_bNoCancelConfirm = 1;
         p.PressCancel();
     };
@@ -170,26 +134,6 @@ TEST(WizardPage, BackgroundFollowsTheColourSchemeWhiteBandInTheStandardOne) {
     }
 }
 
-TEST(WizardPage, SidePictureSitsAtTheLowerLeftOfTheWhiteArea) {
-    TestPage page(kSidePicturePage);
-    COLORREF picture = 0, rightOfPicture = 0;
-    page.m_script = [&](TestPage& p) {
-        const RECT upper = p.Upper();
-        // The smallest rung (180 x 240) fits any page; its middle is picture.
-        picture = p.PixelAt(90, upper.bottom - 120);
-        RECT text = {};
-        GetWindowRect(GetDlgItem(p.m_hWnd, kPageText), &text);
-        MapWindowPoints(nullptr, p.m_hWnd, reinterpret_cast<POINT*>(&text), 2);
-        rightOfPicture = p.PixelAt(text.left + 2, upper.bottom - 3);
-        p.m_bNoCancelConfirm = 1;
-        p.PressCancel();
-    };
-    ASSERT_EQ(page.DoModal(), IDCANCEL);
-    EXPECT_NE(picture, RGB(255, 255, 255)) << "no picture drawn";
-    EXPECT_NE(picture, CLR_INVALID);
-    EXPECT_EQ(rightOfPicture, RGB(255, 255, 255)) << "the picture reaches under the text";
-}
-
 TEST(WizardPage, NextPageOpensWhereTheLastOneWasLeft) {
     RECT shared = {};
     TestPage first(kHeaderPage), second(kSidePicturePage);
@@ -216,20 +160,18 @@ TEST(WizardPage, NextPageOpensWhereTheLastOneWasLeft) {
 
 TEST(WizardPage, CancelAsksFirstAndNoKeepsThePage) {
     TestPage page(kHeaderPage);
-    std::string question;
+    page_test::BoxWatch boxes(IDNO);
     bool stillOpen = false;
     page.m_script = [&](TestPage& p) {
-        {
-            MessageBoxAnswer no(IDNO);
-            p.PressCancel();
-            question = no.Question();
-        }
+        p.PressCancel();
         stillOpen = IsWindow(p.m_hWnd) != FALSE;
-        MessageBoxAnswer yes(IDYES);
+        boxes.answer = IDYES;
         p.PressCancel();
     };
     EXPECT_EQ(page.DoModal(), IDCANCEL);
-    EXPECT_EQ(question, "Are you sure you wish to cancel servicing your USB device now?");
+    boxes.Stop();
+    EXPECT_EQ(boxes.count, 2);
+    EXPECT_EQ(boxes.LastText(), "Are you sure you wish to cancel servicing your USB device now?");
     EXPECT_TRUE(stillOpen);
 }
 

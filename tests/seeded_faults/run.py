@@ -48,42 +48,33 @@ CHILD_ERROR = "test_silent_install.py::test_a_child_error_fails_the_install_and_
               "_machine_as_it_was[workstation]"
 ROLLBACK_TABLE = "test_rollback_faults.py"
 AREAS = {
-    "package": ("Package", ["test_startup.py::test_a_damaged_package_refuses_a_silent_install",
-                            "test_startup.py::test_unpack_writes_every_entry_into_the_current"
-                            "_folder[workstation]",
-                            "test_pack_tool_windows.py"]),
+    "package": (None, ["test_startup.py::test_a_missing_or_damaged_package_fails_every_mode",
+                       "test_startup.py::test_command_line_picks_the_mode_and_exit_code",
+                       "test_pack_tool_windows.py"]),
     "command-line": (None, ["test_startup.py::test_command_line_picks_the_mode_and_exit_code"]),
     "log": ("WriteLine|InstallerLog|Capture",
-            ["test_startup.py::test_two_runs_leave_only_the_second_runs_lines", CHILD_ERROR]),
+            ["test_startup.py::test_a_missing_or_damaged_package_fails_every_mode", CHILD_ERROR]),
     "journal": ("InstallerFiles|RestartFlag|Journal|Registry|Shortcut|ShellLink|Drivers",
                 [ROLLBACK_TABLE, "test_install_journal.py"]),
     "files": ("InstallerFiles|RestartFlag|Journal", [ROLLBACK_TABLE, "test_install_journal.py"]),
-    "registry": ("Registry|InstalledVersion", [SILENT_INSTALL + "[workstation-win64-7]"]),
-    "drivers": ("Drivers|Uninstall|InstallProgress", [CHILD_ERROR]),
-    "shortcuts": ("Shortcut|ShellLink",
-                  [SILENT_INSTALL + "[workstation-win64-7]",
-                   ROLLBACK_TABLE + "::test_a_failing_step_ends_the_install_as_the_table_says"
-                   "[main shortcut fails (fatal)]"]),
-    "payload": (None, [SILENT_INSTALL + "[workstation-win64-7]",
-                       SILENT_INSTALL + "[server-win64-7]"]),
+    "registry": ("Registry|InstalledVersion|UninstallEntries",
+                 [SILENT_INSTALL + "[workstation-win64-7]"]),
+    "drivers": ("Drivers|Uninstall|InstallProgress|UpperFilters|Services", [CHILD_ERROR]),
+    "shortcuts": ("Shortcut|ShellLink|Failures",
+                  [SILENT_INSTALL + "[workstation-win64-7]", ROLLBACK_TABLE]),
+    "payload": (None, [SILENT_INSTALL]),
     "child-pipe": ("InstallProgress",
-                   ["test_payload_programs.py::test_child_installer_reports_each_mode_in_whole"
-                    "_records", CHILD_ERROR,
-                    "test_silent_install.py::test_a_restart_request_with_norestart_ends_with"
-                    "_minus_9"]),
+                   [CHILD_ERROR, "test_silent_install.py::test_the_child_installers_answer_decides"
+                    "_the_end"]),
     "silent": (None, ["test_startup.py::test_command_line_picks_the_mode_and_exit_code",
-                      "test_startup.py::test_a_silent_install_that_cannot_complete_reports_failure"
-                      "_and_keeps_the_log[workstation]",
-                      SILENT_INSTALL + "[workstation-win64-7]"]),
+                      CHILD_ERROR, SILENT_INSTALL + "[workstation-win64-7]"]),
     "recovery": ("Journal", ["test_interrupted_install.py::test_a_journal_that_cannot_be_trusted"
                              "_is_refused",
                              "test_interrupted_install.py::test_a_rollback_stopped_in_the_middle_is"
                              "_finished_by_the_next_start"]),
-    "wizard": ("progress_pages|welcome_pages|folder_pages|WizardPage",
-               ["test_wizard.py::test_the_keyboard_alone_installs_each_edition[workstation]",
-                "test_wizard.py::test_back_from_every_page_keeps_the_choices_and_rebuilds_the"
-                "_summary",
-                "test_wizard.py::test_the_finish_page_starts_the_product_and_the_quick_start_page"]),
+    "wizard": ("progress_pages|welcome_pages|WizardPage",
+               ["test_wizard.py::test_the_keyboard_alone_installs_each_edition",
+                "test_wizard.py::test_back_from_every_page_keeps_the_choices_and_the_memory_flat"]),
 }
 
 @dataclass

@@ -95,8 +95,10 @@ int main(void) {
                  {L"HKCU\\", HKEY_CURRENT_USER},
                  {L"HKCR\\", HKEY_CLASSES_ROOT},
                  {L"HKU\\", HKEY_USERS}};
-    if (argc < 5 || wcscmp(argv[1], L"--view"))
+    if (argc < 5 || wcscmp(argv[1], L"--view")) {
+        fprintf(stderr, "regtool: usage: --view 32|64 COMMAND KEY [ARGUMENTS]\n");
         return EXIT_FAILED;
+    }
     view = !wcscmp(argv[2], L"64") ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
     const wchar_t *command = argv[3], *key_name = argv[4], *subkey = NULL;
     HKEY root = NULL;
@@ -126,7 +128,9 @@ int main(void) {
             fprintf(stderr, "regtool: cannot set %ls: error %ld\n", key_name, status);
         return status ? EXIT_FAILED : 0;
     }
-    status = RegOpenKeyExW(root, subkey, 0, KEY_READ | KEY_SET_VALUE | view, &key);
+    // Only what the command needs: a key a service manager holds may refuse write access.
+    const REGSAM access = wcscmp(command, L"delete-value") ? KEY_READ : KEY_READ | KEY_SET_VALUE;
+    status = RegOpenKeyExW(root, subkey, 0, access | view, &key);
     if (status == ERROR_FILE_NOT_FOUND)
         return EXIT_NO_KEY;
     if (status) {
@@ -148,6 +152,7 @@ int main(void) {
         status = RegDeleteValueW(key, argv[5]);
         return status == ERROR_FILE_NOT_FOUND ? EXIT_NO_VALUE : status ? EXIT_FAILED : 0;
     } else {
+        fprintf(stderr, "regtool: unknown command %ls\n", command);
         return EXIT_FAILED;
     }
     return 0;

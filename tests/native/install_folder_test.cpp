@@ -69,6 +69,12 @@ TEST(ResolveFolderPath, StepsOverTwoByteCharacters) {
     EXPECT_EQ(ResolveFolderPath(table + "\\", "", 200).path, "C:\\\x95");
     EXPECT_EQ(ResolveFolderPath(pipe, "", 200).problem, FolderPathProblem::kInvalidName);
     EXPECT_EQ(ParentFolders(table + "\\x", IsShiftJisLeadByte), (List{table, "C:\\"}));
+    // A lead byte with nothing after it would take the next separator for its second byte,
+    // whether it ends the typed folder or the current one a relative path goes below.
+    EXPECT_EQ(ResolveFolderPath("C:\\Tools\x95", "", 200, IsShiftJisLeadByte).problem,
+              FolderPathProblem::kInvalidName);
+    EXPECT_EQ(ResolveFolderPath("\\x", "\\\\\xF3\xF3\\\x9E", 200, IsShiftJisLeadByte).problem,
+              FolderPathProblem::kInvalidName);
 }
 
 // Anyone but the system, the administrators and the one running setup who may add to the

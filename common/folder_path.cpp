@@ -38,7 +38,12 @@ std::vector<std::string> SplitAtSeparators(const std::string& text, size_t from,
 
 bool HasInvalidCharacter(const std::string& name, const FolderPathLeadBytes& isLeadByte) {
     for (size_t i = 0; i < name.size(); ++i) {
-        if (IsLead(isLeadByte, name[i]) && i + 1 < name.size()) {
+        if (IsLead(isLeadByte, name[i])) {
+            // A lead byte with nothing after it would take the separator
+            // that follows the name for its second byte.
+            if (i + 1 == name.size()) {
+                return true;
+            }
             ++i; // the second byte of a character may be anything
             continue;
         }
@@ -69,23 +74,6 @@ bool IsDeviceName(const std::string& name) {
 }
 
 // A full path taken apart: "C:" or "\\server\share", and the names below it.
-// A part whose last byte is a lead byte with nothing after it: joined to the
-// next part, it would take the separator for its second byte.
-bool EndsInLoneLeadByte(const std::string& part, const FolderPathLeadBytes& isLeadByte) {
-    if (!isLeadByte) {
-        return false;
-    }
-    for (size_t i = 0; i < part.size(); ++i) {
-        if (isLeadByte(static_cast<unsigned char>(part[i]))) {
-            if (i + 1 == part.size()) {
-                return true;
-            }
-            ++i;
-        }
-    }
-    return false;
-}
-
 struct SplitPath {
     std::string root;
     std::vector<std::string> names;
@@ -200,14 +188,6 @@ ResolvedFolderPath ResolveFolderPath(const std::string& text, const std::string&
     if (path.names.empty()) {
         result.problem = FolderPathProblem::kDriveRoot;
         return result;
-    }
-    if (EndsInLoneLeadByte(path.root, isLeadByte)) {
-        return result;
-    }
-    for (const std::string& name : path.names) {
-        if (EndsInLoneLeadByte(name, isLeadByte)) {
-            return result;
-        }
     }
     std::string full = path.root;
     for (const std::string& name : path.names) {

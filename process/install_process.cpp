@@ -1,5 +1,6 @@
 #include "install_process.h"
 
+#include "file_names.h"
 #include "folder_path.h"
 #include "install_observer.h"
 #include "message_box.h"
@@ -371,13 +372,13 @@ void CInstallProcess::CreateInstallDirectory() {
 void CInstallProcess::CopyPayloadFiles() {
     const std::string& folder = m_pChoices->m_strInstallDir;
     const PayloadSystem system{IsWow64System(), IsVistaOrLater(), IsWindows10OrLater()};
-    const std::string architectureFolder = folder + "\\" + ArchitectureFolderName(system);
+    const std::string architectureFolder = JoinPath(folder, ArchitectureFolderName(system));
     std::vector<PayloadDecision> decisions;
     std::vector<std::string> targets;
     for (const PayloadRule& rule : CurrentProfile().payloadRules) {
         decisions.push_back(ResolvePayloadRule(rule, system));
         if (!decisions.back().skipped) {
-            targets.push_back(folder + "\\" + decisions.back().destinationName);
+            targets.push_back(JoinPath(folder, decisions.back().destinationName));
         }
     }
     AnnounceCreations({architectureFolder}, targets);
@@ -483,7 +484,7 @@ void CInstallProcess::CreateProductShortcuts() {
     std::vector<std::string> links;
     for (const Shortcut& shortcut : shortcuts) {
         links.push_back(shortcut.target ? ShortcutPath(shortcut.folder, shortcut.name)
-                                        : shortcut.folder + "\\" + shortcut.name);
+                                        : JoinPath(shortcut.folder, shortcut.name));
     }
     AnnounceCreations({menu}, links);
     MakeDirectory(menu.c_str());

@@ -261,9 +261,13 @@ void CInstallApp::ChooseWorkFolder() {
 HANDLE CInstallApp::CreateLogFile() {
     const std::string path = std::string(m_szWorkFolder) + "\\" + CurrentProfile().logFileName;
     // Inheritable, so the child installer can write its own lines into it.
+    // Append access only: the child and the setup's threads write at the same
+    // time, and only the system's own append puts each write after the last
+    // one; seeking to the end first leaves a moment in which another writer's
+    // line is overwritten.
     SECURITY_ATTRIBUTES security = {sizeof security, nullptr, TRUE};
-    return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &security, CREATE_ALWAYS,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CreateFileA(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ, &security,
+                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 void CInstallApp::ComputeDefaultFolders() {

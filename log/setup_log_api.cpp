@@ -3,6 +3,7 @@
 #include "setupapi_log_rules.h"
 
 #include <cstring>
+#include <memory>
 #include <new>
 
 namespace {
@@ -82,6 +83,31 @@ struct VirtualBlock {
     void* address;
 };
 
+// Every writer in this process (the install worker, the notification thread,
+// the interface thread) takes its turn: finding the end and writing there are
+// two steps, and under Wine even an append-only handle does not join them.
+class LineLock {
+public:
+    LineLock() { InitializeCriticalSection(&m_section); }
+    ~LineLock() { DeleteCriticalSection(&m_section); }
+    LineLock(const LineLock&) = delete;
+    LineLock& operator=(const LineLock&) = delete;
+    void Enter() { EnterCriticalSection(&m_section); }
+    void Leave() { LeaveCriticalSection(&m_section); }
+
+private:
+    CRITICAL_SECTION m_section;
+};
+
+LineLock g_lineLock;
+
+struct LineTurn {
+    LineTurn() { g_lineLock.Enter(); }
+    ~LineTurn() { g_lineLock.Leave(); }
+    LineTurn(const LineTurn&) = delete;
+    LineTurn& operator=(const LineTurn&) = delete;
+};
+
 } // namespace
 
 CSetupLogApi::CSetupLogApi(HANDLE logFile) : m_hLogFile(logFile) {}
@@ -102,7 +128,9 @@ bool CSetupLogApi::HasLogFile() const {
 }
 
 bool CSetupLogApi::WritePiece(const char* bytes, DWORD length) {
-    // Another thread may have appended since our last piece.
+    // Another thread may have appended since our last piece. (The setup's own
+    // log is opened for appending only, where every write lands at the end
+    // anyway; this is for a log handed over with plain write access.)
     SetFilePointer(m_hLogFile, 0, nullptr, FILE_END);
     DWORD written = 0;
     return WriteFile(m_hLogFile, bytes, length, &written, nullptr) && written == length;
@@ -112,13 +140,34 @@ void CSetupLogApi::WriteLine(const char* text, const char* second) {
     if (!HasLogFile() || text == nullptr) {
         return;
     }
-    if (!WritePiece(text, DWORD(std::strlen(text)))) {
+    // One write per line: the child installer and the notification thread
+    // append to the same file at the same time, and a line written in pieces
+    // would have their lines wedged into its middle.
+    const size_t textLength = std::strlen(text);
+    const size_t secondLength = second != nullptr ? std::strlen(second) : 0;
+    const size_t length = textLength + secondLength + 2;
+    char small[512];
+    std::unique_ptr<char[]> large;
+    char* line = small;
+    if (length > sizeof small) {
+        large.reset(new (std::nothrow) char[length]);
+        line = large.get();
+    }
+    const LineTurn turn;
+    if (line == nullptr || length > MAXDWORD) {
+        // Out of memory: the line still goes out, if only in pieces.
+        if (WritePiece(text, DWORD(textLength)) &&
+            (second == nullptr || WritePiece(second, DWORD(secondLength)))) {
+            WritePiece("\r\n", 2);
+        }
         return;
     }
-    if (second != nullptr && !WritePiece(second, DWORD(std::strlen(second)))) {
-        return;
+    std::memcpy(line, text, textLength);
+    if (secondLength != 0) {
+        std::memcpy(line + textLength, second, secondLength);
     }
-    WritePiece("\r\n", 2);
+    std::memcpy(line + textLength + secondLength, "\r\n", 2);
+    WritePiece(line, DWORD(length));
 }
 
 bool CSetupLogApi::BeginSetupApiCapture() {
@@ -218,6 +267,9 @@ void CSetupLogApi::CopyLogGrowth() {
     if (!ReadFile(log.get(), block.address, DWORD(growth), &read, nullptr)) {
         return;
     }
+    // The copy stays in one piece between its markers (the turn can be taken
+    // again by the thread that holds it).
+    const LineTurn turn;
     WriteLine(kBeginMarker);
     if (HasLogFile()) {
         WritePiece(static_cast<const char*>(block.address), read);

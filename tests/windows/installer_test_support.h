@@ -74,14 +74,15 @@ private:
     std::string m_path;
 };
 
-// A setup log opened as the application opens it: write access, readers
+// A setup log opened as the application opens it: append access, readers
 // allowed, emptied on creation. (Not "SetupLogFile": setupapi.h takes that
 // name for a macro.)
 class TestSetupLog {
 public:
     explicit TestSetupLog(const std::string& path)
-        : m_path(path), m_file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)) {
+        : m_path(path),
+          m_file(CreateFileA(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ, nullptr,
+                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)) {
         EXPECT_TRUE(m_file) << "cannot create log " << path;
     }
 

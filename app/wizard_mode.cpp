@@ -132,7 +132,9 @@ void CInstallApp::RunWizardMode() {
             }
         } else {
             // A page that cannot be shown would be shown again for ever;
-            // the run ends as a start-up error instead.
+            // the run ends as a start-up error instead, and the log says
+            // why, since the message may not be shown either.
+            m_pInstallProcess->LogCode("Wizard page could not be shown: ", GetLastError());
             ShowMessage(LoadResourceString(IDS_SETUP_INIT_ERROR), MB_ICONERROR);
             m_nExitCode = kExitStartupError;
             WaitForInstallThread();

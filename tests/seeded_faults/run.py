@@ -1,22 +1,9 @@
 #!/usr/bin/python3
-"""Seeded faults: applies each deliberate fault in turn to a scratch copy of this checkout, builds
-it, runs the tests named for the fault and, when none of them fails, the suites of its area,
-and prints a table of which test caught each fault.
-
-    /usr/bin/python3 tests/seeded_faults/run.py                 every fault
-    /usr/bin/python3 tests/seeded_faults/run.py --only NAME...  some of them
-    /usr/bin/python3 tests/seeded_faults/run.py --list          names, areas and descriptions
-    /usr/bin/python3 tests/seeded_faults/run.py --check         does each fault still apply?
-    /usr/bin/python3 tests/seeded_faults/run.py --full          fall back to the whole suites
-    /usr/bin/python3 tests/seeded_faults/run.py --targeted-only each fault's own tests only
-
-A fault is one file in faults/ (format in tests/README.md):
-the target file, the exact original text (found exactly once, or the fault is "stale"), its
-replacement, a description, the area and the tests most likely to catch it.
-
-The scratch copy is build/seeded-faults/repo of the checkout the script runs from, refreshed from its working tree at each start and built incrementally; logs and the
-table (results.md) are in build/seeded-faults/. Never part of CI: a whole run takes about an
-hour on two cores.
+"""Seeded faults: applies each deliberate fault in turn to a scratch copy of this checkout
+(build/seeded-faults/repo, refreshed from the working tree and built incrementally), runs the
+tests named for the fault and, when none of them fails, the suites of its area, and prints a
+table of which test caught each fault (also in build/seeded-faults/results.md). Usage and the
+format of a fault: tests/README.md. Never part of CI: a whole run takes about an hour.
 """
 
 from __future__ import annotations
@@ -99,37 +86,21 @@ class Outcome:
 
 
 def parse_fault(path: Path) -> Fault:
-    """Header lines "key: value" ("test:" may repeat), then pairs of blocks:
-    "--- original" lines, "--- replacement" lines. The text of a block is its lines joined
-    by newlines, without the last newline."""
+    """Header lines "key: value" ("test:" may repeat), then pairs of blocks, "--- original"
+    lines and "--- replacement" lines (format in tests/README.md)."""
+    head, *blocks = re.split(r"^(--- original|--- replacement)\n", path.read_text("utf-8"),
+                             flags=re.MULTILINE)
     header: dict[str, list[str]] = {}
-    hunks: list[tuple[str, str]] = []
-    block: list[str] | None = None
-    blocks: list[list[str]] = []
-    for line in path.read_text(encoding="utf-8").split("\n"):
-        if line in ("--- original", "--- replacement"):
-            expected = "--- original" if len(blocks) % 2 == 0 else "--- replacement"
-            if line != expected:
-                raise ValueError(f"{path.name}: {line!r} out of order")
-            block = []
-            blocks.append(block)
-        elif block is not None:
-            block.append(line)
-        elif line.strip() and not line.startswith("#"):
+    for line in head.split("\n"):
+        if line.strip() and not line.startswith("#"):
             key, _, value = line.partition(":")
             header.setdefault(key.strip(), []).append(value.strip())
-    if not blocks or len(blocks) % 2:
-        raise ValueError(f"{path.name}: needs --- original and --- replacement blocks")
-    for index in range(0, len(blocks), 2):
-        original, replacement = blocks[index], blocks[index + 1]
-        # Blank lines at the end of a block are only the file's layout.
-        while original and not original[-1].strip():
-            original.pop()
-        while replacement and not replacement[-1].strip():
-            replacement.pop()
-        if not original:
-            raise ValueError(f"{path.name}: empty original text")
-        hunks.append(("\n".join(original), "\n".join(replacement)))
+    # blocks alternates marker and text; blank lines at a block's end are only layout.
+    markers, texts = blocks[0::2], [text.rstrip("\n ") for text in blocks[1::2]]
+    if not markers or markers != ["--- original", "--- replacement"] * (len(markers) // 2):
+        raise ValueError(f"{path.name}: needs --- original and --- replacement blocks in turn")
+    if not all(texts[0::2]):
+        raise ValueError(f"{path.name}: empty original text")
     for key in ("file", "description", "area", "test"):
         if key not in header:
             raise ValueError(f"{path.name}: no {key}:")
@@ -137,7 +108,7 @@ def parse_fault(path: Path) -> Fault:
     if area not in AREAS:
         raise ValueError(f"{path.name}: unknown area {area} (one of {', '.join(AREAS)})")
     return Fault(name=path.stem, target=header["file"][0], description=header["description"][0],
-                 area=area, tests=header["test"], hunks=hunks,
+                 area=area, tests=header["test"], hunks=list(zip(texts[0::2], texts[1::2])),
                  why_missed=" ".join(header.get("missed", [])))
 
 
@@ -295,19 +266,14 @@ def run_e2e(scratch: Scratch, nodes: list[str], log, env: dict, workers: int) ->
 def run_test(scratch: Scratch, spec: str, log, env: dict, workers: int) -> tuple[str | None, bool]:
     """One "kind:argument" test of a fault: (what failed or None, whether it could be built)."""
     kind, _, argument = spec.partition(":")
-    if kind == "native":
-        if not scratch.build("native", log):
-            return None, False
-        return run_native(scratch, argument, log), True
-    if kind == "win32":
-        if not scratch.build("win32", log):
-            return None, False
-        return run_ctest(scratch, "win32", argument, log, env), True
-    if kind == "e2e":
-        if not scratch.build("win32", log):
-            return None, False
-        return run_e2e(scratch, [argument], log, env, workers), True
-    raise ValueError(f"unknown test kind in {spec!r} (native:, win32: or e2e:)")
+    runners = {"native": lambda: run_native(scratch, argument, log),
+               "win32": lambda: run_ctest(scratch, "win32", argument, log, env),
+               "e2e": lambda: run_e2e(scratch, [argument], log, env, workers)}
+    if kind not in runners:
+        raise ValueError(f"unknown test kind in {spec!r} (native:, win32: or e2e:)")
+    if not scratch.build("native" if kind == "native" else "win32", log):
+        return None, False
+    return runners[kind](), True
 
 
 def apply(scratch: Scratch, fault: Fault) -> tuple[str | None, str]:

@@ -253,7 +253,9 @@ Bytes ItemsOf(const Bytes& bytes, const FontInfo& font) {
     return Bytes(bytes.begin() + ((end + 3) & ~size_t(3)), bytes.end());
 }
 
-TEST(DialogTemplate, NewFaceOfEveryLengthKeepsTheItemsAlignedAndUnchanged) {
+// A new face of every length keeps the items aligned and unchanged; a template cut short
+// anywhere, or a bad face, is refused and leaves the output alone.
+TEST(DialogTemplate, NewFaceKeepsTheItemsAlignedAndACutTemplateIsRefused) {
     for (bool withFont : {true, false}) {
         const Bytes original = ExtendedTemplate(withFont);
         FontInfo before;
@@ -274,23 +276,18 @@ TEST(DialogTemplate, NewFaceOfEveryLengthKeepsTheItemsAlignedAndUnchanged) {
             EXPECT_EQ(changed[12], original[12] | 0x40) << "the style makes Windows read it";
             EXPECT_EQ(ItemsOf(changed, after), ItemsOf(original, before));
         }
-    }
-}
-
-TEST(DialogTemplate, TemplateCutShortAnywhereOrABadFaceIsRefused) {
-    for (const Bytes& whole : {ExtendedTemplate(true), ExtendedTemplate(false)}) {
-        for (size_t length = 0; length < whole.size(); ++length) {
+        for (size_t length = 0; length < original.size(); ++length) {
             FontInfo font;
             Bytes out = {0x55};
-            EXPECT_FALSE(ReadFont(whole.data(), length, &font)) << "cut at " << length;
-            EXPECT_FALSE(SetFont(whole.data(), length, u"Tahoma", 8, &out)) << length;
+            EXPECT_FALSE(ReadFont(original.data(), length, &font)) << "cut at " << length;
+            EXPECT_FALSE(SetFont(original.data(), length, u"Tahoma", 8, &out)) << length;
             EXPECT_EQ(out, Bytes{0x55}) << "a refused template must leave the output alone";
         }
+        for (const std::u16string face : {std::u16string(), std::u16string(u"Ta\0ma", 5)}) {
+            Bytes out;
+            EXPECT_FALSE(SetFont(original.data(), original.size(), face, 8, &out));
+        }
     }
-    const Bytes original = ExtendedTemplate(true);
-    Bytes out;
-    EXPECT_FALSE(SetFont(original.data(), original.size(), u"", 8, &out));
-    EXPECT_FALSE(SetFont(original.data(), original.size(), std::u16string(u"Ta\0ma", 5), 8, &out));
 }
 
 } // namespace

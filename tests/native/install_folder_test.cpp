@@ -21,14 +21,19 @@ bool IsShiftJisLeadByte(unsigned char byte) {
 }
 
 // Every record and the registration are built from the install folder: it must be full,
-// with single separators, and fit every path the engine writes below it.
+// with single separators, and fit every path the engine writes below it. In a double-byte
+// code page a character's second byte may be 0x5C or 0x7C: no separator, no forbidden
+// character; a lead byte with nothing after it would take the next separator for its second
+// byte, whether it ends the typed folder or the current one a relative path goes below.
 TEST(ResolveFolderPath, MakesTheFolderFullOrSaysWhyNot) {
     using P = FolderPathProblem;
-    const std::string current = "C:\\Users\\admin\\Downloads";
+    constexpr const char* kCurrent = "C:\\Users\\admin\\Downloads";
     const struct {
         const char* text;
         const char* path; // expected path; null when refused
         P problem;
+        bool shiftJis = false;
+        const char* current = kCurrent;
     } rows[] = {
         {"C:\\Program Files\\\\Corvane\\\\\\", "C:\\Program Files\\Corvane", P::kNone},
         {".\\sub\\.\\Corvane", "C:\\Users\\admin\\Downloads\\sub\\Corvane", P::kNone},
@@ -43,38 +48,29 @@ TEST(ResolveFolderPath, MakesTheFolderFullOrSaysWhyNot) {
         {"C:\\Pro|gram", nullptr, P::kInvalidName},
         {"C:\\com1.txt\\x", nullptr, P::kInvalidName},
         {"\\\\?\\C:\\Corvane", nullptr, P::kInvalidName},
+        // Without a usable current folder a relative path has nothing to stand on.
+        {"Corvane", nullptr, P::kInvalidName, false, "relative"},
+        {"C:\\\x95\x5C\\", "C:\\\x95\x5C", P::kNone, true},
+        {"C:\\\x95\x7C", "C:\\\x95\x7C", P::kNone, true},
+        // Without the code page's knowledge the same bytes are a separator and a '|'.
+        {"C:\\\x95\x5C\\", "C:\\\x95", P::kNone},
+        {"C:\\\x95\x7C", nullptr, P::kInvalidName},
+        {"C:\\Tools\x95", nullptr, P::kInvalidName, true},
+        {"\\x", nullptr, P::kInvalidName, true, "\\\\\xF3\xF3\\\x9E"},
     };
     for (const auto& row : rows) {
-        const ResolvedFolderPath result = ResolveFolderPath(row.text, current, 200);
+        const ResolvedFolderPath result = ResolveFolderPath(
+            row.text, row.current, 200, row.shiftJis ? IsShiftJisLeadByte : nullptr);
         EXPECT_EQ(result.problem, row.problem) << row.text;
         EXPECT_EQ(result.path, row.path ? row.path : "") << row.text;
     }
     // The length counts the full path; one byte more is refused.
-    const std::string name(200 - current.size() - 1, 'n');
-    EXPECT_EQ(ResolveFolderPath(name, current, 200).path.size(), 200u);
-    EXPECT_EQ(ResolveFolderPath(name + "n", current, 200).problem, P::kTooLong);
-    // Without a usable current folder a relative path has nothing to stand on.
-    EXPECT_EQ(ResolveFolderPath("Corvane", "relative", 200).problem, P::kInvalidName);
+    const std::string name(200 - std::string(kCurrent).size() - 1, 'n');
+    EXPECT_EQ(ResolveFolderPath(name, kCurrent, 200).path.size(), 200u);
+    EXPECT_EQ(ResolveFolderPath(name + "n", kCurrent, 200).problem, P::kTooLong);
     EXPECT_EQ(ParentFolders("C:\\Tools\\Corvane"), (List{"C:\\Tools", "C:\\"}));
     EXPECT_EQ(ParentFolders("\\\\server\\share\\Corvane"), List{"\\\\server\\share\\"});
-}
-
-// In a double-byte code page a character's second byte may be 0x5C or 0x7C: no separator,
-// no forbidden character. (0x95 0x5C is one Shift-JIS character.)
-TEST(ResolveFolderPath, StepsOverTwoByteCharacters) {
-    const std::string table = "C:\\\x95\x5C", pipe = "C:\\\x95\x7C";
-    EXPECT_EQ(ResolveFolderPath(table + "\\", "", 200, IsShiftJisLeadByte).path, table);
-    EXPECT_EQ(ResolveFolderPath(pipe, "", 200, IsShiftJisLeadByte).path, pipe);
-    // Without the code page's knowledge the same bytes are a separator and a '|'.
-    EXPECT_EQ(ResolveFolderPath(table + "\\", "", 200).path, "C:\\\x95");
-    EXPECT_EQ(ResolveFolderPath(pipe, "", 200).problem, FolderPathProblem::kInvalidName);
-    EXPECT_EQ(ParentFolders(table + "\\x", IsShiftJisLeadByte), (List{table, "C:\\"}));
-    // A lead byte with nothing after it would take the next separator for its second byte,
-    // whether it ends the typed folder or the current one a relative path goes below.
-    EXPECT_EQ(ResolveFolderPath("C:\\Tools\x95", "", 200, IsShiftJisLeadByte).problem,
-              FolderPathProblem::kInvalidName);
-    EXPECT_EQ(ResolveFolderPath("\\x", "\\\\\xF3\xF3\\\x9E", 200, IsShiftJisLeadByte).problem,
-              FolderPathProblem::kInvalidName);
+    EXPECT_EQ(ParentFolders("C:\\\x95\x5C\\x", IsShiftJisLeadByte), (List{"C:\\\x95\x5C", "C:\\"}));
 }
 
 // Anyone but the system, the administrators and the one running setup who may add to the

@@ -3,6 +3,7 @@
 // journal records that let rollback undo the differences.
 #include "installer.h"
 
+#include "device_ids.h"
 #include "multi_strings.h"
 
 #include <setupapi.h>
@@ -17,6 +18,8 @@ namespace {
 constexpr char kCatalogFolder[] = "\\catroot\\{F750E6C3-38EE-11D1-85E5-00C04FC295EE}";
 // The first catalogue may make these folders.
 constexpr const char* kCatalogFolders[] = {"\\catroot", kCatalogFolder};
+// How often a list or value that changes while it is read is read again.
+constexpr int kReadAttempts = 8;
 
 std::vector<std::string> ServiceNames(SC_HANDLE manager) {
     std::vector<std::string> names;
@@ -25,7 +28,7 @@ std::vector<std::string> ServiceNames(SC_HANDLE manager) {
     }
     std::vector<BYTE> buffer(64 * 1024);
     DWORD resume = 0;
-    for (;;) {
+    for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
         DWORD needed = 0, count = 0;
         const BOOL done =
             EnumServicesStatusA(manager, SERVICE_WIN32 | SERVICE_DRIVER, SERVICE_STATE_ALL,
@@ -43,6 +46,7 @@ std::vector<std::string> ServiceNames(SC_HANDLE manager) {
             buffer.resize(buffer.size() + needed);
         }
     }
+    return names;
 }
 
 std::vector<std::string> UpperFilters(const GUID& classGuid) {
@@ -55,7 +59,9 @@ std::vector<std::string> UpperFilters(const GUID& classGuid) {
     std::string data;
     DWORD size = 0;
     LONG status = RegQueryValueExA(key.get(), "UpperFilters", nullptr, nullptr, nullptr, &size);
-    while (status == ERROR_SUCCESS || status == ERROR_MORE_DATA) {
+    for (int attempt = 0;
+         attempt < kReadAttempts && (status == ERROR_SUCCESS || status == ERROR_MORE_DATA);
+         ++attempt) {
         data.assign(size, '\0');
         status =
             RegQueryValueExA(key.get(), "UpperFilters", nullptr, nullptr,
@@ -88,6 +94,33 @@ void AddFilesOf(const std::string& folder, std::vector<std::string>* paths) {
     } while (FindNextFileA(search.get(), &found));
 }
 
+} // namespace
+
+std::vector<std::string> DeviceHardwareIds(HDEVINFO set, SP_DEVINFO_DATA* device) {
+    std::vector<char> ids;
+    DWORD needed = 0;
+    bool read = SetupDiGetDeviceRegistryPropertyA(set, device, SPDRP_HARDWAREID, nullptr, nullptr,
+                                                  0, &needed);
+    // A device removed while it is read (Wine's own input devices come and
+    // go with a desktop) answers "buffer too small" without a size, and would
+    // be asked again for ever; a few tries are enough for a value that is
+    // merely growing.
+    for (int attempt = 0; attempt < kReadAttempts && !read && needed != 0 &&
+                          GetLastError() == ERROR_INSUFFICIENT_BUFFER;
+         ++attempt) {
+        ids.assign(needed, '\0');
+        read = SetupDiGetDeviceRegistryPropertyA(set, device, SPDRP_HARDWAREID, nullptr,
+                                                 reinterpret_cast<BYTE*>(ids.data()),
+                                                 DWORD(ids.size()), &needed);
+    }
+    if (!read) {
+        return {};
+    }
+    return SplitMultiString(ids.data(), std::min<size_t>(needed, ids.size()));
+}
+
+namespace {
+
 std::vector<DeviceFacts> PresentDevices() {
     std::vector<DeviceFacts> devices;
     UniqueDevInfo set(
@@ -104,19 +137,7 @@ std::vector<DeviceFacts> PresentDevices() {
             continue;
         }
         facts.instanceId = instance;
-        std::vector<char> ids;
-        DWORD needed = 0;
-        bool read = SetupDiGetDeviceRegistryPropertyA(set.get(), &device, SPDRP_HARDWAREID, nullptr,
-                                                      nullptr, 0, &needed);
-        while (!read && GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
-            ids.assign(needed, '\0');
-            read = SetupDiGetDeviceRegistryPropertyA(set.get(), &device, SPDRP_HARDWAREID, nullptr,
-                                                     reinterpret_cast<BYTE*>(ids.data()),
-                                                     DWORD(ids.size()), &needed);
-        }
-        if (read) {
-            facts.hardwareIds = SplitMultiString(ids.data(), std::min<size_t>(needed, ids.size()));
-        }
+        facts.hardwareIds = DeviceHardwareIds(set.get(), &device);
         devices.push_back(std::move(facts));
     }
     return devices;

@@ -8,8 +8,8 @@
 namespace {
 
 using install_process_test::Contains;
-using install_process_test::FromBuild;
 using install_process_test::InstallProcessTest;
+using installer_test::FromBuild;
 
 constexpr char kProgram[] = "corvane-rdp-rde-installer.exe";
 

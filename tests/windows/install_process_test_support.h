@@ -13,13 +13,6 @@
 
 namespace install_process_test {
 
-// The build names its files with Linux paths; Wine shows the Linux root as Z:.
-inline std::string FromBuild(const std::string& linuxPath) {
-    std::string path = linuxPath[0] == '/' ? "Z:" + linuxPath : linuxPath;
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return path;
-}
-
 inline bool Contains(const std::vector<std::string>& lines, const std::string& line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }

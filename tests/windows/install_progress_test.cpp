@@ -5,13 +5,14 @@
 #include "install_process_test_support.h"
 #include "product_profile.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 namespace {
 
-using install_process_test::FromBuild;
 using install_process_test::InstallProcessTest;
+using installer_test::FromBuild;
 
 struct Step {
     int goal;
@@ -145,6 +146,12 @@ TEST_F(InstallProgressTest, RisesThroughTheChildsGoalsToOneHundred) {
 }
 
 TEST_F(InstallProgressTest, FallsBackThroughTheRollbackAfterTheChildFails) {
+    // The child installs only what is not there yet: what the success case left of the
+    // driver goes first, so that the rollback has the driver's filter and service to remove.
+    const std::string driver = CurrentProfile().isServer ? "hxvhubbus" : "hxvhub";
+    const GUID usbClass = {0x36FC9E60, 0xC465, 0x11CF, {0x80, 0x56, 0x44, 0x45, 0x53, 0x54, 0, 0}};
+    m_process->UninstallClassFilterDriver(usbClass, driver.c_str());
+    m_process->UninstallService(driver.c_str());
     const std::vector<Step> expected = {
         {1, "", 1},
         {10, kCopying, 1},
@@ -165,6 +172,14 @@ TEST_F(InstallProgressTest, FallsBackThroughTheRollbackAfterTheChildFails) {
     EXPECT_EQ(m_displayed, 50);
     EXPECT_EQ(GetFileAttributesA(m_app.m_strInstallDir.c_str()), INVALID_FILE_ATTRIBUTES)
         << "the rollback left the install folder behind";
+    // The driver's class filter goes before the services it names.
+    const std::vector<std::string> lines = LogLines();
+    const auto rollback = std::find(lines.begin(), lines.end(), "=== Rollback process ===");
+    const auto at = [&](const std::string& line) {
+        return std::find(rollback, lines.end(), line) - lines.begin();
+    };
+    EXPECT_LT(at("Uninstall ClassFilterDriver: " + driver), at("Uninstall Service: " + driver));
+    EXPECT_LT(at("Uninstall Service: " + driver), std::ptrdiff_t(lines.size())) << m_log->Content();
 }
 
 } // namespace

@@ -12,9 +12,11 @@
 
 #include <optional>
 #include <ostream>
+#include <tuple>
 
 using namespace std::string_literals;
 using installer_test::FileExists;
+using installer_test::FromBuild;
 using installer_test::KeyExists;
 using installer_test::kRebootWarning;
 using installer_test::ReadValue;
@@ -29,12 +31,6 @@ constexpr GUID TestClass(unsigned char last) {
 }
 constexpr GUID kFilterClass = TestClass(0xa3), kOtherFilterClass = TestClass(0xa4),
                kDeviceClass = TestClass(0xa5);
-
-// The build names its files with Linux paths; Wine shows the Linux root as Z:.
-std::string FromBuild(std::string path) {
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return path[0] == '\\' ? "Z:" + path : path;
-}
 
 std::string ClassKey(const GUID& classGuid) {
     char key[128];
@@ -396,18 +392,31 @@ TEST_F(DriversTest, InstallsAnInfAndRollsEverythingBackInItsOrder) {
     EXPECT_EQ(restartNeeded, 0);
 }
 
-// Without a ".Services" section the last step fails: the files and values are
-// in place all the same, journaled, and the uninstall section takes them away.
-TEST_F(DriversTest, ASectionWithoutServicesDoesItsWorkAndReportsFailure) {
-    const std::string inf = CopyPackage("corvane-test-files-only.inf");
-    EXPECT_FALSE(installer->InstallFromInf(inf.c_str(), "DefaultInstall"));
-    EXPECT_TRUE(FileExists(InstalledPayload()));
-    EXPECT_TRUE(ReadValue(kInfValuesKey, "Installed").exists);
-    EXPECT_EQ(installer->GetJournalEntries(), (JournalEntryTable{{inf, kJournalInfFile}}));
+// A section failing half-way, with no ".Services" section or at an AddService
+// line after one that created its service, leaves its work in place, journaled
+// all the same; the uninstall section takes it away.
+TEST_F(DriversTest, ASectionFailingHalfWayIsJournaledAndUndone) {
+    JournalEntryTable journaled;
+    for (const auto& [infName, section, service] :
+         {std::tuple("corvane-test-files-only.inf", "DefaultInstall", false),
+          std::tuple("corvane-test-service.inf", "HalfInstall", true)}) {
+        SCOPED_TRACE(section);
+        const std::string inf = CopyPackage(infName);
+        EXPECT_FALSE(installer->InstallFromInf(inf.c_str(), section));
+        EXPECT_TRUE(FileExists(InstalledPayload()));
+        EXPECT_TRUE(ReadValue(kInfValuesKey, "Installed").exists);
+        EXPECT_EQ(ServiceInstalled(kInfService), service);
+        journaled[inf] = kJournalInfFile;
+        if (service) {
+            journaled[kInfService] = kJournalService;
+        }
+        EXPECT_EQ(installer->GetJournalEntries(), journaled);
 
-    EXPECT_FALSE(installer->InstallFromInf(inf.c_str(), "DefaultUninstall"));
-    EXPECT_FALSE(FileExists(InstalledPayload()));
-    EXPECT_FALSE(KeyExists(kInfValuesKey));
+        installer->InstallFromInf(inf.c_str(), "DefaultUninstall");
+        EXPECT_FALSE(FileExists(InstalledPayload()));
+        EXPECT_FALSE(KeyExists(kInfValuesKey));
+        EXPECT_FALSE(ServiceInstalled(kInfService));
+    }
     EXPECT_EQ(restartNeeded, 0);
 }
 

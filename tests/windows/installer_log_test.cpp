@@ -4,6 +4,7 @@
 #include "setup_log_api.h"
 
 #include <algorithm>
+#include <thread>
 
 using installer_test::ScratchFolder;
 using installer_test::TestSetupLog;
@@ -40,22 +41,6 @@ TEST(WriteLine, AppendsAfterWhatOtherWritersAdded) {
               "Install File: two.dll\r\n");
 }
 
-struct LogWriter {
-    HANDLE file;
-    const char* text;
-    const char* second;
-    int lines;
-};
-
-DWORD WINAPI WriteLines(LPVOID parameter) {
-    const auto* writer = static_cast<const LogWriter*>(parameter);
-    CSetupLogApi api(writer->file);
-    for (int i = 0; i < writer->lines; ++i) {
-        api.WriteLine(writer->text, writer->second);
-    }
-    return 0;
-}
-
 // The child installer writes into the setup's log through the same handle
 // while the notification thread logs what it reported: every line must come
 // out whole, never with another writer's line in its middle.
@@ -64,17 +49,15 @@ TEST(WriteLine, LinesFromWritersSharingTheFileStayWhole) {
     TestSetupLog log(folder / "setup.log");
     constexpr int kLines = 300;
     const std::string longName(700, 'x');
-    LogWriter writers[] = {{log.Handle(), "Internal error: ", "(0x0)", kLines},
-                           {log.Handle(), "Install File: ", longName.c_str(), kLines}};
-    HANDLE threads[2];
-    for (int i = 0; i < 2; ++i) {
-        threads[i] = CreateThread(nullptr, 0, WriteLines, &writers[i], 0, nullptr);
-        ASSERT_NE(threads[i], nullptr);
-    }
-    WaitForMultipleObjects(2, threads, TRUE, INFINITE);
-    for (HANDLE thread : threads) {
-        CloseHandle(thread);
-    }
+    const auto writeLines = [&](const char* text, const char* second) {
+        CSetupLogApi api(log.Handle());
+        for (int i = 0; i < kLines; ++i) {
+            api.WriteLine(text, second);
+        }
+    };
+    std::thread child(writeLines, "Internal error: ", "(0x0)");
+    writeLines("Install File: ", longName.c_str());
+    child.join();
     const auto lines = log.Lines();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "Internal error: (0x0)"), kLines);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "Install File: " + longName), kLines);

@@ -23,6 +23,12 @@ inline bool FileExists(const std::string& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// The build names its files with Linux paths; Wine shows the Linux root as Z:.
+inline std::string FromBuild(std::string path) {
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path[0] == '\\' ? "Z:" + path : path;
+}
+
 // Read and written as bytes; the reader lets writers keep their handles open.
 inline std::string ReadWholeFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);

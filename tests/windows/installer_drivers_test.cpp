@@ -5,6 +5,7 @@
 // device removal ask for a restart, so those branches have no case here. What
 // a driver package installer outside the engine adds is journaled and undone
 // end to end (tests/e2e, the child installer's error).
+#include "device_ids.h"
 #include "installer_test_support.h"
 
 #include <setupapi.h>
@@ -318,6 +319,19 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Every present device carrying the exact id, also as its second id, goes and
 // no other; an id that no device carries exactly is said to be missing.
+// A device removed while its ids are read has none, and must not hold up the
+// reading (Wine answers such a read "buffer too small" without a size).
+TEST_F(DriversTest, ADeviceGoneWhileItsIdsAreReadHasNone) {
+    AddTestDevice("CORVANE\\TESTHUB\0CORVANE\\HUB\0\0"s);
+    UniqueDevInfo devices(SetupDiGetClassDevsA(&kDeviceClass, nullptr, nullptr, 0));
+    SP_DEVINFO_DATA device{sizeof device};
+    ASSERT_TRUE(devices && SetupDiEnumDeviceInfo(devices.get(), 0, &device));
+    EXPECT_EQ(DeviceHardwareIds(devices.get(), &device),
+              (std::vector<std::string>{"CORVANE\\TESTHUB", "CORVANE\\HUB"}));
+    CleanUp();
+    EXPECT_EQ(DeviceHardwareIds(devices.get(), &device), std::vector<std::string>{});
+}
+
 TEST_F(DriversTest, UninstallWdmDriverRemovesTheDevicesCarryingTheExactId) {
     AddTestDevice("CORVANE\\TESTHUB\0\0"s);
     const std::string other = AddTestDevice("CORVANE\\OTHERHUB\0\0"s);

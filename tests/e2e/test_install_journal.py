@@ -83,5 +83,4 @@ def test_the_restart_after_a_failed_install_leaves_nothing_of_the_product(wine_p
 
     wine_prefix.wine("wineboot", "-r")
 
-    diff = wine_prefix.snapshot().diff(before, ignore=ROLLBACK_NOISE)
-    assert not diff, str(diff)
+    assert not (diff := wine_prefix.snapshot().diff(before, ignore=ROLLBACK_NOISE)), diff

@@ -213,8 +213,7 @@ ROLLBACK_NOISE = [
 def assert_failed_and_rolled_back(prefix, edition, result, before, error_code, arg0):
     assert result.exit_code == -10, result
     # Nothing left behind, not even work for a restart: no file of these runs is in use.
-    diff = prefix.snapshot().diff(before, ignore=ROLLBACK_NOISE)
-    assert not diff, str(diff)
+    assert not (diff := prefix.snapshot().diff(before, ignore=ROLLBACK_NOISE)), diff
     lines = log_lines(work_log(prefix, edition))
     assert "Warning: === Reboot required to complete operation ===" not in lines, \
         "\n".join(lines)
@@ -306,8 +305,8 @@ def test_a_failed_reinstall_leaves_the_earlier_installation_working_and_register
 # A child that reports nothing, or an error with code 0, has succeeded; each child gets the
 # options it was asked for. A restart it asks for ends a run with -norestart with -9, and
 # without it restarts at once (Wine's ExitWindowsEx restarts nothing; the run ends normally).
-# With a read-only log of an earlier run in the install folder the log cannot be copied there:
-# the work folder's stays, the only record of the run.
+# With a folder of the log's name in the install folder the log cannot be copied there: the
+# work folder's stays, the only record of the run.
 @pytest.mark.parametrize("mode, arguments, exit_code, logged", [
     ("no-report", SILENT, 0, "command line [ -std-pipe -log]"),
     ("error-code-0", SILENT + ["-setupapi-log"], 0, "command line [ -std-pipe -setupapi-log]"),
@@ -318,8 +317,8 @@ def test_the_child_installers_answer_decides_the_end(wine_prefix, mode, argument
                                                      logged):
     kept_log = mode == "no-report"
     if kept_log:
-        log = f"{install_folder('workstation')}\\{EDITIONS['workstation']['log']}"
-        wine_prefix.write_file(log, b"an earlier run\r\n").chmod(0o444)
+        wine_prefix.host_path(install_folder("workstation")).joinpath(
+            EDITIONS["workstation"]["log"]).mkdir(parents=True)
     result = wine_prefix.run(setup_program(), arguments, env={"CORVANE_CHILD_MODE": mode},
                              timeout=INSTALL_TIMEOUT)
     assert result.exit_code == exit_code, result

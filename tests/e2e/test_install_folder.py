@@ -83,9 +83,7 @@ def test_an_install_folder_setup_cannot_trust_is_refused_before_anything_is_writ
         assert result.exit_code == -11, (folder, result)
         lines = log_lines(work_log(wine_prefix, "workstation"))
         assert lines[-1] == line, "\n".join(lines)
-
-    diff = wine_prefix.snapshot().diff(before, ignore=ROLLBACK_NOISE)
-    assert not diff, str(diff)
+    assert not (diff := wine_prefix.snapshot().diff(before, ignore=ROLLBACK_NOISE)), diff
 
 
 # An earlier installation's folder (safe in itself) where someone planted a folder link that
@@ -105,5 +103,4 @@ def test_a_planted_folder_link_is_not_followed(wine_prefix):
     lines = log_lines(work_log(wine_prefix, "workstation"))
     assert LINK_REFUSED + install_folder("workstation") + "\\amd64" in lines, "\n".join(lines)
     assert list(victim.iterdir()) == []
-    diff = wine_prefix.snapshot().diff(before, ignore=ROLLBACK_NOISE)
-    assert not diff, str(diff)
+    assert not (diff := wine_prefix.snapshot().diff(before, ignore=ROLLBACK_NOISE)), diff

@@ -4,12 +4,11 @@ before the run, and no backup or temporary file behind."""
 
 from __future__ import annotations
 
-import time
-
+from test_rollback_faults import hold
 from test_silent_install import (CHILD_PARTS, INSTALL_TIMEOUT, ROLLBACK_NOISE, SILENT, START_MENU,
                                  install_folder)
 from test_startup import EDITIONS, log_lines, setup_program, work_log
-from winehost import harness_program, win_build_path
+from winehost import wait_until, win_build_path
 
 SESSION_MANAGER = r"HKLM\System\CurrentControlSet\Control\Session Manager"
 PENDING = "PendingFileRenameOperations"
@@ -65,22 +64,14 @@ def test_the_restart_after_a_failed_install_leaves_nothing_of_the_product(wine_p
     # Fails at the main shortcut, after the child.
     wine_prefix.write_file(START_MENU + display, b"not a folder\r\n")
     before = wine_prefix.snapshot()
-    ready, stop = wine_prefix.scratch / "hold-ready", wine_prefix.scratch / "hold-stop"
 
     setup = wine_prefix.start(setup_program(), SILENT, timeout=INSTALL_TIMEOUT,
                               env={"CORVANE_CHILD_MODE": "long", "CORVANE_CHILD_SECONDS": "8"})
-    deadline = time.monotonic() + 60
-    while not wine_prefix.exists(driver):
-        assert time.monotonic() < deadline, "the driver was never copied"
-        time.sleep(0.2)
-    holder = wine_prefix.start(harness_program("holdfile.exe"),
-                               [driver, wine_prefix.windows_path(ready),
-                                wine_prefix.windows_path(stop)], timeout=INSTALL_TIMEOUT)
+    wait_until(lambda: wine_prefix.exists(driver), "copy of the driver", 60, setup, pause=0.2)
+    release = hold(wine_prefix, driver)
     result = setup.wait()
-    stop.write_bytes(b"")
-    assert holder.wait().exit_code == 0
+    release()
     assert result.exit_code == -10, result
-    assert ready.exists(), "the driver was held during the rollback"
 
     lines = log_lines(work_log(wine_prefix, "workstation"))
     rollback = lines.index("=== Rollback process ===")
@@ -92,5 +83,4 @@ def test_the_restart_after_a_failed_install_leaves_nothing_of_the_product(wine_p
 
     wine_prefix.wine("wineboot", "-r")
 
-    diff = wine_prefix.snapshot().diff(before, ignore=ROLLBACK_NOISE)
-    assert not diff, str(diff)
+    assert not (diff := wine_prefix.snapshot().diff(before, ignore=ROLLBACK_NOISE)), diff

@@ -1,13 +1,10 @@
 """Installations that do not end the normal way: the setup killed right after each of its
 journal records, a rollback (and the recovery that finishes it) stopped in the middle with the
-whole prefix (as by a power cut), a failure inside one rollback step, exceptions and faults inside
-the install worker, a child installer whose progress runs past the end of the scale, journals
+whole prefix (as by a power cut), exceptions and faults inside the install worker and inside
+one rollback step, a child installer whose progress runs past the end of the scale, journals
 that must not be trusted. Each time the machine must end as it was before (or, after the
-commit, with the product installed), the user's files byte for byte.
-
-The stops and faults come from the test build of the setup programs (setup/test/), whose
-install observer obeys CORVANE_TEST_HOOK (tests/hooks/setup_test_hooks.cpp). Tables of the
-cases and their outcomes are printed at the end of the run."""
+commit, with the product installed), the user's files byte for byte. The stops and faults come
+from the test build of the setup programs (README.md)."""
 
 from __future__ import annotations
 
@@ -18,10 +15,11 @@ import zlib
 import pytest
 
 from test_silent_install import (INSTALL_TIMEOUT, PRODUCT, ROLLBACK_NOISE, SILENT,
-                                 UNINSTALL_KEY, install_folder, payload_entry)
+                                 UNINSTALL_KEY, in_order, install_folder, payload_entry)
 from test_startup import (EDITIONS, QUICK, log_lines, setup_program, test_setup_program,
                           work_log)
 from test_wizard import LAUNCH, NEXT, Wizard, walk_to_ready
+from winehost import wait_until
 
 JOURNAL_FOLDER = "C:\\windows\\Corvane Setup Journal"
 # Files of the user's in the install folder before the installation: one the payload
@@ -34,6 +32,7 @@ PROGRESS_BAR = 1029
 FINISH_TITLE = 1001
 OK = 1
 
+# The kinds of journal record, by number.
 RECORD_KINDS = {1: "begin", 2: "created folder", 3: "created file", 4: "backup started",
                 5: "overwrite started", 6: "registry key created", 7: "registry value saved",
                 8: "registry value absent", 9: "restart replacement", 10: "withdrawn",
@@ -53,29 +52,28 @@ def encode_record(kind: int, *fields: bytes) -> bytes:
     return head + struct.pack("<I", zlib.crc32(head))
 
 
-def journal_records(data: bytes) -> list[tuple[str, list[bytes]]]:
-    """(kind name, fields) of each whole record of a journal file."""
+def journal_records(data: bytes) -> list[str]:
+    """Each whole record of a journal file: its kind, and the name its last field ends in."""
     assert data[:8] == b"CVJRNL\r\n", data[:16]
     offset, records = 12, []
     while offset + 4 <= len(data):
         size = struct.unpack_from("<I", data, offset)[0]
-        body = data[offset + 4:offset + 4 + size]
-        kind, _, count = struct.unpack_from("<HHH", body)
-        fields, position = [], 6
+        kind, _, count = struct.unpack_from("<HHH", data, offset + 4)
+        fields, position = [], offset + 10
         for _ in range(count):
-            length = struct.unpack_from("<I", body, position)[0]
-            fields.append(body[position + 4:position + 4 + length])
+            length = struct.unpack_from("<I", data, position)[0]
+            fields.append(data[position + 4:position + 4 + length].decode("latin-1"))
             position += 4 + length
-        records.append((RECORD_KINDS.get(kind, str(kind)), fields))
+        kind = RECORD_KINDS.get(kind, str(kind))
+        listed = fields and kind not in ("begin", "child starting", "child changes")
+        name = fields[-1].rsplit("\\", 1)[-1] if listed else ""
+        records.append(f"{kind} {name}".strip())
         offset += size + 8
     return records
 
 
-def describe(record: tuple[str, list[bytes]]) -> str:
-    kind, fields = record
-    listed = fields and kind not in ("begin", "child starting", "child changes")
-    name = fields[-1].decode("latin-1").rsplit("\\", 1)[-1] if listed else ""
-    return f"{kind} {name}".strip()
+def logged(log, text: str) -> bool:
+    return log.exists() and text in log.read_text("latin-1", errors="replace")
 
 
 def put_user_files(prefix, edition: str) -> None:
@@ -86,29 +84,21 @@ def put_user_files(prefix, edition: str) -> None:
 def left_behind(prefix, before, ignore: tuple = ()) -> str:
     """What the machine holds beyond what it held before, bar the setup log and the RunOnce
     key (the only traces a failed installation may leave here: no file is in use)."""
-    diff = prefix.snapshot().diff(before, ignore=[*ROLLBACK_NOISE, *ignore])
-    return str(diff) if diff else ""
+    return prefix.snapshot().diff(before, ignore=[*ROLLBACK_NOISE, *ignore])
 
 
-def run_until_stopped(prefix, program, hook: str, env: dict | None = None):
+def run_until_stopped(prefix, program, hook: str, env: dict | None = None) -> None:
     """Runs a silent installation that stops itself at `hook` (EVENT:N:stop) and then ends
-    the whole prefix at that moment, as a power cut would. Returns None when it stopped, or
-    the RunResult of a run that ended without ever reaching the hook."""
+    the whole prefix at that moment, as a power cut would."""
     prefix.scratch.mkdir(parents=True, exist_ok=True)
     marker = prefix.scratch / "stopped-here"
     marker.unlink(missing_ok=True)
     running = prefix.start(program, SILENT, timeout=INSTALL_TIMEOUT, env={
         "CORVANE_TEST_HOOK": hook, "CORVANE_TEST_MARKER": prefix.windows_path(marker),
         **NO_WAITS, **(env or {})})
-    deadline = time.monotonic() + INSTALL_TIMEOUT
-    while not marker.exists():
-        if running.process.poll() is not None:
-            return running.wait()
-        assert time.monotonic() < deadline, f"{hook} was never reached"
-        time.sleep(0.05)
+    wait_until(marker.exists, hook, INSTALL_TIMEOUT, running, pause=0.05)
     prefix.kill()
     running.process.wait(timeout=60)
-    return None
 
 
 def start_again(prefix, edition: str) -> list[str]:
@@ -149,10 +139,8 @@ def live_state(prefix) -> tuple:
 def live_changes(prefix, before: tuple) -> str:
     files, registry = live_state(prefix)
     changes = files.diff(before[0], ignore=ROLLBACK_NOISE)
-    text = str(changes) if changes else ""
-    if registry != before[1]:
-        text += f"\nregistry: {before[1]!r}\n  -> {registry!r}"
-    return text.strip()
+    return changes + (f"\nregistry: {before[1]!r}\n  -> {registry!r}" if registry != before[1]
+                      else "")
 
 
 def stop_after_record(prefix, program, k: int, check_recovery) -> None:
@@ -167,11 +155,7 @@ def stop_after_record(prefix, program, k: int, check_recovery) -> None:
         "CORVANE_TEST_HOLD_AFTER_RECOVERY": prefix.windows_path(hold)})
     try:
         if check_recovery is not None:
-            deadline = time.monotonic() + INSTALL_TIMEOUT
-            while not hold.exists():
-                assert running.process.poll() is None, f"no recovery:\n{running.wait()}"
-                assert time.monotonic() < deadline, "the recovery did not end"
-                time.sleep(0.05)
+            wait_until(hold.exists, "end of the recovery", INSTALL_TIMEOUT, running, pause=0.05)
             check_recovery()
             hold.unlink()
         ended = running.wait()
@@ -199,18 +183,18 @@ def test_a_setup_stopped_after_any_journal_record_is_undone_by_the_next_start(
     def check_recovery(full: bool = False) -> None:
         k = len(stopped)
         lines = log_lines(work_log(wine_prefix, edition))
-        assert "=== Recovery process ===" in lines, "\n".join(lines)
-        assert "Recovery: rolling back an interrupted installation" in lines, "\n".join(lines)
-        assert "=== Recovery finished ===" in lines, "\n".join(lines)
+        assert in_order(lines, ["=== Recovery process ===",
+                                "Recovery: rolling back an interrupted installation",
+                                "=== Recovery finished ==="]) == [], "\n".join(lines)
         changes = left_behind(wine_prefix, before) if full else \
             live_changes(wine_prefix, before_live)
-        fault_outcomes.append({"edition": edition, "k": k, "last record": describe(stopped[-1]),
-                               "outcome": "rolled back" if not changes else "LEFT CHANGES",
-                               "checked": "whole machine" if full else "files, uninstall key"})
-        assert not changes, f"after record {k} ({describe(stopped[-1])}):\n{changes}"
+        fault_outcomes({"edition": edition, "k": k, "last record": stopped[-1],
+                        "outcome": "rolled back" if not changes else "LEFT CHANGES",
+                        "checked": "whole machine" if full else "files, uninstall key"})
+        assert not changes, f"after record {k} ({stopped[-1]}):\n{changes}"
 
     stops = 0
-    while not stopped or stopped[-1][0] != "committed":
+    while not stopped or not stopped[-1].startswith("committed"):
         # The next stop comes at the flush that writes the next record (a flush may write
         # several: the creations of a whole step).
         k = len(stopped) + 1
@@ -224,14 +208,14 @@ def test_a_setup_stopped_after_any_journal_record_is_undone_by_the_next_start(
         else:
             stop_after_record(wine_prefix, program, k, check_recovery if k > 1 else None)
         stopped = journal_records(wine_prefix.read_file(journal_path(edition)))
-        assert len(stopped) >= k, [describe(r) for r in stopped]
+        assert len(stopped) >= k, stopped
     # The stop came after the commit record: every step was done, and the next start only
     # finishes the commit.
     lines = start_again(wine_prefix, edition)
     assert "Recovery: the installation was complete, its backups are removed" in lines
     assert_installed(wine_prefix, edition)
-    fault_outcomes.append({"edition": edition, "k": k, "last record": describe(stopped[-1]),
-                           "outcome": "completed", "checked": "installed, backups gone"})
+    fault_outcomes({"edition": edition, "k": k, "last record": stopped[-1],
+                    "outcome": "completed", "checked": "installed, backups gone"})
     assert len(stopped) > 20, "too few records for a whole installation"
 
 
@@ -249,124 +233,83 @@ def test_a_setup_stopped_while_the_child_runs_has_its_changes_undone_by_the_next
                                 timeout=INSTALL_TIMEOUT,
                                 env={"CORVANE_CHILD_MODE": "long", "CORVANE_CHILD_SECONDS": "60",
                                      **NO_WAITS})
-    deadline = time.monotonic() + INSTALL_TIMEOUT
-    while not (log.exists() and f"{child}: running for 60 seconds" in
-               log.read_text("latin-1", errors="replace")):
-        assert running.process.poll() is None, running.wait()
-        assert time.monotonic() < deadline, "the child never came to its long wait"
-        time.sleep(0.1)
+    wait_until(lambda: logged(log, f"{child}: running for 60 seconds"), "long wait of the child",
+               INSTALL_TIMEOUT, running)
     wine_prefix.kill()
     running.process.wait(timeout=60)
     records = journal_records(wine_prefix.read_file(journal_path("workstation")))
-    assert records[-1][0] == "child starting", [describe(r) for r in records]
+    assert records[-1] == "child starting", records
 
     lines = start_again(wine_prefix, "workstation")
 
     assert "Recovery: the child installer was running; its changes are looked for" in lines, \
         "\n".join(lines)
     assert any(line.startswith("Record DriverStore INF: ") for line in lines), "\n".join(lines)
-    changes = left_behind(wine_prefix, before)
-    assert not changes, changes
+    assert not (changes := left_behind(wine_prefix, before)), changes
 
 
 # A rollback (after the child installer failed) is stopped in the middle of its journal; the
-# next start finishes it.
-def test_a_rollback_stopped_in_the_middle_is_finished_by_the_next_start(wine_prefix,
-                                                                       fault_outcomes):
+# next start finishes it. Stopped after the first undo action, one among the created files,
+# and the one that puts the user's readme back (the created files go first, then the
+# backups). After 8, the recovery that finishes the rollback is stopped too.
+def test_a_rollback_stopped_in_the_middle_is_finished_by_the_next_start(wine_prefix):
     program = test_setup_program("workstation")
     put_user_files(wine_prefix, "workstation")
     before = wine_prefix.snapshot()
-    # The first undo action, one among the created files, and the one that puts the user's
-    # readme back (the created files go first, then the backups). After 8, the recovery that
-    # finishes the rollback is stopped too, and a third start finishes it.
     for n in (1, 8, 15):
-        ended = run_until_stopped(wine_prefix, program, f"undo:{n}:stop",
-                                  env={"CORVANE_CHILD_MODE": "error"})
-        assert ended is None, f"the rollback ended before undo action {n}:\n{ended}"
+        run_until_stopped(wine_prefix, program, f"undo:{n}:stop",
+                          env={"CORVANE_CHILD_MODE": "error"})
         records = journal_records(wine_prefix.read_file(journal_path("workstation")))
-        assert records[-1][0] == "rollback started"
+        assert records[-1].startswith("rollback started"), records
         if n == 8:
-            ended = run_until_stopped(wine_prefix, program, "undo:3:stop")
-            assert ended is None, f"the recovery ended before undo action 3:\n{ended}"
+            run_until_stopped(wine_prefix, program, "undo:3:stop")
         lines = start_again(wine_prefix, "workstation")
         assert "Recovery: finishing the rollback of an interrupted installation" in lines, \
             "\n".join(lines)
-        changes = left_behind(wine_prefix, before)
-        fault_outcomes.append({"rollback stopped after undo action": n,
-                               "recovery stopped too": "after undo 3" if n == 8 else "no",
-                               "outcome": "finished" if not changes else "LEFT CHANGES"})
-        assert not changes, changes
-
-
-# Out of memory or a fault inside one undo action stops that rollback step only: it is
-# logged, the later steps still run (the user's readme comes back), the journal stays, and
-# the next start finishes what was left.
-@pytest.mark.parametrize("action, warning", [
-    ("oom", "Warning: rollback step stopped, out of memory: RemoveInstallFiles"),
-    ("fault", "Warning: rollback step stopped by an exception: RemoveInstallFiles"),
-])
-def test_a_failure_inside_a_rollback_step_stops_that_step_only(wine_prefix, action, warning,
-                                                              fault_outcomes):
-    put_user_files(wine_prefix, "workstation")
-    before = wine_prefix.snapshot()
-    result = wine_prefix.run(test_setup_program("workstation"), SILENT, timeout=INSTALL_TIMEOUT,
-                             env={"CORVANE_CHILD_MODE": "error", **NO_WAITS,
-                                  "CORVANE_TEST_HOOK": f"undo:8:{action}"})
-    assert result.exit_code == -10, result
-    lines = log_lines(work_log(wine_prefix, "workstation"))
-    assert warning in lines, "\n".join(lines)
-    assert "RollBackInstallFiles" not in " ".join(l for l in lines if l.startswith("Warning"))
-    folder = install_folder("workstation")
-    assert wine_prefix.read_file(f"{folder}\\readme.txt") == USER_FILES["readme.txt"]
-    assert wine_prefix.exists(journal_path("workstation"))
-    lines = start_again(wine_prefix, "workstation")
-    assert "Recovery: finishing the rollback of an interrupted installation" in lines
-    changes = left_behind(wine_prefix, before)
-    fault_outcomes.append({"in undo action 8": action, "exit": result.exit_code,
-                           "after the next start": "as before" if not changes else "CHANGED"})
-    assert not changes, changes
+        assert not (changes := left_behind(wine_prefix, before)), f"undo {n}: {changes}"
 
 
 # A C++ exception, running out of memory and a fault, each at another point of the install
-# worker: at the payload files' announcement, after the readme's overwrite record, at the
-# shortcuts' announcement (after the child and the Citrix registration). Each time the
-# installation is rolled back and ends with -10, the user's files as they were.
-@pytest.mark.parametrize("action, k, message", [
-    ("throw", 2, "Error during installation.\nError code = 0x0000054f\nError arg0 = 0x100006a6"),
-    ("oom", 19, "Error during installation.\nError code = 0x00000008\nError arg0 = 0x100006a5"),
-    ("fault", 32, "Exception during installation!\nException code = 0x"),
-], ids=["throw", "oom", "fault"])
-def test_an_exception_or_fault_in_the_silent_install_rolls_back(wine_prefix, action, k, message,
-                                                               fault_outcomes):
+# worker (the payload files' announcement, after the readme's overwrite record, the
+# shortcuts' announcement after the child and the Citrix registration), roll the installation
+# back. Out of memory or a fault inside one undo action stops that rollback step only: it is
+# logged, the later steps still run (the user's readme comes back), the journal stays, and
+# the next start finishes what was left. Each run ends with -10, then the machine as before.
+FAILURES = {
+    "record:2:throw": "Error during installation.\nError code = 0x0000054f\n"
+                      "Error arg0 = 0x100006a6",
+    "record:19:oom": "Error during installation.\nError code = 0x00000008\n"
+                     "Error arg0 = 0x100006a5",
+    "record:32:fault": "Exception during installation!\nException code = 0x",
+    "undo:8:oom": "Warning: rollback step stopped, out of memory: RemoveInstallFiles",
+    "undo:8:fault": "Warning: rollback step stopped by an exception: RemoveInstallFiles",
+}
+
+
+@pytest.mark.parametrize("hook", FAILURES)
+def test_an_exception_or_fault_in_the_install_or_a_rollback_step_ends_as_before(wine_prefix,
+                                                                               hook):
     put_user_files(wine_prefix, "workstation")
     before = wine_prefix.snapshot()
+    in_rollback = hook.startswith("undo:")
     result = wine_prefix.run(test_setup_program("workstation"), SILENT, timeout=INSTALL_TIMEOUT,
-                             env={"CORVANE_TEST_HOOK": f"record:{k}:{action}", **NO_WAITS})
+                             env={"CORVANE_TEST_HOOK": hook, **NO_WAITS,
+                                  "CORVANE_CHILD_MODE": "error" if in_rollback else None})
     assert result.exit_code == -10, result
     lines = log_lines(work_log(wine_prefix, "workstation"))
-    failure = lines[lines.index("=== Rollback process ===") - 1]
-    assert failure.startswith(message), "\n".join(lines)
     assert "Create Firewall rules" not in lines
-    step = next(line for line in reversed(lines[:lines.index(failure)])
-                if not line.startswith("Error: "))
-    changes = left_behind(wine_prefix, before)
-    fault_outcomes.append({"injected": action, "after record": k, "step": step,
-                           "exit": result.exit_code,
-                           "machine as before": "yes" if not changes else "no"})
-    assert not changes, changes
-
-
-def wizard_end(wizard: Wizard):
-    """Closes the last page and answers what comes after it until the run ends."""
-    wizard.prefix.close_window(wizard.page(LAUNCH, visible=False, timeout=120))
-    deadline = time.monotonic() + 60
-    while wizard.running.process.poll() is None:
-        assert time.monotonic() < deadline, "the wizard did not end"
-        box = message_box(wizard, timeout=0)
-        if box is not None:
-            wizard.prefix.press(box, OK)
-        time.sleep(0.3)
-    return wizard.wait()
+    if in_rollback:
+        assert FAILURES[hook] in lines, "\n".join(lines)
+        assert "RollBackInstallFiles" not in " ".join(l for l in lines if l.startswith("Warning"))
+        assert wine_prefix.read_file(f"{install_folder('workstation')}\\readme.txt") == \
+            USER_FILES["readme.txt"]
+        assert wine_prefix.exists(journal_path("workstation"))
+        lines = start_again(wine_prefix, "workstation")
+        assert "Recovery: finishing the rollback of an interrupted installation" in lines
+    else:
+        failure = lines[lines.index("=== Rollback process ===") - 1]
+        assert failure.startswith(FAILURES[hook]), "\n".join(lines)
+    assert not (changes := left_behind(wine_prefix, before)), changes
 
 
 def message_box(wizard: Wizard, timeout: float = 120):
@@ -380,19 +323,30 @@ def message_box(wizard: Wizard, timeout: float = 120):
         time.sleep(0.3)
 
 
-# The wizard's install worker goes the same way out as the silent path's (the exception kinds
-# are told apart by the silent cases above): a fault there ends on the failure page.
+def wizard_end(wizard: Wizard):
+    """Closes the last page and answers what comes after it until the run ends."""
+    wizard.prefix.close_window(wizard.page(LAUNCH, visible=False, timeout=120))
+    deadline = time.monotonic() + 60
+    while wizard.running.process.poll() is None:
+        assert time.monotonic() < deadline, "the wizard did not end"
+        if (box := message_box(wizard, timeout=0)) is not None:
+            wizard.prefix.press(box, OK)
+        time.sleep(0.3)
+    return wizard.wait()
+
+
+# The wizard's install worker goes the same way out as the silent path's: a fault there ends
+# on the failure page.
 @pytest.mark.usefixtures("display")
-def test_a_fault_in_the_wizards_install_ends_on_the_failure_page(wine_prefix, fault_outcomes):
-    action, message = "fault", "Exception during installation!"
+def test_a_fault_in_the_wizards_install_ends_on_the_failure_page(wine_prefix):
     put_user_files(wine_prefix, "workstation")
     before = wine_prefix.snapshot()
     with Wizard(wine_prefix, program=test_setup_program("workstation"),
-                env={"CORVANE_TEST_HOOK": f"record:19:{action}"}) as wizard:
+                env={"CORVANE_TEST_HOOK": "record:19:fault"}) as wizard:
         wizard.prefix.press(walk_to_ready(wizard), NEXT)  # "Install"
         box = message_box(wizard)
         assert box is not None, "no message of the failure"
-        assert message in " ".join(box.texts), box.texts
+        assert "Exception during installation!" in " ".join(box.texts), box.texts
         wizard.prefix.press(box, OK)
         finish = wizard.page(LAUNCH, visible=False, timeout=120)
         title = finish.control(id=FINISH_TITLE).text
@@ -400,11 +354,9 @@ def test_a_fault_in_the_wizards_install_ends_on_the_failure_page(wine_prefix, fa
         assert not finish.control(id=LAUNCH).visible
         result = wizard_end(wizard)
     assert result.exit_code == -10, result
-    # The Wizard driver's stand-in for the browser is no trace of the installation.
-    changes = left_behind(wine_prefix, before, ignore=(r"^c:\\recorder", r"\\https(\\|$)"))
-    fault_outcomes.append({"wizard, injected": action, "after record": 19,
-                           "page": "failure", "exit": result.exit_code,
-                           "machine as before": "yes" if not changes else "no"})
+    # The Wizard driver's stand-ins (the browser, a canary) are no trace of the installation.
+    changes = left_behind(wine_prefix, before, ignore=(r"^c:\\(recorder|program\.exe)",
+                                                     r"\\https(\\|$)"))
     assert not changes, changes
 
 
@@ -418,17 +370,10 @@ def test_a_child_progress_past_the_end_does_not_end_the_wizards_install(wine_pre
                                   "CORVANE_CHILD_SECONDS": "16"}) as wizard:
         wizard.prefix.press(walk_to_ready(wizard), NEXT)
         log = work_log(wine_prefix)
-
-        def logged(text: str) -> bool:
-            return log.exists() and text in log.read_text("latin-1", errors="replace")
-
-        deadline = time.monotonic() + 120
-        while not logged(f"{child}: record 1,150,2,0"):
-            assert time.monotonic() < deadline, "the child never sent goal 150"
-            time.sleep(0.1)
+        wait_until(lambda: logged(log, f"{child}: record 1,150,2,0"), "goal 150", 120)
         # As long as the child works, the Progress page must be there.
         watched = time.monotonic()
-        while not logged(f"{child}: finished"):
+        while not logged(log, f"{child}: finished"):
             wizard.page(PROGRESS_BAR, timeout=1)
             time.sleep(0.5)
         assert time.monotonic() - watched > 12, "the child ended before the bar could"

@@ -13,17 +13,14 @@ from pathlib import Path
 
 import pytest
 
+from test_startup import PACK_TOOL
 from winehost import REPOSITORY, win_build_path
 
-NATIVE_BUILD = Path(os.environ.get("CORVANE_NATIVE_BUILD", REPOSITORY / "build" / "native"))
 SAMPLE_PAYLOAD = REPOSITORY / "payload" / "sample"
 
 
 def corvane_pack(*args: str | os.PathLike) -> subprocess.CompletedProcess:
-    program = NATIVE_BUILD / "tools" / "corvane-pack" / "corvane-pack"
-    if not program.exists():
-        pytest.fail(f"{program} is not built; run scripts/build.sh (or set CORVANE_NATIVE_BUILD)")
-    return subprocess.run([str(program), *map(str, args)], capture_output=True, text=True)
+    return subprocess.run([str(PACK_TOOL), *map(str, args)], capture_output=True, text=True)
 
 
 def osslsigncode(*args: str | os.PathLike) -> subprocess.CompletedProcess:

@@ -1,15 +1,20 @@
 """What an administrator sees of a setup program's start-up: exit codes, the setup log, message
-boxes and the files unpack mode writes."""
+boxes, the files unpack mode writes, the package each setup carries, and that a DLL planted
+beside it is never loaded."""
 
 from __future__ import annotations
 
+import hashlib
 import shutil
+import struct
 import subprocess
+import time
+import zlib
 from pathlib import Path
 
 import pytest
 
-from winehost import REPOSITORY, win_build_path
+from winehost import REPOSITORY, harness_program, win_build_path
 
 EDITIONS = {
     edition: {"display": f"Corvane RDP Edition - {edition.title()}",
@@ -86,27 +91,45 @@ def answer_message_box(prefix, program, args, cwd=None, edition="workstation"):
         running.kill()
 
 
+def hand_built_setup(path: Path, entries: dict[str, bytes], seal: int = 0x5A) -> Path:
+    """The stub with a package put together here, for names the package tool refuses."""
+    area = b"".join(struct.pack("<II", len(packed := zlib.compress(data, 9)), len(name))
+                    + hashlib.md5(data).digest() + name.encode() + packed
+                    for name, data in entries.items())
+    signature = b"Marrowfend LLC installer system" + bytes([seal])
+    path.write_bytes(stub_program().read_bytes() + signature + bytes(b ^ seal for b in signature)
+                     + struct.pack("<II", len(area), len(entries)) + hashlib.md5(area).digest()
+                     + area)
+    return path
+
+
 # Silent without accepting the licence is refused, whatever else is asked; unpack wins over
-# silent, replaces what is there and installs nothing.
+# silent, replaces what is there and installs nothing. A package may name any place: unpack
+# writes only plain names, into the current folder.
 COMMAND_LINES = [(["-silent"], -7), (["-SILENT", "-norestart"], -7),
                  (["-silent", "-directory", "C:\\x"], -7), (["-silent", "-unpack"], 0),
-                 (["-UnPack"], 0)]
+                 (["-UnPack"], 0), ("unsafe names", ["-unpack", "-silent"], 0)]
+UNSAFE_NAMES = {"..\\climbed.txt": b"up\r\n", "C:\\rooted.txt": b"root\r\n",
+                "readme.txt": b"plain\r\n"}
 
 
 def test_command_line_picks_the_mode_and_exit_code(wine_prefix, tmp_path):
     entries = package_entries(setup_program())
-    for number, (arguments, exit_code) in enumerate(COMMAND_LINES):
+    unsafe = hand_built_setup(tmp_path / "setup.exe", UNSAFE_NAMES)
+    for number, (*package, arguments, exit_code) in enumerate(COMMAND_LINES):
         work = tmp_path / f"cwd {number}"
         work.mkdir()
         (work / "readme.txt").write_bytes(b"an older readme\r\n")
         (work / "notes.txt").write_bytes(b"the user's own file\r\n")
-        result = wine_prefix.run(setup_program(), arguments, cwd=work, timeout=QUICK)
+        result = wine_prefix.run(unsafe if package else setup_program(), arguments, cwd=work,
+                                 timeout=QUICK)
         assert result.exit_code == exit_code, result
         expected = {"readme.txt": b"an older readme\r\n"}
         if "-unpack" in [a.lower() for a in arguments]:
-            expected = dict(entries)
+            expected = {"readme.txt": b"plain\r\n"} if package else dict(entries)
         expected["notes.txt"] = b"the user's own file\r\n"
         assert {p.name: p.read_bytes() for p in work.iterdir()} == expected, arguments
+    assert not (tmp_path / "climbed.txt").exists() and not wine_prefix.exists("C:\\rooted.txt")
     # A successful unpack has no install folder to copy its log into: it is removed.
     assert not work_log(wine_prefix).exists()
 
@@ -190,3 +213,55 @@ def test_a_failed_unpack_is_reported_as_a_failure_and_keeps_its_log(wine_prefix,
     assert lines[-2].startswith("Error during installation.\nError code = 0x")
     assert lines[-1] == "=== === ==="
     assert (tmp_path / "readme.txt").is_dir()
+
+
+# What each setup program carries (unpack mode writes the same): exactly the entries the
+# package tool's check-payload expects of each edition, each the kind of file its name promises.
+@pytest.mark.parametrize("edition", ["workstation", "server"])
+def test_each_setup_carries_exactly_the_entries_check_payload_expects(tmp_path, edition):
+    for name, data in package_entries(setup_program(edition)).items():
+        (tmp_path / name).write_bytes(data)
+        if name.endswith((".x86", ".amd64")) and data[:2] == b"MZ":
+            # The word size the entry name promises: a 64-bit file in an ".x86" entry would
+            # not start on 32-bit Windows.
+            machine = struct.unpack_from("<H", data, struct.unpack_from("<I", data, 0x3C)[0] + 4)
+            assert machine == ((0x14C,) if name.endswith(".x86") else (0x8664,)), name
+        elif name.split(".")[0] in ("hxvhub", "hxvplug", "hxvhubbus", "usbd"):
+            # Every variant of a driver file says which one it is.
+            assert data.startswith((name.encode() + b":", b"; " + name.encode() + b":")), name
+    check = subprocess.run([str(PACK_TOOL), "check-payload", "--profile", edition,
+                            str(tmp_path)], capture_output=True, text=True)
+    assert check.returncode == 0, check.stdout + check.stderr
+    # No note: nothing absent (not even a usbd.sys copy) and nothing no rule asks for.
+    assert "note:" not in check.stdout, check.stdout
+
+
+# A setup program runs elevated, often from a downloads folder: a DLL planted there or in the
+# current folder under the name of a system DLL it loads (riched32.dll) must never be loaded.
+# A canary DLL stands in for the planted one; it writes a marker file when it is loaded.
+def test_a_dll_planted_beside_the_setup_or_in_the_current_folder_is_not_loaded(wine_prefix,
+                                                                                tmp_path):
+    downloads, current = tmp_path / "Downloads", tmp_path / "current"
+    for folder in (downloads, current):
+        folder.mkdir()
+        shutil.copy(harness_program("corvane_canary.dll"), folder / "riched32.dll")
+    marker = tmp_path / "canary-loaded.txt"
+    # Without a native-first override Wine would use its built-in DLL whatever lies beside the
+    # program, and the test would pass however the program loads it.
+    env = {"WINEDLLOVERRIDES": "riched32=n,b",
+           "CORVANE_CANARY_MARKER": wine_prefix.windows_path(marker)}
+    # The control case: a program that loads the DLL the unsafe way does pick up the canary.
+    probe = downloads / "dll-probe.exe"
+    shutil.copy(win_build_path("tests/windows/framework_dll_probe.exe"), probe)
+    result = wine_prefix.run(probe, ["plain", "Riched32.dll"], cwd=downloads, env=env)
+    assert marker.exists(), result
+    marker.unlink()
+
+    for edition in EDITIONS:
+        setup = downloads / f"corvane-rdp-{edition}-setup.exe"
+        shutil.copy(setup_program(edition), setup)
+        # The wizard loads the rich-edit library, shows its first page and waits for the user.
+        running = wine_prefix.start(setup, [], cwd=current, timeout=60, env=env)
+        time.sleep(8)
+        running.kill()
+        assert not marker.exists(), marker.read_text(errors="replace")

@@ -1,9 +1,7 @@
-"""Runs cross-built Windows programs in throw-away Wine prefixes and inspects what they did.
-
-A Prefix is a cheap copy of a pristine prefix (see scripts/wine-prefix) with its own
+"""Runs cross-built Windows programs in throw-away Wine prefixes and inspects what they did
+(README.md). A Prefix is a cheap copy of a pristine prefix (scripts/wine-prefix) with its own
 wineserver. Programs run through the harness's winrun.exe, so a test sees the real signed
-32-bit exit code, not the 8 bits a Unix status keeps. Environment: see README.md.
-"""
+32-bit exit code, not the 8 bits a Unix status keeps."""
 
 from __future__ import annotations
 
@@ -50,7 +48,6 @@ class WineError(RuntimeError):
 
 
 def win_build_path(relative: str | os.PathLike) -> Path:
-    """A program of the cross build, e.g. win_build_path("setup/corvane-rdp-server-setup.exe")."""
     path = WIN_BUILD / relative
     if not path.exists():
         raise FileNotFoundError(
@@ -64,109 +61,69 @@ def harness_program(name: str) -> Path:
 
 @dataclasses.dataclass
 class RunResult:
-    """What one program run left behind. exit_code is None only when it timed out."""
-
-    exit_code: int | None
+    exit_code: int | None  # None only when it timed out
     stdout: str
     stderr: str
-    timed_out: bool = False
-    duration: float = 0.0
-    stdout_bytes: bytes = b""
-    command: str = ""
+    timed_out: bool
+    command: str
 
     def __str__(self) -> str:
         state = "timed out" if self.timed_out else f"exit code {self.exit_code}"
-        return (f"{self.command}: {state} after {self.duration:.1f} s\n"
-                f"--- stdout ---\n{self.stdout}--- stderr ---\n{self.stderr}")
+        return (f"{self.command}: {state}\n--- stdout ---\n{self.stdout}"
+                f"--- stderr ---\n{self.stderr}")
 
 
 @dataclasses.dataclass(frozen=True)
 class RegValue:
-    """A registry value: its type name, the data decoded (str, int, list of str for
-    REG_MULTI_SZ, else bytes) and the raw bytes."""
-
     type: str
-    data: object
+    data: object  # str, int, list of str for REG_MULTI_SZ, else bytes
     raw: bytes
 
     @staticmethod
     def decode(type_number: int, raw: bytes) -> "RegValue":
         type_name = REG_TYPES.get(type_number, f"REG_TYPE_{type_number}")
-        data: object = raw
-        if type_name in ("REG_SZ", "REG_EXPAND_SZ"):
-            data = raw.decode("utf-16-le", errors="replace").split("\0", 1)[0]
-        elif type_name in ("REG_DWORD", "REG_QWORD"):
-            data = int.from_bytes(raw, "little")
-        elif type_name == "REG_MULTI_SZ":
-            data = [part for part in raw.decode("utf-16-le", errors="replace").split("\0")
-                    if part]
+        text = raw.decode("utf-16-le", errors="replace")
+        data = {"REG_SZ": text.split("\0", 1)[0], "REG_EXPAND_SZ": text.split("\0", 1)[0],
+                "REG_DWORD": int.from_bytes(raw, "little"),
+                "REG_QWORD": int.from_bytes(raw, "little"),
+                "REG_MULTI_SZ": [part for part in text.split("\0") if part]}.get(type_name, raw)
         return RegValue(type_name, data, raw)
-
-
-class SnapshotDiff(list):
-    """The differences between two snapshots, one line each ("file added: C:\\..."...)."""
-
-    def __str__(self) -> str:
-        return "\n".join(self) or "no changes"
 
 
 @dataclasses.dataclass
 class Snapshot:
-    """Files under drive_c and the saved registry of a prefix at one moment.
-
-    files:    {"c:\\path" (lower case): (kind, size, digest)}
-    registry: {"hklm\\key" (lower case): set of its value lines in Wine's notation};
-              HKLM\\..., HKCU\\... (the Wine user), HKU\\.Default\\...
-    names:    {lower-case key or path: spelling as found}, for messages
-    """
+    """files: {"c:\\path" (lower case): state}; registry: {"hklm\\key" (lower case): set of its
+    value lines in Wine's notation}; names: {lower-case key or path: spelling as found}."""
 
     files: dict[str, tuple]
     registry: dict[str, set[str]]
     names: dict[str, str]
 
-    def diff(self, before: "Snapshot", ignore: Iterable[str] = ()) -> SnapshotDiff:
-        """What changed from `before`. `ignore`: regular expressions searched in lower-case
-        file paths ("c:\\users\\...") and keys ("hkcu\\software\\...")."""
+    def diff(self, before: "Snapshot", ignore: Iterable[str] = ()) -> str:
+        """What changed from `before`, one line each ("file added: C:\\..."); empty when
+        nothing did. `ignore`: regular expressions searched in the lower-case paths and keys."""
         patterns = [re.compile(pattern) for pattern in ignore]
         names = {**before.names, **self.names}
-        result = SnapshotDiff()
+        lines = []
         for kind, old, new in (("file", before.files, self.files),
                                ("key", before.registry, self.registry)):
             old = {k: v for k, v in old.items() if not _ignored(k, patterns)}
             new = {k: v for k, v in new.items() if not _ignored(k, patterns)}
-            result += [f"{kind} added: {names[k]}" for k in sorted(new.keys() - old.keys())]
-            result += [f"{kind} removed: {names[k]}" for k in sorted(old.keys() - new.keys())]
-            result += [f"{kind} changed: {names[k]}" + ("" if kind == "file" else
-                       f": {sorted(old[k] - new[k])} -> {sorted(new[k] - old[k])}")
-                       for k in sorted(old.keys() & new.keys()) if old[k] != new[k]]
-        return result
+            lines += [f"{kind} added: {names[k]}" for k in sorted(new.keys() - old.keys())]
+            lines += [f"{kind} removed: {names[k]}" for k in sorted(old.keys() - new.keys())]
+            lines += [f"{kind} changed: {names[k]}" + ("" if kind == "file" else
+                      f": {sorted(old[k] - new[k])} -> {sorted(new[k] - old[k])}")
+                      for k in sorted(old.keys() & new.keys()) if old[k] != new[k]]
+        return "\n".join(lines)
 
 
 # Keys a snapshot leaves out. Checked: running console and GUI programs, message boxes,
 # switching the Windows version and restarting the wineserver change nothing else in drive_c
-# or the saved registry. For one test's own noise use Snapshot.diff(before, ignore=...).
-IGNORED_KEYS = (
-    # The display adapter: Wine's X11 driver writes the GPU's driver date each time the desktop
-    # (explorer.exe) starts with a display.
-    re.compile(r"^hklm\\system\\currentcontrolset\\control\\class\\"
-               r"\{4d36e968-e325-11ce-bfc1-08002be10318\}\\"),
-)
+# or the saved registry. The display adapter: Wine's X11 driver writes the GPU's driver date
+# each time the desktop (explorer.exe) starts with a display.
+IGNORED_KEYS = (re.compile(r"^hklm\\system\\currentcontrolset\\control\\class\\"
+                           r"\{4d36e968-e325-11ce-bfc1-08002be10318\}\\"),)
 _KEY_LINE = re.compile(r"^\[(.*)\] \d+$")
-
-
-def _parse_reg_file(path: Path, root: str, registry: dict, names: dict) -> None:
-    """Reads one of Wine's saved hives (system.reg, user.reg, userdef.reg): the value lines of
-    each key, long ones joined, without the keys' time stamps."""
-    values: set[str] | None = None
-    text = path.read_text(encoding="utf-8", errors="surrogateescape")
-    for line in re.sub(r"\\\n\s*", "", text).splitlines():
-        match = _KEY_LINE.match(line)
-        if match:
-            name = root + "\\" + match.group(1).replace("\\\\", "\\")
-            names[name.lower()] = name
-            values = registry.setdefault(name.lower(), set())
-        elif values is not None and line and not line.startswith("#time="):
-            values.add(line)
 
 
 def _ignored(text: str, patterns: Iterable[re.Pattern]) -> bool:
@@ -185,8 +142,6 @@ class Control:
 
 @dataclasses.dataclass(frozen=True)
 class Window:
-    """A top-level window with its controls, as tests/harness/wintool.c reads them."""
-
     hwnd: int
     pid: int
     class_name: str
@@ -209,6 +164,7 @@ class Window:
 
 
 def _parse_windows(output: bytes) -> list[Window]:
+    """wintool list's lines (tests/harness/wintool.c)."""
     def text(field: str) -> str:
         return "" if field == "-" else bytes.fromhex(field).decode("utf-8", errors="replace")
 
@@ -225,17 +181,22 @@ def _parse_windows(output: bytes) -> list[Window]:
     return [dataclasses.replace(w, controls=tuple(controls.get(w.hwnd, ()))) for w in windows]
 
 
-class RunningProgram:
-    """A program started with Prefix.start(); wait() gives its RunResult."""
+def wait_until(condition, what: str, timeout: float, running=None, pause: float = 0.1) -> None:
+    """Asks condition() again and again until it holds; fails when `running` (a
+    RunningProgram) ends first or the time runs out."""
+    deadline = time.monotonic() + timeout
+    while not condition():
+        assert running is None or running.process.poll() is None, \
+            f"ended before {what}:\n{running.wait()}"
+        assert time.monotonic() < deadline, f"no {what} within {timeout} s"
+        time.sleep(pause)
 
-    def __init__(self, prefix: "Prefix", process: subprocess.Popen, files: tuple[Path, ...],
+
+class RunningProgram:
+    def __init__(self, prefix: "Prefix", process: subprocess.Popen, files: list[Path],
                  command: str, timeout: float):
-        self.prefix = prefix
-        self.process = process
-        self.files = files  # exit code, stdout, stderr, command line
-        self.command = command
-        self.timeout = timeout
-        self.started = time.monotonic()
+        self.prefix, self.process, self.files = prefix, process, files
+        self.command, self.timeout = command, timeout
 
     def wait(self, timeout: float | None = None) -> RunResult:
         # winrun ends the program when its own timeout runs out; the extra time here only
@@ -247,19 +208,17 @@ class RunningProgram:
             os.killpg(self.process.pid, signal.SIGKILL)
             self.process.wait()
             text = "timeout"
-        out, err = (path.read_bytes() for path in self.files[1:3])
+        out, err = (path.read_bytes().decode("utf-8", errors="replace")
+                    for path in self.files[1:])
         for path in self.files:
             path.unlink(missing_ok=True)
         code = int(text) if re.fullmatch(r"-?\d+", text) else None
-        result = RunResult(code, out.decode("utf-8", errors="replace"),
-                           err.decode("utf-8", errors="replace"), text == "timeout",
-                           time.monotonic() - self.started, out, self.command)
+        result = RunResult(code, out, err, text == "timeout", self.command)
         if text == "timeout":
-            # Whatever the program started is still running; end it with the prefix's server.
-            self.prefix.kill()
+            self.prefix.kill()  # whatever the program started is still running
         elif code is None:
             raise WineError(f"{self.command}: winrun reported {text or 'no exit code'} (wine "
-                            f"status {self.process.returncode})\n{result.stderr}")
+                            f"status {self.process.returncode})\n{err}")
         return result
 
     def kill(self) -> None:
@@ -273,6 +232,7 @@ class Prefix:
     def __init__(self, path: Path, arch: str, display: str | None = None):
         self.path = Path(path)
         self.arch = arch
+        self.is_64bit = arch == "win64"
         self.display = display
         self.drive_c = self.path / "drive_c"
         self.scratch = Path(str(self.path) + ".scratch")  # outside drive_c: not in snapshots
@@ -339,14 +299,7 @@ class Prefix:
     def destroy(self) -> None:
         subprocess.run([str(WINE_PREFIX_TOOL), "destroy", str(self.path)], check=True)
         shutil.rmtree(self.scratch, ignore_errors=True)
-        try:
-            self.path.parent.rmdir()  # the folder unique_prefix_path() made for it
-        except OSError:
-            pass
-
-    @property
-    def is_64bit(self) -> bool:
-        return self.arch == "win64"
+        shutil.rmtree(self.path.parent, ignore_errors=True)  # made by unique_prefix_path()
 
     def tool_command(self, name: str) -> list[str]:
         """A harness tool: in a 64-bit prefix its 64-bit build under wine64 when built. Both
@@ -359,8 +312,6 @@ class Prefix:
         return ["wine", str(harness_program(name))]
 
     def environment(self, extra: Mapping[str, str | None] | None = None) -> dict[str, str]:
-        """The Unix environment for wine. In `extra`, None removes a variable and
-        WINEDLLOVERRIDES is added to the harness's own overrides."""
         environment = {k: v for k, v in os.environ.items()
                        if k not in ("WINEARCH", "WINESERVER", "WINELOADER", "WINEPREFIX")}
         environment.update(WINEPREFIX=str(self.path), WINEDEBUG="-all",
@@ -376,54 +327,38 @@ class Prefix:
                 environment[name] = value
         return environment
 
-    def start(self, program: str | os.PathLike, args: Sequence[str] | str = (), *,
+    def start(self, program: str | os.PathLike, args: Sequence[str] = (), *,
               cwd: str | os.PathLike | None = None, env: Mapping[str, str | None] | None = None,
               timeout: float = 120) -> RunningProgram:
-        """Starts a program and returns at once; see run()."""
-        program_path = self._windows_path_of(program)
-        if isinstance(program, Path) or str(program).startswith("/"):
+        program_path = str(program)
+        if isinstance(program, Path) or program_path.startswith("/"):
             if not Path(program).exists():
                 raise FileNotFoundError(program)
-        files = self._scratch_files("exit-code", "stdout", "stderr", "command-line")
+            program_path = self.windows_path(program)
+        files = self._scratch_files("exit-code", "stdout", "stderr")
         command = [*self.tool_command("winrun.exe"), "--exit-code-file",
                    self.windows_path(files[0]), "--timeout", str(int(timeout * 1000))]
         if cwd is not None:
-            command += ["--cwd", self._windows_path_of(cwd)]
-        if isinstance(args, str):
-            # A raw command line: the program gets exactly these characters after its name.
-            files[3].write_text(f'"{program_path}" {args}', encoding="utf-8")
-            command += ["--command-line-file", self.windows_path(files[3])]
-            shown = f"{program_path} {args}"
-        else:
-            command += ["--", program_path, *args]
-            shown = " ".join([program_path, *args])
-        process = self._popen(command, files[1:3], env)
-        return RunningProgram(self, process, tuple(files), shown, timeout)
+            command += ["--cwd", self.windows_path(cwd) if isinstance(cwd, Path) else str(cwd)]
+        process = self._popen([*command, "--", program_path, *args], files[1:], env)
+        return RunningProgram(self, process, files, " ".join([program_path, *args]), timeout)
 
-    def run(self, program: str | os.PathLike, args: Sequence[str] | str = (), *,
+    def run(self, program: str | os.PathLike, args: Sequence[str] = (), *,
             cwd: str | os.PathLike | None = None, env: Mapping[str, str | None] | None = None,
             timeout: float = 120) -> RunResult:
-        """Runs a Windows program to its end (README.md: program, args, cwd, env, timeout)."""
         return self.start(program, args, cwd=cwd, env=env, timeout=timeout).wait()
 
     def wine(self, *args: str, timeout: float = 120,
              env: Mapping[str, str | None] | None = None) -> subprocess.CompletedProcess:
-        """`wine ARGS...` in this prefix, e.g. prefix.wine("wineboot", "-r")."""
         return self._capture(["wine", *args], timeout, env)
-
-    def _windows_path_of(self, path: str | os.PathLike) -> str:
-        if isinstance(path, Path) or str(path).startswith("/"):
-            return self.windows_path(Path(path))
-        return str(path)
 
     def windows_path(self, host_path: str | os.PathLike) -> str:
         """C:\\... for a path inside drive_c, Z:\\... (the Unix root) for any other."""
         path = Path(os.path.abspath(host_path))
-        try:
+        if path.is_relative_to(self.drive_c):
             relative = path.relative_to(self.drive_c)
             return "C:\\" + ("" if relative == Path(".") else str(relative).replace("/", "\\"))
-        except ValueError:
-            return "Z:" + str(path).replace("/", "\\")
+        return "Z:" + str(path).replace("/", "\\")
 
     def host_path(self, windows_path: str) -> Path:
         """The Unix path of C:\\... or Z:\\...; names are matched without regard to case, as
@@ -470,7 +405,6 @@ class Prefix:
         return result.returncode, tree
 
     def reg_query(self, key: str, value: str = "", *, view: int) -> RegValue | None:
-        """One value ("" is the default value), or None when the key or value is missing."""
         status, tree = self._regtool(view, "query", key, value)
         return None if status else next(iter(tree[""].values()))
 
@@ -479,16 +413,14 @@ class Prefix:
         return None if status else tree[""]
 
     def reg_exists(self, key: str, *, view: int) -> bool:
-        return self._regtool(view, "query", key)[0] == 0
+        return self.reg_values(key, view=view) is not None
 
     def reg_tree(self, key: str, *, view: int) -> dict[str, dict[str, RegValue]] | None:
-        """The key and all keys below it: {full key path: {value name: RegValue}}."""
         status, tree = self._regtool(view, "dump", key)
         tree.pop("", None)
         return None if status else tree
 
     def reg_set(self, key: str, value: str, text: str, *, view: int) -> None:
-        """Sets a REG_SZ value, creating the key if needed."""
         self._regtool(view, "set", key, value, "1", (text + "\0").encode("utf-16-le").hex())
 
     def reg_delete_value(self, key: str, value: str, *, view: int) -> bool:
@@ -501,11 +433,9 @@ class Prefix:
         return dict(line.split("=", 1) for line in result.stdout.splitlines() if "=" in line)
 
     def security(self, path: str) -> str:
-        """The owner and access list of a Windows path as SDDL, as a program reads them back
-        (Wine builds them from the Unix owner and mode bits)."""
+        """Owner and access list as SDDL (Wine builds them from the Unix owner and mode)."""
         value = self._osinfo(path)[f"security:{path}"]
-        if value.startswith("error "):
-            raise WineError(f"cannot read the access list of {path}: {value}")
+        assert not value.startswith("error "), f"access list of {path}: {value}"
         return value
 
     def set_windows_version(self, version: str) -> None:
@@ -557,15 +487,13 @@ class Prefix:
             time.sleep(0.3)
 
     def wait_for_window(self, title_part: str, timeout: float = 30) -> Window:
-        """The first visible top-level window whose title contains title_part (any case)."""
         return self._wait_for(lambda window: title_part.lower() in window.title.lower(),
                               f"window titled like {title_part!r}", timeout)
 
     def wait_for_page(self, title: str, control_id: int, *, enabled: int | None = None,
                       visible: bool = True, timeout: float = 60) -> Window:
-        """The window titled `title` that has the control `control_id` (visible, unless told
-        otherwise), and with `enabled` the control of that id enabled: the pages of a wizard
-        replace each other under one title, told apart by their controls."""
+        """The pages of a wizard replace each other under one title, told apart by their
+        controls."""
         def matches(window: Window) -> bool:
             ids = {control.id: control for control in window.controls}
             return (window.title == title and control_id in ids
@@ -574,11 +502,9 @@ class Prefix:
         return self._wait_for(matches, f"window {title!r} with control {control_id}", timeout)
 
     def click(self, window: Window | int, control_id: int) -> None:
-        """Tells the dialog a button was pressed (WM_COMMAND, posted)."""
         self._wintool("click", window, str(control_id))
 
     def press(self, window: Window | int, control_id: int) -> None:
-        """Clicks a button, check box or radio button as the mouse would (BM_CLICK)."""
         self._wintool("press", window, str(control_id))
 
     def set_text(self, window: Window | int, control_id: int, text: str) -> None:
@@ -588,16 +514,12 @@ class Prefix:
         self._wintool("close", window)
 
     def focus(self, window: Window | int) -> int:
-        """The id of the control with the keyboard focus in the window's thread (0: none,
-        -1: the window itself)."""
         return int(self._wintool("focus", window).stdout)
 
     def window_rect(self, window: Window | int) -> tuple[int, ...]:
-        """left, top, right, bottom of the window on the screen."""
         return tuple(int(part) for part in self._wintool("rect", window).stdout.split())
 
     def working_set(self, window: Window | int) -> int:
-        """Bytes of memory the window's process holds."""
         return int(self._wintool("memory", window).stdout.split()[1])
 
     def type_keys(self, *keys: str) -> None:
@@ -611,36 +533,40 @@ class Prefix:
                        capture_output=True)
         time.sleep(0.5)  # Wine takes the keys from its X connection in its own time.
 
-    def snapshot(self, registry: bool = True, files: bool = True) -> Snapshot:
+    def snapshot(self, registry: bool = True) -> Snapshot:
         """Files under drive_c and the whole saved registry, for comparing before and after.
 
         Stops the prefix's wineserver (and so every Windows process in it) first: Wine writes
         the registry to disk only when the server exits. Files hard-linked to the pristine
         prefix are compared by inode and modification time instead of content."""
         names: dict[str, str] = {}
-        file_states: dict[str, tuple] = {}
         keys: dict[str, set[str]] = {}
         if registry:
             self.kill()
             for file_name, root in (("system.reg", "HKLM"), ("user.reg", "HKCU"),
                                     ("userdef.reg", "HKU\\.Default")):
-                _parse_reg_file(self.path / file_name, root, keys, names)
-            # Wine saves only keys that hold values or have no subkeys; the keys between are
-            # listed too, so an empty key left behind shows up however deep it is.
-            for key in list(keys):
-                name = names[key]
-                while "\\" in name and (name := name.rsplit("\\", 1)[0]).lower() not in keys:
-                    keys[name.lower()] = set()
-                    names[name.lower()] = name
+                values: set[str] | None = None
+                text = (self.path / file_name).read_text(encoding="utf-8", errors="surrogateescape")
+                for line in re.sub(r"\\\n\s*", "", text).splitlines():
+                    if match := _KEY_LINE.match(line):
+                        name = root + "\\" + match.group(1).replace("\\\\", "\\")
+                        values = keys.setdefault(name.lower(), set())
+                        # Wine saves only keys that hold values or have no subkeys; the keys
+                        # between are listed too, so an empty key left behind shows up.
+                        while name.lower() not in names:
+                            names[name.lower()] = name
+                            keys.setdefault(name.lower(), set())
+                            name = name.rsplit("\\", 1)[0]
+                    elif values is not None and line and not line.startswith("#time="):
+                        values.add(line)
             keys = {k: v for k, v in keys.items() if not _ignored(k, IGNORED_KEYS)}
-        if files:
-            for directory, dirs, file_names in os.walk(self.drive_c):
-                for name in dirs + file_names:
-                    host = Path(directory) / name
-                    windows = self.windows_path(host)
-                    names[windows.lower()] = windows
-                    file_states[windows.lower()] = _file_state(host)
-        return Snapshot(files=file_states, registry=keys, names=names)
+        files: dict[str, tuple] = {}
+        for directory, dirs, file_names in os.walk(self.drive_c):
+            for name in dirs + file_names:
+                host = Path(directory) / name
+                names[self.windows_path(host).lower()] = self.windows_path(host)
+                files[self.windows_path(host).lower()] = _file_state(host)
+        return Snapshot(files=files, registry=keys, names=names)
 
 
 def _file_state(path: Path) -> tuple:
@@ -663,8 +589,8 @@ def check_pristine(arch: str) -> str:
 
 
 def start_xvfb() -> tuple[subprocess.Popen, str]:
-    """A private X server for the windows of the programs under test and its DISPLAY; Xvfb
-    picks a free display number and says so once it is ready (-displayfd)."""
+    """A private X server and its DISPLAY; Xvfb picks a free display number and says so once
+    it is ready (-displayfd)."""
     read_end, write_end = os.pipe()
     process = subprocess.Popen(
         ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten",

@@ -234,6 +234,23 @@ def test_each_setup_carries_exactly_the_entries_check_payload_expects(tmp_path, 
     assert check.returncode == 0, check.stdout + check.stderr
     # No note: nothing absent (not even a usbd.sys copy) and nothing no rule asks for.
     assert "note:" not in check.stdout, check.stdout
+    if edition == "workstation":
+        # One entry gone, one in another letter case, one no rule asks for and a subfolder:
+        # each is named, with the systems that need what is missing.
+        (tmp_path / "hxvhub.sys.x86.xp").unlink()
+        (tmp_path / "hxvhub.inf.v10").rename(tmp_path / "HXVHUB.INF.v10")
+        (tmp_path / "usbd.sys.x86.xp").write_bytes(b"usbd")
+        (tmp_path / "amd64").mkdir()
+        check = subprocess.run([str(PACK_TOOL), "check-payload", "--profile", edition,
+                                str(tmp_path)], capture_output=True, text=True)
+        assert check.returncode == 1, check.stdout
+        for line in ("missing: hxvhub.sys.x86.xp (needed on 32-bit Windows 2000 to Server 2003)\n",
+                     "missing: hxvhub.inf.v10 (needed on every Windows 10 and later); the folder "
+                     "has HXVHUB.INF.v10, which differs in letter case",
+                     "note: usbd.sys.x86.xp is not asked for",
+                     "note: the subfolder amd64 is not part of the payload",
+                     "INCOMPLETE: 2 entries missing"):
+            assert line in check.stdout, check.stdout
 
 
 # A setup program runs elevated, often from a downloads folder: a DLL planted there or in the

@@ -22,7 +22,7 @@ DESTINATION_IMAGE, START_MENU_IMAGE, DESKTOP_ICON = 1038, 1039, 1022
 SUMMARY = 1026
 LAUNCH, QUICK_START = 1030, 1033
 RESTART_NOW, RESTART_LATER = 1008, 1009
-IDOK, IDYES = 1, 6
+IDOK, IDYES, IDNO = 1, 6, 7
 QUICK_START_URL = "https://www.marrowfend.example/corvane-rdp.html#quick-start"
 BROWSER = '"C:\\recorder\\browser.exe" "%s"' % QUICK_START_URL
 
@@ -101,11 +101,14 @@ def walk_to_ready(wizard: Wizard, folder: str | None = None) -> Window:
 
 
 def cancel(wizard: Wizard, page: Window):
-    """Cancel, and Yes to the question: the run ends with nothing installed."""
-    wizard.prefix.press(page, CANCEL)
-    question = wizard.message_box()
-    assert "Are you sure you wish to cancel" in " ".join(question.texts), question.texts
-    wizard.prefix.press(question, IDYES)
+    """Cancel and No keep the page; Cancel and Yes end the run with nothing installed."""
+    for answer in (IDNO, IDYES):
+        wizard.prefix.press(page, CANCEL)
+        question = wizard.message_box()
+        assert "Are you sure you wish to cancel" in " ".join(question.texts), question.texts
+        wizard.prefix.press(question, answer)
+        wait_until(lambda: question.hwnd not in [w.hwnd for w in wizard.prefix.windows()],
+                   "the question closed", 30)
     assert wizard.wait().exit_code == 0
     assert not wizard.prefix.exists(wizard.install_folder)
     assert not wizard.prefix.reg_exists(UNINSTALL_KEY + PRODUCT[wizard.edition]["code"], view=32)

@@ -59,7 +59,7 @@ AREAS = {
                              "_is_refused",
                              "test_interrupted_install.py::test_a_rollback_stopped_in_the_middle_is"
                              "_finished_by_the_next_start"]),
-    "wizard": ("progress_pages|welcome_pages|WizardPage",
+    "wizard": ("progress_pages",
                ["test_wizard.py::test_the_keyboard_alone_installs_each_edition",
                 "test_wizard.py::test_back_from_every_page_keeps_the_choices_and_the_memory_flat"]),
 }

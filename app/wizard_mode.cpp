@@ -23,6 +23,9 @@ enum Slot { kWelcome, kLicence, kFolder, kStartMenu, kTasks, kReady, kProgress, 
 // How long the install worker's thread may take to be gone once the worker
 // has reported its end.
 constexpr DWORD kInstallThreadWait = 10000;
+// How often a page that cannot be made is tried, and the pause between tries.
+constexpr int kPageShowings = 3;
+constexpr DWORD kPageShowingPause = 1000;
 
 // Waits for `object` while answering the messages other threads send to this
 // one's windows: the worker may still be setting a status text on its way
@@ -102,8 +105,12 @@ void CInstallApp::RunWizardMode() {
     restart.m_pPagePos = &pagePosition;
 
     int index = kWelcome;
+    int failedShowings = 0;
     while (index < kSlots) {
         const INT_PTR result = slots[index]->DoModal();
+        if (result == IDOK || result == IDCANCEL || result == kBackResult) {
+            failedShowings = 0;
+        }
         if (result == IDOK) {
             // Enter on the last page ends the wizard as its Finish button does.
             if (index == kFinish) {
@@ -131,11 +138,23 @@ void CInstallApp::RunWizardMode() {
                 --index;
             }
         } else {
-            // A page that cannot be shown would be shown again for ever;
-            // the run ends as a start-up error instead, and the log says
-            // why, since the message may not be shown either.
+            // A page that cannot be made now may be made a moment later (a
+            // desktop still starting up); shown again for ever, it would hang
+            // the run, so after a few tries the run ends. The log says why,
+            // since the message may not be shown either.
             m_pInstallProcess->LogCode("Wizard page could not be shown: ", GetLastError());
+            if (++failedShowings < kPageShowings) {
+                Sleep(kPageShowingPause);
+                continue;
+            }
             ShowMessage(LoadResourceString(IDS_SETUP_INIT_ERROR), MB_ICONERROR);
+            if (index == kFinish) {
+                // The installation has run: the run ends as it ended, and
+                // nothing the page would have asked about (starting the
+                // product, the quick start, a restart) is done unasked.
+                EndOfRun();
+                return;
+            }
             m_nExitCode = kExitStartupError;
             WaitForInstallThread();
             return;

@@ -46,9 +46,10 @@ EDITIONS = {
 def empty_program_ms(prefix: Prefix) -> float:
     times = []
     for _ in range(5):
+        started = time.monotonic()
         result = prefix.run(harness_program("exitwith.exe"), ["0"], timeout=60)
+        times.append((time.monotonic() - started) * 1000)
         assert result.exit_code == 0, result
-        times.append(result.duration * 1000)
     return statistics.median(times)
 
 

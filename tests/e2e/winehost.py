@@ -472,7 +472,14 @@ class Prefix:
 
     def windows(self) -> list[Window]:
         """The visible top-level windows on the prefix's desktop, with their controls."""
-        return [w for w in _parse_windows(self._wintool("list").stdout) if w.visible]
+        # Under heavy load a new process now and then finds no desktop to list at once.
+        for attempt in range(3):
+            try:
+                return [w for w in _parse_windows(self._wintool("list").stdout) if w.visible]
+            except WineError:
+                if attempt == 2:
+                    raise
+                time.sleep(1)
 
     def _wait_for(self, matches, what: str, timeout: float) -> Window:
         deadline = time.monotonic() + timeout

@@ -283,7 +283,7 @@ TEST(DialogTemplate, NewFaceKeepsTheItemsAlignedAndACutTemplateIsRefused) {
             EXPECT_FALSE(SetFont(original.data(), length, u"Tahoma", 8, &out)) << length;
             EXPECT_EQ(out, Bytes{0x55}) << "a refused template must leave the output alone";
         }
-        for (const std::u16string face : {std::u16string(), std::u16string(u"Ta\0ma", 5)}) {
+        for (const std::u16string& face : {std::u16string(), std::u16string(u"Ta\0ma", 5)}) {
             Bytes out;
             EXPECT_FALSE(SetFont(original.data(), original.size(), face, 8, &out));
         }

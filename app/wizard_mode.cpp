@@ -108,9 +108,6 @@ void CInstallApp::RunWizardMode() {
     int failedShowings = 0;
     while (index < kSlots) {
         const INT_PTR result = slots[index]->DoModal();
-        if (result == IDOK || result == IDCANCEL || result == kBackResult) {
-            failedShowings = 0;
-        }
         if (result == IDOK) {
             // Enter on the last page ends the wizard as its Finish button does.
             if (index == kFinish) {
@@ -159,6 +156,7 @@ void CInstallApp::RunWizardMode() {
             WaitForInstallThread();
             return;
         }
+        failedShowings = 0;
     }
 
     if (!m_bRestartPageShown) {

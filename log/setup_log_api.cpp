@@ -86,24 +86,18 @@ struct VirtualBlock {
 // Every writer in this process (the install worker, the notification thread,
 // the interface thread) takes its turn: finding the end and writing there are
 // two steps, and under Wine even an append-only handle does not join them.
-class LineLock {
-public:
-    LineLock() { InitializeCriticalSection(&m_section); }
-    ~LineLock() { DeleteCriticalSection(&m_section); }
+struct LineLock {
+    LineLock() { InitializeCriticalSection(&section); }
+    ~LineLock() { DeleteCriticalSection(&section); }
     LineLock(const LineLock&) = delete;
     LineLock& operator=(const LineLock&) = delete;
-    void Enter() { EnterCriticalSection(&m_section); }
-    void Leave() { LeaveCriticalSection(&m_section); }
 
-private:
-    CRITICAL_SECTION m_section;
-};
-
-LineLock g_lineLock;
+    CRITICAL_SECTION section;
+} g_lineLock;
 
 struct LineTurn {
-    LineTurn() { g_lineLock.Enter(); }
-    ~LineTurn() { g_lineLock.Leave(); }
+    LineTurn() { EnterCriticalSection(&g_lineLock.section); }
+    ~LineTurn() { LeaveCriticalSection(&g_lineLock.section); }
     LineTurn(const LineTurn&) = delete;
     LineTurn& operator=(const LineTurn&) = delete;
 };

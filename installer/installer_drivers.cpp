@@ -4,6 +4,7 @@
 // id; with the journal records they undo and the rollback walkers that call
 // them. None of them throws: rollback must get through every entry.
 #include "installer.h"
+#include "device_ids.h"
 
 #include "handles.h"
 #include "multi_strings.h"
@@ -11,7 +12,6 @@
 #include <setupapi.h>
 #include <winsvc.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -241,25 +241,9 @@ bool CInstaller::UninstallWdmDriver(const char* hardwareId) {
     SP_DEVINFO_DATA device{};
     device.cbSize = sizeof device;
     for (DWORD index = 0; SetupDiEnumDeviceInfo(devices.get(), index, &device); ++index) {
-        std::vector<char> ids;
-        DWORD type = 0;
-        DWORD needed = 0;
-        bool read = SetupDiGetDeviceRegistryPropertyA(devices.get(), &device, SPDRP_HARDWAREID,
-                                                      &type, nullptr, 0, &needed);
-        while (!read && GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
-            ids.assign(needed, '\0');
-            read = SetupDiGetDeviceRegistryPropertyA(devices.get(), &device, SPDRP_HARDWAREID,
-                                                     &type, reinterpret_cast<BYTE*>(ids.data()),
-                                                     DWORD(ids.size()), &needed);
-        }
-        if (!read) {
-            if (GetLastError() == ERROR_INVALID_DATA) {
-                continue; // a device without hardware ids
-            }
-            return false;
-        }
-        // `needed` is what was stored; the walk never reads past it.
-        if (!MultiStringContains(ids.data(), std::min<size_t>(needed, ids.size()), wanted)) {
+        // A device whose ids cannot be read (gone in the meantime) is not
+        // one to remove, and does not stop the walk over the others.
+        if (!DeviceHasHardwareId(devices.get(), &device, wanted)) {
             continue;
         }
         found = true;

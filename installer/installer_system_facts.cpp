@@ -96,8 +96,12 @@ void AddFilesOf(const std::string& folder, std::vector<std::string>* paths) {
 
 } // namespace
 
-std::vector<std::string> DeviceHardwareIds(HDEVINFO set, SP_DEVINFO_DATA* device) {
-    std::vector<char> ids;
+namespace {
+
+// The hardware ids as the device's registry stores them (a multi-string) and
+// the size stored; false when the device has none or is gone.
+bool ReadHardwareIds(HDEVINFO set, SP_DEVINFO_DATA* device, std::vector<char>* ids,
+                     size_t* stored) {
     DWORD needed = 0;
     bool read = SetupDiGetDeviceRegistryPropertyA(set, device, SPDRP_HARDWAREID, nullptr, nullptr,
                                                   0, &needed);
@@ -108,15 +112,31 @@ std::vector<std::string> DeviceHardwareIds(HDEVINFO set, SP_DEVINFO_DATA* device
     for (int attempt = 0; attempt < kReadAttempts && !read && needed != 0 &&
                           GetLastError() == ERROR_INSUFFICIENT_BUFFER;
          ++attempt) {
-        ids.assign(needed, '\0');
+        ids->assign(needed, '\0');
         read = SetupDiGetDeviceRegistryPropertyA(set, device, SPDRP_HARDWAREID, nullptr,
-                                                 reinterpret_cast<BYTE*>(ids.data()),
-                                                 DWORD(ids.size()), &needed);
+                                                 reinterpret_cast<BYTE*>(ids->data()),
+                                                 DWORD(ids->size()), &needed);
     }
-    if (!read) {
+    *stored = std::min<size_t>(needed, ids->size());
+    return read;
+}
+
+} // namespace
+
+std::vector<std::string> DeviceHardwareIds(HDEVINFO set, SP_DEVINFO_DATA* device) {
+    std::vector<char> ids;
+    size_t stored = 0;
+    if (!ReadHardwareIds(set, device, &ids, &stored)) {
         return {};
     }
-    return SplitMultiString(ids.data(), std::min<size_t>(needed, ids.size()));
+    return SplitMultiString(ids.data(), stored);
+}
+
+bool DeviceHasHardwareId(HDEVINFO set, SP_DEVINFO_DATA* device, std::string_view id) {
+    std::vector<char> ids;
+    size_t stored = 0;
+    return ReadHardwareIds(set, device, &ids, &stored) &&
+           MultiStringContains(ids.data(), stored, id);
 }
 
 namespace {

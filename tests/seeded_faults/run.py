@@ -9,6 +9,7 @@ format of a fault: tests/README.md. Never part of CI: a whole run takes about an
 from __future__ import annotations
 
 import argparse
+import collections
 import json
 import os
 import re
@@ -16,7 +17,7 @@ import shutil
 import subprocess
 import sys
 import time
-from dataclasses import dataclass, field
+from dataclasses import dataclass
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
@@ -82,7 +83,7 @@ class Outcome:
     caught_by: str = ""
     stage: str = ""  # targeted or fallback
     seconds: float = 0.0
-    notes: list[str] = field(default_factory=list)
+    note: str = ""
 
 
 def parse_fault(path: Path) -> Fault:
@@ -246,9 +247,7 @@ def run_ctest(scratch: Scratch, tree: str, regex: str | None, log, env: dict) ->
     status, output = run(command, log, cwd=scratch.root, env=env, timeout=3600)
     if "No tests were found" in output:
         return f"(ctest -R {regex} matched no test)" if regex else None
-    if status != 0:
-        return f"{tree} ctest {first_failure('ctest', output)}"
-    return None
+    return f"{tree} ctest {first_failure('ctest', output)}" if status != 0 else None
 
 
 def run_e2e(scratch: Scratch, nodes: list[str], log, env: dict, workers: int) -> str | None:
@@ -258,9 +257,7 @@ def run_e2e(scratch: Scratch, nodes: list[str], log, env: dict, workers: int) ->
     status, output = run(command + nodes, log, cwd=scratch.root, env=env, timeout=5400)
     if status == 5:
         return f"(pytest found no test in {' '.join(nodes)})"
-    if status != 0:
-        return f"e2e {first_failure('e2e', output)}"
-    return None
+    return f"e2e {first_failure('e2e', output)}" if status != 0 else None
 
 
 def run_test(scratch: Scratch, spec: str, log, env: dict, workers: int) -> tuple[str | None, bool]:
@@ -276,20 +273,20 @@ def run_test(scratch: Scratch, spec: str, log, env: dict, workers: int) -> tuple
     return runners[kind](), True
 
 
-def apply(scratch: Scratch, fault: Fault) -> tuple[str | None, str]:
-    """The faulty text of the target, or None with the reason when it is stale."""
-    target = scratch.root / fault.target
+def apply(root: Path, fault: Fault) -> tuple[str, str | None, str]:
+    """The target's text, its faulty text (None when the fault is stale) and why it is stale."""
+    target = root / fault.target
     if not target.is_file():
-        return None, f"{fault.target} does not exist"
+        return "", None, f"{fault.target} does not exist"
     with open(target, encoding="utf-8", newline="") as file:
-        text = file.read()
+        pristine = text = file.read()
     for original, replacement in fault.hunks:
         count = text.count(original)
         if count != 1:
             first = original.strip().split("\n")[0][:60]
-            return None, f"original text found {count} times: {first!r}"
+            return pristine, None, f"original text found {count} times: {first!r}"
         text = text.replace(original, replacement)
-    return text, ""
+    return pristine, text, ""
 
 
 def try_fault(scratch: Scratch, fault: Fault, full: bool | None, workers: int) -> Outcome:
@@ -297,11 +294,9 @@ def try_fault(scratch: Scratch, fault: Fault, full: bool | None, workers: int) -
     logs = WORK / "logs"
     logs.mkdir(parents=True, exist_ok=True)
     target = scratch.root / fault.target
-    faulty, reason = apply(scratch, fault)
+    pristine, faulty, reason = apply(scratch.root, fault)
     if faulty is None:
-        return Outcome(fault, "stale", notes=[reason])
-    with open(target, encoding="utf-8", newline="") as file:
-        pristine = file.read()
+        return Outcome(fault, "stale", note=reason)
     env = test_environment(scratch)
     with open(logs / f"{fault.name}.log", "w", encoding="utf-8") as log:
         try:
@@ -330,9 +325,9 @@ def hunt(scratch: Scratch, fault: Fault, log, env: dict, full: bool | None,
             return Outcome(fault, "caught", failed, "targeted")
         if failed:
             # A test name that matches nothing is the fault file's mistake, not a catch.
-            return Outcome(fault, "stale", notes=[failed])
+            return Outcome(fault, "stale", note=failed)
     if full is None:
-        return Outcome(fault, "not caught by its own tests", notes=["no fallback run"])
+        return Outcome(fault, "not caught by its own tests", note="no fallback run")
     # Fallback: every native test, then the area's (or every) Windows and end-to-end tests.
     regex, files = AREAS[fault.area]
     if not scratch.build("native", log) or not scratch.build("win32", log):
@@ -349,7 +344,7 @@ def hunt(scratch: Scratch, fault: Fault, log, env: dict, full: bool | None,
         return Outcome(fault, "caught", failed, "fallback")
     suites = "the whole suites" if full else "the native tests, " + (
         f"ctest -R '{regex}', " if regex else "") + f"{len(files)} e2e node ids"
-    return Outcome(fault, "missed", notes=[f"fallback: {suites}"])
+    return Outcome(fault, "missed", note=f"fallback: {suites}")
 
 
 def start_xvfb() -> subprocess.Popen | None:
@@ -367,16 +362,11 @@ def start_xvfb() -> subprocess.Popen | None:
 
 
 def row(outcome: Outcome) -> str:
-    fault = outcome.fault
-    if outcome.result == "caught":
-        result = f"caught ({outcome.stage})"
-        detail = outcome.caught_by
-    elif outcome.result == "missed":
-        result = "missed"
-        detail = fault.why_missed or "; ".join(outcome.notes)
-    else:
-        result = outcome.result
-        detail = "; ".join(outcome.notes)
+    fault, result, detail = outcome.fault, outcome.result, outcome.note
+    if result == "caught":
+        result, detail = f"caught ({outcome.stage})", outcome.caught_by
+    elif result == "missed":
+        detail = fault.why_missed or detail
     detail = detail.replace("|", "\\|")
     return f"| {fault.name} | {fault.area} | {result} | {detail} | {outcome.seconds:.0f} |"
 
@@ -415,7 +405,7 @@ def main() -> int:
     if arguments.check:
         stale = 0
         for fault in faults:
-            faulty, reason = apply(Scratch(CHECKOUT), fault)
+            _, faulty, reason = apply(CHECKOUT, fault)
             if faulty is None:
                 stale += 1
                 print(f"{fault.name}: stale: {reason}")
@@ -474,9 +464,7 @@ def main() -> int:
     for fault in faults:
         if fault.name in outcomes:
             print(row(outcomes[fault.name]))
-    counts: dict[str, int] = {}
-    for outcome in outcomes.values():
-        counts[outcome.result] = counts.get(outcome.result, 0) + 1
+    counts = collections.Counter(outcome.result for outcome in outcomes.values())
     print(f"\n{len(outcomes)} faults in {(time.monotonic() - started) / 60:.0f} min: " +
           ", ".join(f"{count} {result}" for result, count in sorted(counts.items())) +
           f" ({mode} 32-bit x86 execution); table in {results}")

@@ -127,7 +127,6 @@ TEST(WizardLayout, SidePictureAndFontSizes) {
     EXPECT_EQ(FontPointSize(-12, 0), 0);
 }
 
-// The bar moves in the install's direction only; only the worker's ends close the page.
 TEST(ProgressAnimation, StepsTowardTheGoalInTheInstallsDirectionOnly) {
     EXPECT_EQ(StepProgressPosition(60, 50, 1), 60);
     EXPECT_EQ(StepProgressPosition(30, 40, 0), 30);
@@ -253,8 +252,6 @@ Bytes ItemsOf(const Bytes& bytes, const FontInfo& font) {
     return Bytes(bytes.begin() + ((end + 3) & ~size_t(3)), bytes.end());
 }
 
-// A new face of every length keeps the items aligned and unchanged; a template cut short
-// anywhere, or a bad face, is refused and leaves the output alone.
 TEST(DialogTemplate, NewFaceKeepsTheItemsAlignedAndACutTemplateIsRefused) {
     for (bool withFont : {true, false}) {
         const Bytes original = ExtendedTemplate(withFont);

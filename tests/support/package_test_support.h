@@ -43,26 +43,6 @@ inline Bytes NoiseBytes(size_t size, uint32_t seed) {
     return bytes;
 }
 
-// One zlib stream; negative windowBits give raw deflate.
-inline Bytes Deflate(const Bytes& content, int level = Z_BEST_COMPRESSION, int windowBits = 15,
-                     std::string_view dictionary = {}) {
-    z_stream stream{};
-    deflateInit2(&stream, level, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
-    if (!dictionary.empty()) {
-        deflateSetDictionary(&stream, reinterpret_cast<const Bytef*>(dictionary.data()),
-                             uInt(dictionary.size()));
-    }
-    Bytes packed(deflateBound(&stream, uLong(content.size())));
-    stream.next_in = const_cast<Bytef*>(content.data());
-    stream.avail_in = uInt(content.size());
-    stream.next_out = packed.data();
-    stream.avail_out = uInt(packed.size());
-    deflate(&stream, Z_FINISH);
-    packed.resize(stream.total_out);
-    deflateEnd(&stream);
-    return packed;
-}
-
 inline void PutLittleEndian32(uint8_t* at, uint32_t value) {
     for (int i = 0; i < 4; ++i) {
         at[i] = uint8_t(value >> (8 * i));
@@ -79,7 +59,11 @@ struct RawEntry {
 };
 
 inline RawEntry EntryOf(std::string name, const Bytes& content) {
-    return {std::move(name), Deflate(content), Md5::Of(content.data(), content.size())};
+    uLongf size = compressBound(uLong(content.size()));
+    Bytes packed(size);
+    compress2(packed.data(), &size, content.data(), uLong(content.size()), Z_BEST_COMPRESSION);
+    packed.resize(size);
+    return {std::move(name), std::move(packed), Md5::Of(content.data(), content.size())};
 }
 
 inline Bytes RecordBytes(const RawEntry& entry) {

@@ -39,10 +39,6 @@ void HoldWhileFileExists(const char* path) {
     }
 }
 
-// What a stopped setup's process ends with, so that a test can tell it from
-// every exit code of the setup's own.
-constexpr UINT kKilledExitCode = 0xDEAD;
-
 void Fault() {
     volatile uintptr_t nowhere = 0;
     *reinterpret_cast<volatile int*>(nowhere) = 0;
@@ -93,7 +89,7 @@ bool Observe(InstallEvent event, uint32_t number) {
     if (action == "stop") {
         StopHere(number);
     } else if (action == "exit") {
-        TerminateProcess(GetCurrentProcess(), kKilledExitCode);
+        TerminateProcess(GetCurrentProcess(), 0xDEAD); // no exit code of the setup's own
     } else if (action == "throw") {
         throw std::runtime_error("injected by the test build");
     } else if (action == "oom") {

@@ -8,6 +8,7 @@
 #include "page_layout.h"
 #include "progress_animation.h"
 #include "ready_summary.h"
+#include "shift_jis.h"
 #include "text_wrap.h"
 #include "tga_image.h"
 #include "welcome_text.h"
@@ -149,9 +150,7 @@ TEST(WelcomeText, InsertsTheNameAndHandsTheLicenceOverOnce) {
 
 // A folder chosen with Browse; "\x95\x5C" is one Shift-JIS character, not a separator.
 TEST(BrowseRules, FolderAndStartMenuName) {
-    const auto shiftJis = [](unsigned char byte) {
-        return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-    };
+    const auto shiftJis = IsShiftJisLeadByte;
     const struct {
         const char *chosen, *destination, *startMenu;
     } cases[] = {

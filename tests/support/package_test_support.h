@@ -8,8 +8,10 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,16 +32,11 @@ inline Bytes Concat(std::initializer_list<Bytes> parts) {
     return all;
 }
 
-// Deterministic bytes that deflate cannot shrink.
+// Deterministic bytes that deflate cannot shrink (the standard fixes mt19937's sequence).
 inline Bytes NoiseBytes(size_t size, uint32_t seed) {
+    std::mt19937 random(seed);
     Bytes bytes(size);
-    uint32_t state = seed * 2654435761u + 1;
-    for (uint8_t& byte : bytes) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        byte = uint8_t(state >> 24);
-    }
+    std::generate(bytes.begin(), bytes.end(), [&random] { return uint8_t(random() >> 24); });
     return bytes;
 }
 

@@ -57,10 +57,16 @@ TEST(Md5Test, MatchesTheRfcDigestsWholeAndInPieces) {
     }
 }
 
-Bytes SmallPackage(uint8_t seal = package::kDefaultSealByte) {
-    return package::BuildPackage({{"readme.txt", ToBytes("Read me first.\r\n")},
-                                  {"setup.ini", ToBytes("[Setup]\r\nMode=quiet\r\n")}},
-                                 seal);
+Bytes Raw(const std::vector<std::pair<std::string, std::string>>& entries) {
+    std::vector<package::PackageInput> inputs;
+    for (const auto& [name, content] : entries) {
+        inputs.push_back({name, ToBytes(content)});
+    }
+    return package::BuildPackage(inputs);
+}
+
+Bytes SmallPackage() {
+    return Raw({{"readme.txt", "Read me first.\r\n"}, {"setup.ini", "[Setup]\r\nMode=quiet\r\n"}});
 }
 
 bool Locate(const Bytes& image, size_t* position) {
@@ -263,14 +269,6 @@ protected:
 
     fs::path m_root;
 };
-
-Bytes Raw(const std::vector<std::pair<std::string, std::string>>& entries) {
-    std::vector<package::PackageInput> inputs;
-    for (const auto& [name, content] : entries) {
-        inputs.push_back({name, ToBytes(content)});
-    }
-    return package::BuildPackage(inputs);
-}
 
 // Folder, list and names in any order give one result; extracting replaces what is there
 // and leaves the rest. (The round trip through create, list, verify and extract is the

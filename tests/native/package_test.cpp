@@ -74,11 +74,32 @@ bool Locate(const Bytes& image, size_t* position) {
 }
 
 void ExpectDamaged(const Bytes& image, const std::string& what) {
-    const LoadOutcome outcome = Load(image);
-    EXPECT_EQ(outcome.result, 0) << what;
-    EXPECT_EQ(outcome.status, CPackedTools::kDamaged) << what;
-    EXPECT_TRUE(outcome.entries.empty()) << what;
+    CPackedTools reader;
+    EXPECT_EQ(reader.LoadFromImage(image.data(), image.size()), 0) << what;
+    EXPECT_EQ(reader.GetStatus(), CPackedTools::kDamaged) << what;
+    EXPECT_EQ(reader.GetEntryCount(), 0u) << what;
 }
+
+class PackageTableTest : public ::testing::Test {
+protected:
+    int LoadEntries(const std::vector<package::PackageInput>& entries) {
+        image_ = Concat({FakeProgram(), package::BuildPackage(entries)});
+        return reader_.LoadFromImage(image_.data(), image_.size());
+    }
+    Bytes Find(const char* name) const {
+        const uint8_t* data = nullptr;
+        uint32_t size = 0;
+        if (reader_.FindEntry(name, &data, &size) != 1) {
+            return ToBytes("(not found)");
+        }
+        return Bytes(data, data + size);
+    }
+
+    Bytes image_;
+    CPackedTools reader_;
+    const uint8_t* data_ = nullptr;
+    uint32_t size_ = 0;
+};
 
 // Every seal block byte counts, and a broken seal does not stop the scan.
 TEST(PackageLocateTest, SealBlockWithAnyWrongByteIsNoHeader) {
@@ -105,7 +126,9 @@ TEST(PackageVerifyTest, WrongContentDigestOfTheLastEntryLeavesNoEntries) {
     std::vector<RawEntry> entries = {EntryOf("a.txt", ToBytes("alpha")),
                                      EntryOf("b.txt", ToBytes("bravo")),
                                      EntryOf("c.txt", ToBytes("charlie"))};
-    EXPECT_EQ(Load(SealedPackage(entries)).entries.size(), 3u);
+    CPackedTools reader;
+    const Bytes sound = SealedPackage(entries);
+    EXPECT_EQ(reader.LoadFromImage(sound.data(), sound.size()), 1);
     entries.back().contentDigest.bytes[15] ^= 1;
     ExpectDamaged(Concat({FakeProgram(), SealedPackage(entries)}), "content digest of c.txt");
 }
@@ -113,7 +136,7 @@ TEST(PackageVerifyTest, WrongContentDigestOfTheLastEntryLeavesNoEntries) {
 // Sizes at the edges of the 2 MiB inflate buffer, and of the block that takes over from it
 // and doubles, catch an off-by-one where the output moves on. Numbered lines are
 // compressible, yet a piece out of place changes the content.
-TEST(PackageVerifyTest, EntriesLargerThanTheInflateBufferComeBackWhole) {
+TEST_F(PackageTableTest, EntriesLargerThanTheInflateBufferComeBackWhole) {
     const size_t buffer = CPackedTools::kInflateBufferSize;
     std::string lines;
     for (size_t number = 0; lines.size() < 4 * buffer + 3; ++number) {
@@ -125,11 +148,10 @@ TEST(PackageVerifyTest, EntriesLargerThanTheInflateBufferComeBackWhole) {
         {"3-plus-1", NoiseBytes(buffer + 1, 8)},
         {"4-twice-plus-1", ToBytes(std::string_view(lines).substr(0, 2 * buffer + 1))},
         {"5-after-two-doublings", ToBytes(std::string_view(lines).substr(0, 4 * buffer + 3))}};
-    const LoadOutcome outcome = Load(package::BuildPackage(inputs));
-    ASSERT_EQ(outcome.status, CPackedTools::kReady);
-    ASSERT_EQ(outcome.entries.size(), inputs.size());
-    for (size_t i = 0; i < inputs.size(); ++i) {
-        EXPECT_TRUE(outcome.entries[i].second == inputs[i].content) << inputs[i].name;
+    ASSERT_EQ(LoadEntries(inputs), 1);
+    EXPECT_EQ(reader_.GetEntryCount(), inputs.size());
+    for (const package::PackageInput& input : inputs) {
+        EXPECT_TRUE(Find(input.name.c_str()) == input.content) << input.name;
     }
 }
 
@@ -163,27 +185,6 @@ TEST(PackageEntryNameTest, OnlyPlainFileNamesWindowsWritesAsGivenAreAccepted) {
         EXPECT_FALSE(package::IsPlainEntryName(name)) << name;
     }
 }
-
-class PackageTableTest : public ::testing::Test {
-protected:
-    int LoadEntries(const std::vector<package::PackageInput>& entries) {
-        image_ = Concat({FakeProgram(), package::BuildPackage(entries)});
-        return reader_.LoadFromImage(image_.data(), image_.size());
-    }
-    Bytes Find(const char* name) const {
-        const uint8_t* data = nullptr;
-        uint32_t size = 0;
-        if (reader_.FindEntry(name, &data, &size) != 1) {
-            return ToBytes("(not found)");
-        }
-        return Bytes(data, data + size);
-    }
-
-    Bytes image_;
-    CPackedTools reader_;
-    const uint8_t* data_ = nullptr;
-    uint32_t size_ = 0;
-};
 
 // The later of two names wins, within a load and across loads; equal contents stay two.
 // Files are written from handed-out pointers: they outlive a later load and the image.

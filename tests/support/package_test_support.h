@@ -127,26 +127,4 @@ inline Bytes FakeProgram() {
     return program;
 }
 
-struct LoadOutcome {
-    int result = 0;
-    int status = 0;
-    std::vector<std::pair<std::string, Bytes>> entries; // in GetEntryAt order
-};
-
-inline LoadOutcome Load(const Bytes& image) {
-    CPackedTools reader;
-    LoadOutcome outcome;
-    outcome.result = reader.LoadFromImage(image.data(), image.size());
-    outcome.status = reader.GetStatus();
-    char name[1024];
-    for (uint32_t i = 0; i < reader.GetEntryCount(); ++i) {
-        const uint8_t* data = nullptr;
-        uint32_t size = 0;
-        if (reader.GetEntryAt(i, name, sizeof name, &data, &size) == 1) {
-            outcome.entries.emplace_back(name, Bytes(data, data + size));
-        }
-    }
-    return outcome;
-}
-
 } // namespace corvane::testing

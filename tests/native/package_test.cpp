@@ -155,16 +155,6 @@ TEST_F(PackageTableTest, EntriesLargerThanTheInflateBufferComeBackWhole) {
     }
 }
 
-TEST(PackageVerifyTest, RecordHeadCutShortIsDamaged) {
-    const Bytes record = RecordBytes(EntryOf("second.txt", ToBytes("second")));
-    for (size_t kept = 0; kept < package::kEntryHeadSize; ++kept) {
-        const Bytes area = Concat({AreaOf({EntryOf("first.txt", ToBytes("first"))}),
-                                   Bytes(record.begin(), record.begin() + kept)});
-        ExpectDamaged(Concat({SealedPackage(area, 2, uint32_t(area.size())), record}),
-                      std::to_string(kept) + " bytes of the second record head");
-    }
-}
-
 // Entry names become file names when a package is unpacked into a folder: reaching outside
 // it, or a name Windows would not write as given (a device, or another name) is refused.
 TEST(PackageEntryNameTest, OnlyPlainFileNamesWindowsWritesAsGivenAreAccepted) {

@@ -237,14 +237,10 @@ protected:
     }
 
     std::string P(const std::string& relative) const { return (m_root / relative).string(); }
-    // A name ending in '/' makes an empty folder.
     void Write(const std::string& relative, const Bytes& content) {
-        const fs::path path = m_root / relative;
-        fs::create_directories(relative.back() == '/' ? path : path.parent_path());
-        if (relative.back() != '/') {
-            std::ofstream(path, std::ios::binary)
-                .write(reinterpret_cast<const char*>(content.data()), content.size());
-        }
+        fs::create_directories((m_root / relative).parent_path());
+        std::ofstream(m_root / relative, std::ios::binary)
+            .write(reinterpret_cast<const char*>(content.data()), content.size());
     }
     Bytes Read(const std::string& relative) const {
         std::ifstream file(m_root / relative, std::ios::binary);
@@ -370,7 +366,7 @@ TEST_F(PackToolTest, BadInputIsNamedWithItsReasonAndNothingIsWritten) {
     for (const auto& c : cases) {
         fs::remove_all(m_root);
         Write("good/a.txt", ToBytes("aaa"));
-        Write("out/", {});
+        fs::create_directories(P("out"));
         for (const auto& [name, content] : c.files) {
             Write(name, content);
         }

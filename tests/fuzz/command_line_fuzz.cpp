@@ -1,11 +1,7 @@
 // The command-line splitter and parser on any bytes: quoting every token and joining
 // them must split back to the same tokens.
 #include "command_line.h"
-
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <string>
+#include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The program gets a NUL-terminated text, so an inner NUL simply ends it.
@@ -15,13 +11,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     std::string joined;
     for (const std::string& token : tokens) {
-        if (token.find('"') != std::string::npos) {
-            std::abort();
-        }
+        Require(token.find('"') == std::string::npos);
         joined += (joined.empty() ? "\"" : " \"") + token + "\"";
     }
-    if (SplitCommandLine(joined.c_str()) != tokens) {
-        std::abort();
-    }
+    Require(SplitCommandLine(joined.c_str()) == tokens);
     return 0;
 }

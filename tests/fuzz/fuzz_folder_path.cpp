@@ -2,17 +2,7 @@
 // code page: an accepted path is full, fits, ends without a separator, comes out the same
 // when given again, and its parent folders lead up to its root.
 #include "folder_path.h"
-
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <string>
-
-static void Require(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
+#include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) {
@@ -24,12 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t split = input.find('\n');
     const std::string current = split == std::string::npos ? "C:\\Work" : input.substr(0, split);
     const std::string text = split == std::string::npos ? input : input.substr(split + 1);
-    FolderPathLeadBytes shiftJis;
-    if (doubleByte) {
-        shiftJis = [](unsigned char byte) {
-            return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-        };
-    }
+    const FolderPathLeadBytes shiftJis = doubleByte ? IsShiftJisLeadByte : nullptr;
 
     const ResolvedFolderPath resolved = ResolveFolderPath(text, current, maxLength, shiftJis);
     if (resolved.problem != FolderPathProblem::kNone) {

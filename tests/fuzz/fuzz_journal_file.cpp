@@ -1,18 +1,9 @@
 // Any bytes as a journal found at start-up: a file read encodes back to the same bytes,
 // and the replay and the checks of the places hold on whatever is accepted.
+#include "fuzz_support.h"
 #include "journal_file.h"
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <string>
 #include <string_view>
-
-static void Require(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);

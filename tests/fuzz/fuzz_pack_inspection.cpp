@@ -1,9 +1,8 @@
 // corvane-pack's own walk of a package must find a fault exactly when the reader refuses
 // it. For an odd first byte the area digest is made right first, to get past it.
+#include "fuzz_support.h"
 #include "package_inspection.h"
 #include "package_test_support.h"
-
-#include <cstdlib>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     namespace package = corvane::package;
@@ -18,9 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool loaded = reader.LoadFromImage(image.data(), image.size()) == 1;
     const corvane::pack::PackageInspection inspection =
         corvane::pack::InspectPackage(image.data(), image.size());
-    if (loaded != inspection.problems.empty()) {
-        std::abort(); // the walk and the reader disagree
-    }
+    Require(loaded == inspection.problems.empty()); // the walk and the reader agree
     for (const corvane::pack::EntryFacts& entry : inspection.entries) {
         (void)corvane::pack::QuoteName(entry.name); // shown to users: must survive any byte
     }

@@ -2,11 +2,10 @@
 // by its first byte, as 0: entries to write and get back; 1: an entries area under a
 // right digest; 2: the same with right content digests, where the load must succeed
 // exactly when every record is in bounds and inflates to something.
+#include "fuzz_support.h"
 #include "package_test_support.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -18,13 +17,6 @@ using namespace corvane::testing;
 
 // Content beyond this is not checked: a few KiB may inflate to megabytes, not gigabytes.
 constexpr size_t kMaxCheckedContent = 64u << 20;
-
-void Check(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "fuzz_package_reader: %s\n", what);
-        std::abort();
-    }
-}
 
 // One reader for the run (its 2 MiB buffer costs more than a load); cleared per input.
 CPackedTools& Reader() {
@@ -41,17 +33,16 @@ void WalkTable(CPackedTools& reader, uint32_t nameSizeSeed) {
         const uint8_t* data = nullptr;
         uint32_t size = 0;
         if (reader.GetEntryAt(i, name.get(), nameSize, &data, &size) != 1) {
-            Check(i == reader.GetEntryCount() ||
-                      reader.GetStatus() == CPackedTools::kNameBufferTooSmall,
-                  "GetEntryAt refused an index inside the table");
+            Require(i == reader.GetEntryCount() ||
+                    reader.GetStatus() == CPackedTools::kNameBufferTooSmall);
             continue;
         }
-        Check(i < reader.GetEntryCount() && size > 0, "GetEntryAt past the count, or empty");
+        Require(i < reader.GetEntryCount() && size > 0);
         const volatile uint8_t touch = data[0] ^ data[size - 1]; // the bytes must be there
         (void)touch;
         const int status = reader.GetStatus();
         reader.FindEntry(name.get(), &data, &size);
-        Check(reader.GetStatus() == status, "FindEntry changed the status");
+        Require(reader.GetStatus() == status);
     }
 }
 
@@ -80,18 +71,16 @@ void FuzzEntries(const uint8_t* at, const uint8_t* end) {
     }
     const Bytes image = Concat({ProgramPrefix(seal), package::BuildPackage(entries, seal)});
     CPackedTools& reader = Reader();
-    Check(reader.LoadFromImage(image.data(), image.size()) == 1, "written package not loaded");
-    Check(reader.GetEntryCount() == expected.size(), "wrong entry count");
+    Require(reader.LoadFromImage(image.data(), image.size()) == 1);
+    Require(reader.GetEntryCount() == expected.size());
     uint32_t index = 0;
     for (const auto& [name, content] : expected) {
         char copied[64];
         const uint8_t* data = nullptr;
         uint32_t size = 0;
-        Check(reader.GetEntryAt(index++, copied, sizeof copied, &data, &size) == 1 &&
-                  std::memcmp(copied, name.c_str(), name.size() + 1) == 0,
-              "names out of order");
-        Check(size == content.size() && std::memcmp(data, content.data(), size) == 0,
-              "entry content differs from what was written");
+        Require(reader.GetEntryAt(index++, copied, sizeof copied, &data, &size) == 1 &&
+                std::memcmp(copied, name.c_str(), name.size() + 1) == 0);
+        Require(size == content.size() && std::memcmp(data, content.data(), size) == 0);
     }
 }
 
@@ -145,10 +134,9 @@ void FuzzArea(const uint8_t* at, const uint8_t* end, bool fixContentDigests) {
         // A buffer of a few bytes refills on every record, as the reader's 2 MiB one may.
         std::string small;
         uint8_t buffer[97];
-        Check(package::InflateStream(packed, packedSize, buffer, 1 + (seal + i) % sizeof buffer,
-                                     &small) == inflated &&
-                  (!inflated || small == std::string(content.begin(), content.end())),
-              "small-buffer inflate disagrees");
+        Require(package::InflateStream(packed, packedSize, buffer, 1 + (seal + i) % sizeof buffer,
+                                       &small) == inflated &&
+                (!inflated || small == std::string(content.begin(), content.end())));
         if (!inflated || content.empty()) {
             expectLoaded = false;
             break;
@@ -163,17 +151,16 @@ void FuzzArea(const uint8_t* at, const uint8_t* end, bool fixContentDigests) {
         Concat({ProgramPrefix(seal), SealedPackage(area, count, uint32_t(area.size()), seal)});
     CPackedTools& reader = Reader();
     const int loaded = reader.LoadFromImage(image.data(), image.size());
-    Check(loaded || reader.GetEntryCount() == 0, "failed load left entries");
+    Require(loaded || reader.GetEntryCount() == 0);
     if (fixContentDigests) {
-        Check(loaded == (expectLoaded ? 1 : 0), "reader and independent walk disagree");
-        Check(!loaded || reader.GetEntryCount() == expected.size(), "wrong entry count");
+        Require(loaded == (expectLoaded ? 1 : 0));
+        Require(!loaded || reader.GetEntryCount() == expected.size());
         for (const auto& [name, content] : expected) {
             const uint8_t* data = nullptr;
             uint32_t size = 0;
-            Check(!loaded || name.find('\0') != std::string::npos ||
-                      (reader.FindEntry(name.c_str(), &data, &size) == 1 &&
-                       size == content.size() && std::memcmp(data, content.data(), size) == 0),
-                  "entry differs from the independent inflate");
+            Require(!loaded || name.find('\0') != std::string::npos ||
+                    (reader.FindEntry(name.c_str(), &data, &size) == 1 && size == content.size() &&
+                     std::memcmp(data, content.data(), size) == 0));
         }
     }
     WalkTable(reader, seal);
@@ -183,8 +170,7 @@ void FuzzArea(const uint8_t* at, const uint8_t* end, bool fixContentDigests) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CPackedTools& reader = Reader();
-    Check(reader.LoadFromImage(data, size) || reader.GetEntryCount() == 0,
-          "failed load left entries");
+    Require(reader.LoadFromImage(data, size) || reader.GetEntryCount() == 0);
     WalkTable(reader, uint32_t(size));
     if (size > 1 && data[0] % 3 == 0) {
         FuzzEntries(data + 1, data + size);

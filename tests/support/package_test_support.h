@@ -8,8 +8,10 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,37 +32,12 @@ inline Bytes Concat(std::initializer_list<Bytes> parts) {
     return all;
 }
 
-// Deterministic bytes that deflate cannot shrink.
+// Deterministic bytes that deflate cannot shrink (the standard fixes mt19937's sequence).
 inline Bytes NoiseBytes(size_t size, uint32_t seed) {
+    std::mt19937 random(seed);
     Bytes bytes(size);
-    uint32_t state = seed * 2654435761u + 1;
-    for (uint8_t& byte : bytes) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        byte = uint8_t(state >> 24);
-    }
+    std::generate(bytes.begin(), bytes.end(), [&random] { return uint8_t(random() >> 24); });
     return bytes;
-}
-
-// One zlib stream; negative windowBits give raw deflate.
-inline Bytes Deflate(const Bytes& content, int level = Z_BEST_COMPRESSION, int windowBits = 15,
-                     std::string_view dictionary = {}) {
-    z_stream stream{};
-    deflateInit2(&stream, level, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
-    if (!dictionary.empty()) {
-        deflateSetDictionary(&stream, reinterpret_cast<const Bytef*>(dictionary.data()),
-                             uInt(dictionary.size()));
-    }
-    Bytes packed(deflateBound(&stream, uLong(content.size())));
-    stream.next_in = const_cast<Bytef*>(content.data());
-    stream.avail_in = uInt(content.size());
-    stream.next_out = packed.data();
-    stream.avail_out = uInt(packed.size());
-    deflate(&stream, Z_FINISH);
-    packed.resize(stream.total_out);
-    deflateEnd(&stream);
-    return packed;
 }
 
 inline void PutLittleEndian32(uint8_t* at, uint32_t value) {
@@ -79,7 +56,11 @@ struct RawEntry {
 };
 
 inline RawEntry EntryOf(std::string name, const Bytes& content) {
-    return {std::move(name), Deflate(content), Md5::Of(content.data(), content.size())};
+    uLongf size = compressBound(uLong(content.size()));
+    Bytes packed(size);
+    compress2(packed.data(), &size, content.data(), uLong(content.size()), Z_BEST_COMPRESSION);
+    packed.resize(size);
+    return {std::move(name), std::move(packed), Md5::Of(content.data(), content.size())};
 }
 
 inline Bytes RecordBytes(const RawEntry& entry) {
@@ -144,28 +125,6 @@ inline Bytes FakeProgram() {
     program = Concat({program, text, {0}, NoiseBytes(0x300, 7), text});
     program.resize(0x1000, 0);
     return program;
-}
-
-struct LoadOutcome {
-    int result = 0;
-    int status = 0;
-    std::vector<std::pair<std::string, Bytes>> entries; // in GetEntryAt order
-};
-
-inline LoadOutcome Load(const Bytes& image) {
-    CPackedTools reader;
-    LoadOutcome outcome;
-    outcome.result = reader.LoadFromImage(image.data(), image.size());
-    outcome.status = reader.GetStatus();
-    char name[1024];
-    for (uint32_t i = 0; i < reader.GetEntryCount(); ++i) {
-        const uint8_t* data = nullptr;
-        uint32_t size = 0;
-        if (reader.GetEntryAt(i, name, sizeof name, &data, &size) == 1) {
-            outcome.entries.emplace_back(name, Bytes(data, data + size));
-        }
-    }
-    return outcome;
 }
 
 } // namespace corvane::testing

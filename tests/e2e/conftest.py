@@ -5,6 +5,7 @@ to be unchanged. CORVANE_KEEP_PREFIX=1 keeps the prefix of a failed test."""
 
 from __future__ import annotations
 
+import contextlib
 import os
 import shutil
 import subprocess
@@ -17,40 +18,22 @@ import pytest
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 from winehost import (WIN_BUILD, WINE_PREFIX_TOOL, WINE_ROOT, Prefix,  # noqa: E402
-                      check_pristine, start_xvfb, unique_prefix_path)
-
-
-def pytest_configure(config):
-    config.addinivalue_line("markers", "windows_version(name): the Windows version the prefix "
-                            "reports (a name of winehost.WINDOWS_VERSIONS)")
+                      harness_program, start_xvfb, unique_prefix_path)
 
 
 def pytest_sessionstart(session):
     """Prefixes of runs that were killed stay behind (about 30 MB each); those older than a
     day go. Younger ones may belong to a run still going on in the same tree."""
     for folder in (WINE_ROOT / "tests").glob("*"):
-        try:
-            old = time.time() - folder.stat().st_mtime > 24 * 3600
-        except FileNotFoundError:  # another worker of this run was quicker
-            continue
-        if old:
-            if (folder / "prefix" / ".corvane-copy-of").exists():
+        with contextlib.suppress(FileNotFoundError):  # another worker of this run was quicker
+            if time.time() - folder.stat().st_mtime > 24 * 3600:
                 subprocess.run([str(WINE_PREFIX_TOOL), "destroy", str(folder / "prefix")])
-            shutil.rmtree(folder, ignore_errors=True)
-
-
-@pytest.hookimpl(hookwrapper=True, tryfirst=True)
-def pytest_runtest_makereport(item, call):
-    report = (yield).get_result()
-    setattr(item, f"corvane_report_{report.when}", report)
+                shutil.rmtree(folder, ignore_errors=True)
 
 
 @pytest.fixture(scope="session")
 def display():
-    """DISPLAY of a private Xvfb shared by the session; None when Xvfb is not installed."""
-    if shutil.which("Xvfb") is None:
-        yield None
-        return
+    """DISPLAY of a private Xvfb shared by the session."""
     process, name = start_xvfb()
     yield name
     process.terminate()
@@ -59,34 +42,31 @@ def display():
 
 @pytest.fixture(scope="session")
 def win_build() -> Path:
-    if not (WIN_BUILD / "tests" / "harness" / "winrun.exe").exists():
-        pytest.fail(f"no Windows build in {WIN_BUILD}: run scripts/build.sh first")
+    harness_program("winrun.exe")  # says what to build when nothing is
     return WIN_BUILD
 
 
 def _prefix(request, arch: str, display):
-    """A prefix of the test's own; parametrised indirectly with "win64", "win32" or {"arch":
-    ..., "version": ...}, or marked with windows_version."""
-    parameter = getattr(request, "param", None) or {}
-    parameter = {"arch": parameter} if isinstance(parameter, str) else parameter
+    """A prefix of the test's own; parametrised indirectly with {"arch": ..., "version": ...}
+    (a name of winehost.WINDOWS_VERSIONS)."""
+    parameter = getattr(request, "param", {})
     arch = parameter.get("arch", arch)
-    marker = request.node.get_closest_marker("windows_version")
-    version = marker.args[0] if marker else parameter.get("version")
+    failures = request.session.testsfailed
     prefix = Prefix.create(unique_prefix_path(request.node.name), arch, display)
     try:
-        if version:
-            prefix.set_windows_version(version)
+        if "version" in parameter:
+            prefix.set_windows_version(parameter["version"])
         yield prefix
     finally:
-        report = getattr(request.node, "corvane_report_call", None)
-        if (report is None or report.failed) and os.environ.get("CORVANE_KEEP_PREFIX") == "1":
+        if request.session.testsfailed > failures and os.environ.get("CORVANE_KEEP_PREFIX") == "1":
             prefix.kill()
             print(f"\nkept the prefix of {request.node.nodeid}: {prefix.path}")
         else:
             prefix.destroy()
-        complaint = check_pristine(arch)
-        if complaint:
-            pytest.fail(f"{request.node.nodeid} changed the pristine prefix:\n{complaint}")
+        check = subprocess.run([str(WINE_PREFIX_TOOL), "check", "--arch", arch],
+                               capture_output=True, text=True)
+        if check.returncode:
+            pytest.fail(f"{request.node.nodeid} changed the pristine prefix:\n{check.stderr}")
 
 
 @pytest.fixture
@@ -99,15 +79,9 @@ def wine_prefix32(request, display, win_build):
     yield from _prefix(request, "win32", display)
 
 
-@pytest.fixture
-def fault_outcomes(request):
-    """fault_outcomes(row): a dict of column -> text about a case the test ran; the rows go
-    with the test's report (so they also come back from the workers of a parallel run) and are
-    printed as one table per set of columns at the end of the run."""
-    return lambda row: request.node.user_properties.append(("fault_outcome", row))
-
-
 def pytest_terminal_summary(terminalreporter, exitstatus, config):
+    """The rows a test recorded with record_property("fault_outcome", {column: text}), which
+    also come back from the workers of a parallel run, as one table per set of columns."""
     tables: dict[tuple, list[dict]] = {}
     for report in (r for reports in terminalreporter.stats.values() for r in reports):
         if getattr(report, "when", None) == "call":

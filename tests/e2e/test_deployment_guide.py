@@ -23,22 +23,15 @@ OUTCOMES = {
 }
 
 
-def batch_example() -> tuple[str, dict[int, tuple[str, int]]]:
-    """The guide's batch file and its table: setup exit code -> (printed line, exit code)."""
+def test_the_batch_example_prints_what_the_guide_says(wine_prefix):
+    # The guide's batch file and its table: setup exit code -> (printed line, exit code).
     text = GUIDE.read_text(encoding="utf-8")
     match = re.search(r"```bat\n(.*?)```\n(.*?)\n\n(\|.*?)(?:\n\n|\Z)", text, re.S)
     assert match, "doc/deployment.md has no ```bat block followed by its table"
-    script, table = match.group(1), match.group(3)
-    rows = {}
-    for line in table.splitlines()[2:]:
+    script, rows = match.group(1), {}
+    for line in match.group(3).splitlines()[2:]:
         cells = [cell.strip() for cell in line.strip("|").split("|")]
-        code = int(re.match(r"-?\d+", cells[0]).group())
-        rows[code] = (cells[1].strip("`"), int(cells[2]))
-    return script, rows
-
-
-def test_the_batch_example_prints_what_the_guide_says(wine_prefix):
-    script, rows = batch_example()
+        rows[int(re.match(r"-?\d+", cells[0]).group())] = (cells[1].strip("`"), int(cells[2]))
     assert sorted(rows) == sorted(OUTCOMES)
     folder = wine_prefix.drive_c / "deploy"
     folder.mkdir()

@@ -10,8 +10,6 @@ from test_silent_install import (CHILD_PARTS, INSTALL_TIMEOUT, ROLLBACK_NOISE, S
 from test_startup import EDITIONS, log_lines, setup_program, work_log
 from winehost import wait_until, win_build_path
 
-SESSION_MANAGER = r"HKLM\System\CurrentControlSet\Control\Session Manager"
-PENDING = "PendingFileRenameOperations"
 FOLDER = r"C:\corvane-journal"
 NAME = "corvanews.exe"
 ORIGINAL = bytes(range(256)) * 4 + b"\r\n\x00end"
@@ -19,7 +17,8 @@ NEW_DATA = b"new data from the installation"
 
 
 def pending_renames(prefix) -> list[str]:
-    value = prefix.reg_query(SESSION_MANAGER, PENDING, view=64)
+    value = prefix.reg_query(r"HKLM\System\CurrentControlSet\Control\Session Manager",
+                             "PendingFileRenameOperations", view=64)
     return [] if value is None else value.data
 
 

@@ -1,10 +1,10 @@
 """Installations that do not end the normal way: the setup killed right after each of its
-journal records, a rollback (and the recovery that finishes it) stopped in the middle with the
-whole prefix (as by a power cut), exceptions and faults inside the install worker and inside
-one rollback step, a child installer whose progress runs past the end of the scale, journals
-that must not be trusted. Each time the machine must end as it was before (or, after the
-commit, with the product installed), the user's files byte for byte. The stops and faults come
-from the test build of the setup programs (README.md)."""
+journal records, a rollback (and the recovery that finishes it) ended in the middle, the whole
+prefix stopped (as by a power cut) while the child installer runs, exceptions and faults
+inside the install worker and inside one rollback step, a child installer whose progress runs
+past the end of the scale, journals that must not be trusted. Each time the machine must end
+as it was before (or, after the commit, with the product installed), the user's files byte for
+byte. The stops and faults come from the test build of the setup programs (README.md)."""
 
 from __future__ import annotations
 
@@ -14,10 +14,11 @@ import zlib
 
 import pytest
 
+from test_install_journal import pending_renames
 from test_silent_install import (INSTALL_TIMEOUT, PRODUCT, ROLLBACK_NOISE, SILENT,
-                                 UNINSTALL_KEY, in_order, install_folder, payload_entry)
-from test_startup import (EDITIONS, QUICK, log_lines, setup_program, test_setup_program,
-                          work_log)
+                                 UNINSTALL_KEY, in_order, install_folder, install_log,
+                                 payload_entry)
+from test_startup import QUICK, log_lines, setup_program, test_setup_program, work_log
 from test_wizard import LAUNCH, NEXT, Wizard, walk_to_ready
 from winehost import wait_until
 
@@ -32,13 +33,12 @@ PROGRESS_BAR = 1029
 FINISH_TITLE = 1001
 OK = 1
 
-# The kinds of journal record, by number.
-RECORD_KINDS = {1: "begin", 2: "created folder", 3: "created file", 4: "backup started",
-                5: "overwrite started", 6: "registry key created", 7: "registry value saved",
-                8: "registry value absent", 9: "restart replacement", 10: "withdrawn",
-                11: "Citrix registered", 12: "rollback started", 13: "committed", 14: "service",
-                15: "device", 16: "INF install", 17: "driver-store INF", 18: "class filter",
-                19: "child starting", 20: "child changes"}
+# The kinds of journal record, by number (from 1).
+RECORD_KINDS = ["begin", "created folder", "created file", "backup started", "overwrite started",
+                "registry key created", "registry value saved", "registry value absent",
+                "restart replacement", "withdrawn", "Citrix registered", "rollback started",
+                "committed", "service", "device", "INF install", "driver-store INF",
+                "class filter", "child starting", "child changes"]
 
 
 def journal_path(edition: str) -> str:
@@ -64,7 +64,7 @@ def journal_records(data: bytes) -> list[str]:
             length = struct.unpack_from("<I", data, position)[0]
             fields.append(data[position + 4:position + 4 + length].decode("latin-1"))
             position += 4 + length
-        kind = RECORD_KINDS.get(kind, str(kind))
+        kind = RECORD_KINDS[kind - 1] if 0 < kind <= len(RECORD_KINDS) else str(kind)
         listed = fields and kind not in ("begin", "child starting", "child changes")
         name = fields[-1].rsplit("\\", 1)[-1] if listed else ""
         records.append(f"{kind} {name}".strip())
@@ -87,20 +87,6 @@ def left_behind(prefix, before, ignore: tuple = ()) -> str:
     return prefix.snapshot().diff(before, ignore=[*ROLLBACK_NOISE, *ignore])
 
 
-def run_until_stopped(prefix, program, hook: str, env: dict | None = None) -> None:
-    """Runs a silent installation that stops itself at `hook` (EVENT:N:stop) and then ends
-    the whole prefix at that moment, as a power cut would."""
-    prefix.scratch.mkdir(parents=True, exist_ok=True)
-    marker = prefix.scratch / "stopped-here"
-    marker.unlink(missing_ok=True)
-    running = prefix.start(program, SILENT, timeout=INSTALL_TIMEOUT, env={
-        "CORVANE_TEST_HOOK": hook, "CORVANE_TEST_MARKER": prefix.windows_path(marker),
-        **NO_WAITS, **(env or {})})
-    wait_until(marker.exists, hook, INSTALL_TIMEOUT, running, pause=0.05)
-    prefix.kill()
-    running.process.wait(timeout=60)
-
-
 def start_again(prefix, edition: str) -> list[str]:
     """Starts the setup program again (it recovers first, then refuses the silent install
     for want of -licenseaccept) and returns that run's log."""
@@ -109,38 +95,20 @@ def start_again(prefix, edition: str) -> list[str]:
     return log_lines(work_log(prefix, edition))
 
 
-def assert_installed(prefix, edition: str) -> None:
-    folder = install_folder(edition)
-    assert prefix.read_file(f"{folder}\\readme.txt") == payload_entry(edition, "readme.txt")
-    assert prefix.read_file(f"{folder}\\settings.ini") == USER_FILES["settings.ini"]
-    assert prefix.exists(f"{folder}\\{PRODUCT[edition]['main']}")
-    assert not [p.name for p in prefix.host_path(folder).iterdir() if p.suffix == ".tmp"]
-    assert prefix.reg_exists(UNINSTALL_KEY + PRODUCT[edition]["code"], view=32)
-    assert not prefix.exists(JOURNAL_FOLDER)
-
-
 # What the test build's setup ends with when its hook ends it at once (TerminateProcess).
 KILLED = 0xDEAD
-SESSION_MANAGER = "HKLM\\System\\CurrentControlSet\\Control\\Session Manager"
 # Every stop is checked live (no wineserver restart); every FULL_CHECK-th also against a whole
 # snapshot of files and registry (a change left behind stays, so a later full check sees it).
 FULL_CHECK = 4
 
 
-def live_state(prefix) -> tuple:
-    """Cheap to take while the prefix runs: the files under drive_c, the uninstall keys (the
-    only keys the installation writes) and the restart-time operations."""
+def live_state(prefix, edition: str) -> tuple:
+    """Cheap to take while the prefix runs: the files under drive_c, the uninstall key (the
+    only key the installation writes) and the restart-time operations."""
     files = prefix.snapshot(registry=False)
-    registry = (prefix.reg_tree(UNINSTALL_KEY.rstrip("\\"), view=32),
-                prefix.reg_query(SESSION_MANAGER, "PendingFileRenameOperations", view=64))
+    registry = (prefix.reg_values(UNINSTALL_KEY + PRODUCT[edition]["code"], view=32),
+                pending_renames(prefix))
     return files, registry
-
-
-def live_changes(prefix, before: tuple) -> str:
-    files, registry = live_state(prefix)
-    changes = files.diff(before[0], ignore=ROLLBACK_NOISE)
-    return changes + (f"\nregistry: {before[1]!r}\n  -> {registry!r}" if registry != before[1]
-                      else "")
 
 
 def stop_after_record(prefix, program, k: int, check_recovery) -> None:
@@ -153,15 +121,11 @@ def stop_after_record(prefix, program, k: int, check_recovery) -> None:
     running = prefix.start(program, SILENT, timeout=INSTALL_TIMEOUT, env={
         "CORVANE_TEST_HOOK": f"record:{k}:exit", **NO_WAITS,
         "CORVANE_TEST_HOLD_AFTER_RECOVERY": prefix.windows_path(hold)})
-    try:
-        if check_recovery is not None:
-            wait_until(hold.exists, "end of the recovery", INSTALL_TIMEOUT, running, pause=0.05)
-            check_recovery()
-            hold.unlink()
-        ended = running.wait()
-    finally:
-        if running.process.poll() is None:
-            running.kill()
+    if check_recovery is not None:  # (a setup left held ends with the prefix)
+        wait_until(hold.exists, "end of the recovery", INSTALL_TIMEOUT, running, pause=0.05)
+        check_recovery()
+        hold.unlink()
+    ended = running.wait()
     assert ended.exit_code == KILLED, f"the installation ended before record {k}:\n{ended}"
 
 
@@ -172,11 +136,11 @@ def stop_after_record(prefix, program, k: int, check_recovery) -> None:
 # -k, costs a restart of Wine's services each time; the rollback test below does that.)
 @pytest.mark.parametrize("edition", ["workstation", "server"])
 def test_a_setup_stopped_after_any_journal_record_is_undone_by_the_next_start(
-        wine_prefix, edition, fault_outcomes):
+        wine_prefix, edition, record_property):
     program = test_setup_program(edition)
     put_user_files(wine_prefix, edition)
     before = wine_prefix.snapshot()
-    before_live = live_state(wine_prefix)
+    before_live = live_state(wine_prefix, edition)
     wine_prefix.scratch.mkdir(parents=True, exist_ok=True)
     stopped: list = []  # the journal left by the last stop
 
@@ -186,11 +150,17 @@ def test_a_setup_stopped_after_any_journal_record_is_undone_by_the_next_start(
         assert in_order(lines, ["=== Recovery process ===",
                                 "Recovery: rolling back an interrupted installation",
                                 "=== Recovery finished ==="]) == [], "\n".join(lines)
-        changes = left_behind(wine_prefix, before) if full else \
-            live_changes(wine_prefix, before_live)
-        fault_outcomes({"edition": edition, "k": k, "last record": stopped[-1],
-                        "outcome": "rolled back" if not changes else "LEFT CHANGES",
-                        "checked": "whole machine" if full else "files, uninstall key"})
+        if full:
+            changes = left_behind(wine_prefix, before)
+        else:
+            files, registry = live_state(wine_prefix, edition)
+            changes = files.diff(before_live[0], ignore=ROLLBACK_NOISE) + (
+                f"\nregistry: {before_live[1]!r}\n  -> {registry!r}"
+                if registry != before_live[1] else "")
+        record_property("fault_outcome", {
+            "edition": edition, "k": k, "last record": stopped[-1],
+            "outcome": "rolled back" if not changes else "LEFT CHANGES",
+            "checked": "whole machine" if full else "files, uninstall key"})
         assert not changes, f"after record {k} ({stopped[-1]}):\n{changes}"
 
     stops = 0
@@ -213,9 +183,15 @@ def test_a_setup_stopped_after_any_journal_record_is_undone_by_the_next_start(
     # finishes the commit.
     lines = start_again(wine_prefix, edition)
     assert "Recovery: the installation was complete, its backups are removed" in lines
-    assert_installed(wine_prefix, edition)
-    fault_outcomes({"edition": edition, "k": k, "last record": stopped[-1],
-                    "outcome": "completed", "checked": "installed, backups gone"})
+    folder = install_folder(edition)
+    assert wine_prefix.read_file(f"{folder}\\readme.txt") == payload_entry(edition, "readme.txt")
+    assert wine_prefix.read_file(f"{folder}\\settings.ini") == USER_FILES["settings.ini"]
+    assert wine_prefix.exists(f"{folder}\\{PRODUCT[edition]['main']}")
+    assert not [p.name for p in wine_prefix.host_path(folder).iterdir() if p.suffix == ".tmp"]
+    assert wine_prefix.reg_exists(UNINSTALL_KEY + PRODUCT[edition]["code"], view=32)
+    assert not wine_prefix.exists(JOURNAL_FOLDER)
+    record_property("fault_outcome", {"edition": edition, "k": k, "last record": stopped[-1],
+                                      "outcome": "completed", "checked": "installed, backups gone"})
     assert len(stopped) > 20, "too few records for a whole installation"
 
 
@@ -248,21 +224,26 @@ def test_a_setup_stopped_while_the_child_runs_has_its_changes_undone_by_the_next
     assert not (changes := left_behind(wine_prefix, before)), changes
 
 
-# A rollback (after the child installer failed) is stopped in the middle of its journal; the
-# next start finishes it. Stopped after the first undo action, one among the created files,
+# A rollback (after the child installer failed) is ended in the middle of its journal; the
+# next start finishes it. Ended after the first undo action, one among the created files,
 # and the one that puts the user's readme back (the created files go first, then the
-# backups). After 8, the recovery that finishes the rollback is stopped too.
+# backups). After 8, the recovery that finishes the rollback is ended too.
 def test_a_rollback_stopped_in_the_middle_is_finished_by_the_next_start(wine_prefix):
-    program = test_setup_program("workstation")
     put_user_files(wine_prefix, "workstation")
     before = wine_prefix.snapshot()
+
+    def end_at(hook: str, child_mode: str | None = None) -> None:
+        ended = wine_prefix.run(test_setup_program("workstation"), SILENT, env={
+            "CORVANE_TEST_HOOK": hook, "CORVANE_CHILD_MODE": child_mode, **NO_WAITS},
+            timeout=INSTALL_TIMEOUT)
+        assert ended.exit_code == KILLED, ended
+
     for n in (1, 8, 15):
-        run_until_stopped(wine_prefix, program, f"undo:{n}:stop",
-                          env={"CORVANE_CHILD_MODE": "error"})
+        end_at(f"undo:{n}:exit", "error")
         records = journal_records(wine_prefix.read_file(journal_path("workstation")))
         assert records[-1].startswith("rollback started"), records
         if n == 8:
-            run_until_stopped(wine_prefix, program, "undo:3:stop")
+            end_at("undo:3:exit")
         lines = start_again(wine_prefix, "workstation")
         assert "Recovery: finishing the rollback of an interrupted installation" in lines, \
             "\n".join(lines)
@@ -312,29 +293,6 @@ def test_an_exception_or_fault_in_the_install_or_a_rollback_step_ends_as_before(
     assert not (changes := left_behind(wine_prefix, before)), changes
 
 
-def message_box(wizard: Wizard, timeout: float = 120):
-    """The setup's message box (captioned with the product's name alone, unlike the pages),
-    or None when none comes within `timeout`."""
-    deadline = time.monotonic() + timeout
-    while True:
-        box = next((w for w in wizard.prefix.windows() if w.title == wizard.display_name), None)
-        if box is not None or time.monotonic() >= deadline:
-            return box
-        time.sleep(0.3)
-
-
-def wizard_end(wizard: Wizard):
-    """Closes the last page and answers what comes after it until the run ends."""
-    wizard.prefix.close_window(wizard.page(LAUNCH, visible=False, timeout=120))
-    deadline = time.monotonic() + 60
-    while wizard.running.process.poll() is None:
-        assert time.monotonic() < deadline, "the wizard did not end"
-        if (box := message_box(wizard, timeout=0)) is not None:
-            wizard.prefix.press(box, OK)
-        time.sleep(0.3)
-    return wizard.wait()
-
-
 # The wizard's install worker goes the same way out as the silent path's: a fault there ends
 # on the failure page.
 @pytest.mark.usefixtures("display")
@@ -344,15 +302,17 @@ def test_a_fault_in_the_wizards_install_ends_on_the_failure_page(wine_prefix):
     with Wizard(wine_prefix, program=test_setup_program("workstation"),
                 env={"CORVANE_TEST_HOOK": "record:19:fault"}) as wizard:
         wizard.prefix.press(walk_to_ready(wizard), NEXT)  # "Install"
-        box = message_box(wizard)
-        assert box is not None, "no message of the failure"
+        box = wine_prefix.wait_for_window(wizard.display_name, timeout=120, exact=True)
         assert "Exception during installation!" in " ".join(box.texts), box.texts
-        wizard.prefix.press(box, OK)
+        wine_prefix.press(box, OK)
         finish = wizard.page(LAUNCH, visible=False, timeout=120)
         title = finish.control(id=FINISH_TITLE).text
         assert title.startswith("Setup Wizard did not complete the installation"), title
         assert not finish.control(id=LAUNCH).visible
-        result = wizard_end(wizard)
+        wine_prefix.close_window(finish)
+        # Where the log was left, said once the run ends.
+        wine_prefix.press(wine_prefix.wait_for_window(wizard.display_name, exact=True), OK)
+        result = wizard.wait()
     assert result.exit_code == -10, result
     # The Wizard driver's stand-ins (the browser, a canary) are no trace of the installation.
     changes = left_behind(wine_prefix, before, ignore=(r"^c:\\(recorder|program\.exe)",
@@ -379,10 +339,10 @@ def test_a_child_progress_past_the_end_does_not_end_the_wizards_install(wine_pre
         assert time.monotonic() - watched > 12, "the child ended before the bar could"
         finish = wizard.page(LAUNCH, timeout=120)
         assert finish.control(id=FINISH_TITLE).text.startswith("Completing")
-        result = wizard_end(wizard)
+        wine_prefix.close_window(finish)
+        result = wizard.wait()
     assert result.exit_code == 0, result
-    lines = log_lines(wine_prefix.host_path(
-        f"{wizard.install_folder}\\{EDITIONS['workstation']['log']}"))
+    lines = install_log(wine_prefix, "workstation")
     assert f"{child}: finished, exit code 0" in lines
     assert "Terminate install thread!" not in lines
     assert wine_prefix.reg_exists(UNINSTALL_KEY + PRODUCT["workstation"]["code"], view=32)

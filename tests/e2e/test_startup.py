@@ -70,25 +70,13 @@ def package_entries(program: Path) -> dict[str, bytes]:
     return entries
 
 
-def fail_at_once(prefix) -> None:
-    """Runs a silent installation that fails at its first step (a file has taken the install
-    folder's name): past the start checks and the log's first lines."""
-    prefix.write_file("C:\\Program Files\\Corvane RDP Edition - Workstation", b"no folder\r\n")
-    result = prefix.run(setup_program(), ["-silent", "-licenseaccept"], timeout=QUICK)
-    assert result.exit_code == -10, result
-
-
 def answer_message_box(prefix, program, args, cwd=None, edition="workstation"):
     """Runs a program that ends in the setup's message box; returns the box's text (its static
     control 0xFFFF) once OK is pressed, and the run's result."""
     running = prefix.start(program, args, cwd=cwd, timeout=QUICK)
-    try:
-        box = prefix.wait_for_window(EDITIONS[edition]["display"], timeout=30)
-        assert box.title == EDITIONS[edition]["display"]
-        prefix.click(box, 1)
-        return box.control(id=0xFFFF).text, running.wait(timeout=QUICK)
-    finally:
-        running.kill()
+    box = prefix.wait_for_window(EDITIONS[edition]["display"], exact=True)
+    prefix.press(box, 1)
+    return box.control(id=0xFFFF).text, running.wait(timeout=QUICK)
 
 
 def hand_built_setup(path: Path, entries: dict[str, bytes], seal: int = 0x5A) -> Path:
@@ -103,9 +91,10 @@ def hand_built_setup(path: Path, entries: dict[str, bytes], seal: int = 0x5A) ->
     return path
 
 
-# Silent without accepting the licence is refused, whatever else is asked; unpack wins over
-# silent, replaces what is there and installs nothing. A package may name any place: unpack
-# writes only plain names, into the current folder.
+# Silent without accepting the licence is refused, whatever else is asked, and with -im says
+# why in a message box; unpack wins over silent, replaces what is there and installs nothing. A
+# package may name any place: unpack writes only plain names, into the current folder. An
+# unpack that cannot write an entry is reported as a failure and keeps its log.
 COMMAND_LINES = [(["-silent"], -7), (["-SILENT", "-norestart"], -7),
                  (["-silent", "-directory", "C:\\x"], -7), (["-silent", "-unpack"], 0),
                  (["-UnPack"], 0), ("unsafe names", ["-unpack", "-silent"], 0)]
@@ -133,6 +122,24 @@ def test_command_line_picks_the_mode_and_exit_code(wine_prefix, tmp_path):
     # A successful unpack has no install folder to copy its log into: it is removed.
     assert not work_log(wine_prefix).exists()
 
+    for edition, display in ((e, EDITIONS[e]["display"]) for e in EDITIONS):
+        text, result = answer_message_box(wine_prefix, setup_program(edition),
+                                          ["-silent", "-im"], edition=edition)
+        assert text.startswith(f"{display} was not installed: a silent installation needs the "
+                               "-licenseaccept option"), text
+        assert result.exit_code == -7, result
+
+    # A folder where an entry's file should go: the entry cannot be written.
+    (tmp_path / "readme.txt").mkdir()
+    result = wine_prefix.run(setup_program(), ["-unpack", "-silent"], cwd=tmp_path,
+                             timeout=QUICK)
+    assert result.exit_code == -10, result
+    lines = log_lines(work_log(wine_prefix))
+    assert lines[0] == "=== unpack files process ==="
+    assert lines[-2].startswith("Error during installation.\nError code = 0x")
+    assert lines[-1] == "=== === ==="
+    assert (tmp_path / "readme.txt").is_dir()
+
 
 # A package that is missing or damaged fails every mode with -8, and with messages allowed says
 # why; nothing is written. The log holds only the last run's lines.
@@ -157,8 +164,8 @@ def test_a_missing_or_damaged_package_fails_every_mode(wine_prefix, tmp_path, pr
     assert list(work.iterdir()) == []
 
 
-@pytest.mark.windows_version("nt40")
 def test_windows_nt4_is_refused_with_its_exit_code_and_log_line(wine_prefix):
+    wine_prefix.set_windows_version("nt40")
     result = wine_prefix.run(setup_program(), ["-silent", "-licenseaccept"], timeout=QUICK)
     assert result.exit_code == -5, result
     assert log_lines(work_log(wine_prefix)) == ["Error: System OS version"]
@@ -168,51 +175,28 @@ def test_windows_nt4_is_refused_with_its_exit_code_and_log_line(wine_prefix):
     assert result.exit_code == -5, result
 
 
-def test_with_im_a_silent_refusal_says_why_in_a_message_box(wine_prefix):
-    for edition, display in ((e, EDITIONS[e]["display"]) for e in EDITIONS):
-        text, result = answer_message_box(wine_prefix, setup_program(edition),
-                                          ["-silent", "-im"], edition=edition)
-        assert text.startswith(f"{display} was not installed: a silent installation needs the "
-                               "-licenseaccept option"), text
-        assert result.exit_code == -7, result
-
-
-def test_with_the_temp_folder_unwritable_the_log_goes_to_the_windows_temp_folder(wine_prefix):
-    # Wine builds a program's TEMP and TMP from the user's registry environment.
-    for name in ("TEMP", "TMP"):
-        wine_prefix.reg_set("HKCU\\Environment", name, "C:\\no such folder", view=64)
-    fail_at_once(wine_prefix)
-    log = wine_prefix.host_path("C:\\windows\\Temp") / EDITIONS["workstation"]["log"]
-    assert log_lines(log)[0] == EDITIONS["workstation"]["banner"]
-
-
 # The version each Windows reports to the setup program, on a 32-bit system. Windows 8.1 and 10
-# report their own version only to a program whose manifest declares them.
+# report their own version only to a program whose manifest declares them. Each run fails at
+# its first step (a file has taken the install folder's name), past the start checks and the
+# log's first lines. The temp folder cannot be written: the log goes to the Windows temp folder.
 VERSIONS = [("win2k", "5.0"), ("winxp", "5.1"), ("win2003", "5.2"), ("vista", "6.0"),
             ("win2008", "6.0"), ("win7", "6.1"), ("win2008r2", "6.1"), ("win8", "6.2"),
             ("win81", "6.3"), ("win10", "10.0")]
 
 
 def test_every_supported_windows_passes_the_start_checks_and_is_logged(wine_prefix32):
-    log = work_log(wine_prefix32)
+    # Wine builds a program's TEMP and TMP from the user's registry environment.
+    for name in ("TEMP", "TMP"):
+        wine_prefix32.reg_set("HKCU\\Environment", name, "C:\\no such folder", view=32)
+    log = wine_prefix32.host_path("C:\\windows\\Temp") / EDITIONS["workstation"]["log"]
+    wine_prefix32.write_file("C:\\Program Files\\Corvane RDP Edition - Workstation", b"no\r\n")
     for version, reported in VERSIONS:
         wine_prefix32.set_windows_version(version)
-        fail_at_once(wine_prefix32)
-        line = log_lines(log)[1]
+        result = wine_prefix32.run(setup_program(), ["-silent", "-licenseaccept"], timeout=QUICK)
+        assert result.exit_code == -10, result
+        banner, line = log_lines(log)[:2]
+        assert banner == EDITIONS["workstation"]["banner"]
         assert line.startswith(f"Windows {reported} ") and line.endswith(" x86"), line
-
-
-def test_a_failed_unpack_is_reported_as_a_failure_and_keeps_its_log(wine_prefix, tmp_path):
-    # A folder where an entry's file should go: the entry cannot be written.
-    (tmp_path / "readme.txt").mkdir()
-    result = wine_prefix.run(setup_program(), ["-unpack", "-silent"], cwd=tmp_path,
-                             timeout=QUICK)
-    assert result.exit_code == -10, result
-    lines = log_lines(work_log(wine_prefix))
-    assert lines[0] == "=== unpack files process ==="
-    assert lines[-2].startswith("Error during installation.\nError code = 0x")
-    assert lines[-1] == "=== === ==="
-    assert (tmp_path / "readme.txt").is_dir()
 
 
 # What each setup program carries (unpack mode writes the same): exactly the entries the

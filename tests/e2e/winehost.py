@@ -39,8 +39,6 @@ WINDOWS_VERSIONS = {
     "win2003": (5, 2, 3), "vista": (6, 0, 1), "win2008": (6, 0, 3), "win7": (6, 1, 1),
     "win2008r2": (6, 1, 3), "win8": (6, 2, 1), "win81": (6, 3, 1), "win10": (10, 0, 1),
 }
-REG_TYPES = {1: "REG_SZ", 2: "REG_EXPAND_SZ", 3: "REG_BINARY", 4: "REG_DWORD",
-             7: "REG_MULTI_SZ", 11: "REG_QWORD"}
 
 
 class WineError(RuntimeError):
@@ -75,43 +73,38 @@ class RunResult:
 
 @dataclasses.dataclass(frozen=True)
 class RegValue:
-    type: str
-    data: object  # str, int, list of str for REG_MULTI_SZ, else bytes
-    raw: bytes
+    type: int  # REG_SZ 1, REG_EXPAND_SZ 2, REG_DWORD 4, REG_MULTI_SZ 7, REG_QWORD 11...
+    data: object  # str, int, list of str for REG_MULTI_SZ, else the bytes
 
     @staticmethod
     def decode(type_number: int, raw: bytes) -> "RegValue":
-        type_name = REG_TYPES.get(type_number, f"REG_TYPE_{type_number}")
         text = raw.decode("utf-16-le", errors="replace")
-        data = {"REG_SZ": text.split("\0", 1)[0], "REG_EXPAND_SZ": text.split("\0", 1)[0],
-                "REG_DWORD": int.from_bytes(raw, "little"),
-                "REG_QWORD": int.from_bytes(raw, "little"),
-                "REG_MULTI_SZ": [part for part in text.split("\0") if part]}.get(type_name, raw)
-        return RegValue(type_name, data, raw)
+        number = int.from_bytes(raw, "little")
+        return RegValue(type_number, {1: text.split("\0", 1)[0], 2: text.split("\0", 1)[0],
+                                      4: number, 7: [part for part in text.split("\0") if part],
+                                      11: number}.get(type_number, raw))
 
 
 @dataclasses.dataclass
 class Snapshot:
     """files: {"c:\\path" (lower case): state}; registry: {"hklm\\key" (lower case): set of its
-    value lines in Wine's notation}; names: {lower-case key or path: spelling as found}."""
+    value lines in Wine's notation}."""
 
     files: dict[str, tuple]
     registry: dict[str, set[str]]
-    names: dict[str, str]
 
     def diff(self, before: "Snapshot", ignore: Iterable[str] = ()) -> str:
         """What changed from `before`, one line each ("file added: C:\\..."); empty when
         nothing did. `ignore`: regular expressions searched in the lower-case paths and keys."""
         patterns = [re.compile(pattern) for pattern in ignore]
-        names = {**before.names, **self.names}
         lines = []
         for kind, old, new in (("file", before.files, self.files),
                                ("key", before.registry, self.registry)):
             old = {k: v for k, v in old.items() if not _ignored(k, patterns)}
             new = {k: v for k, v in new.items() if not _ignored(k, patterns)}
-            lines += [f"{kind} added: {names[k]}" for k in sorted(new.keys() - old.keys())]
-            lines += [f"{kind} removed: {names[k]}" for k in sorted(old.keys() - new.keys())]
-            lines += [f"{kind} changed: {names[k]}" + ("" if kind == "file" else
+            lines += [f"{kind} added: {k}" for k in sorted(new.keys() - old.keys())]
+            lines += [f"{kind} removed: {k}" for k in sorted(old.keys() - new.keys())]
+            lines += [f"{kind} changed: {k}" + ("" if kind == "file" else
                       f": {sorted(old[k] - new[k])} -> {sorted(new[k] - old[k])}")
                       for k in sorted(old.keys() & new.keys()) if old[k] != new[k]]
         return "\n".join(lines)
@@ -147,7 +140,7 @@ class Window:
     class_name: str
     title: str
     visible: bool
-    controls: tuple[Control, ...] = ()
+    controls: list[Control] = dataclasses.field(default_factory=list)
 
     def control(self, text: str | None = None, *, id: int | None = None) -> Control:
         """The control with this id, or with this text ("&" accelerators ignored)."""
@@ -169,16 +162,14 @@ def _parse_windows(output: bytes) -> list[Window]:
         return "" if field == "-" else bytes.fromhex(field).decode("utf-8", errors="replace")
 
     windows: list[Window] = []
-    controls: dict[int, list[Control]] = {}
     for parts in (line.split(" ") for line in output.decode("ascii").splitlines()):
         if parts[0] == "W" and len(parts) == 6:
             windows.append(Window(int(parts[1]), int(parts[2]), text(parts[4]), text(parts[5]),
-                                  parts[3] == "1"))
-        elif parts[0] == "C" and len(parts) == 8:
-            controls.setdefault(int(parts[1]), []).append(
-                Control(int(parts[2]), int(parts[3]), text(parts[6]), text(parts[7]),
-                        parts[4] == "1", parts[5] == "1"))
-    return [dataclasses.replace(w, controls=tuple(controls.get(w.hwnd, ()))) for w in windows]
+                                  parts[3] == "1", []))
+        elif parts[0] == "C" and len(parts) == 8:  # listed right after their window
+            windows[-1].controls.append(Control(int(parts[2]), int(parts[3]), text(parts[6]),
+                                                text(parts[7]), parts[4] == "1", parts[5] == "1"))
+    return windows
 
 
 def wait_until(condition, what: str, timeout: float, running=None, pause: float = 0.1) -> None:
@@ -193,25 +184,23 @@ def wait_until(condition, what: str, timeout: float, running=None, pause: float 
 
 
 class RunningProgram:
-    def __init__(self, prefix: "Prefix", process: subprocess.Popen, files: list[Path],
-                 command: str, timeout: float):
-        self.prefix, self.process, self.files = prefix, process, files
-        self.command, self.timeout = command, timeout
+    def __init__(self, prefix: "Prefix", process: subprocess.Popen, exit_code_file: Path,
+                 output: tuple, command: str, timeout: float):
+        self.prefix, self.process, self.exit_code_file = prefix, process, exit_code_file
+        self.output, self.command, self.timeout = output, command, timeout
 
     def wait(self, timeout: float | None = None) -> RunResult:
         # winrun ends the program when its own timeout runs out; the extra time here only
         # catches Wine itself hanging.
         try:
             self.process.wait(timeout=(self.timeout if timeout is None else timeout) + 30)
-            text = self.files[0].read_text().strip() if self.files[0].exists() else ""
+            text = self.exit_code_file.read_text().strip() if self.exit_code_file.exists() else ""
         except subprocess.TimeoutExpired:
             os.killpg(self.process.pid, signal.SIGKILL)
             self.process.wait()
             text = "timeout"
-        out, err = (path.read_bytes().decode("utf-8", errors="replace")
-                    for path in self.files[1:])
-        for path in self.files:
-            path.unlink(missing_ok=True)
+        self.exit_code_file.unlink(missing_ok=True)
+        out, err = (_read_all(file) for file in self.output)
         code = int(text) if re.fullmatch(r"-?\d+", text) else None
         result = RunResult(code, out, err, text == "timeout", self.command)
         if text == "timeout":
@@ -245,35 +234,26 @@ class Prefix:
         prefix._ensure_server()
         return prefix
 
-    def _scratch_files(self, *names: str) -> list[Path]:
-        self._counter += 1
-        self.scratch.mkdir(parents=True, exist_ok=True)
-        return [self.scratch / f"{name}-{self._counter}" for name in names]
-
-    def _popen(self, command: list[str], files: Sequence[Path], env=None) -> subprocess.Popen:
-        """Output into files, not pipes: a Wine service started during the run inherits them
-        and keeps them open, so end-of-file on a pipe could come minutes later."""
+    def _popen(self, command: list[str], env=None) -> tuple[subprocess.Popen, tuple]:
+        """Output into unnamed files, not pipes: a Wine service started during the run inherits
+        them and keeps them open, so end-of-file on a pipe could come minutes later."""
         self._ensure_server()
-        with open(files[0], "wb") as out, open(files[1], "wb") as err:
-            return subprocess.Popen(command, env=self.environment(env), stdin=subprocess.DEVNULL,
-                                    stdout=out, stderr=err, start_new_session=True)
+        output = (tempfile.TemporaryFile(), tempfile.TemporaryFile())
+        return subprocess.Popen(command, env=self.environment(env), stdin=subprocess.DEVNULL,
+                                stdout=output[0], stderr=output[1],
+                                start_new_session=True), output
 
     def _capture(self, command: list[str], timeout: float = 120,
                  env: Mapping[str, str | None] | None = None) -> subprocess.CompletedProcess:
-        files = self._scratch_files("capture-out", "capture-err")
+        process, output = self._popen(command, env)
         try:
-            process = self._popen(command, files, env)
-            try:
-                process.wait(timeout=timeout)
-            except subprocess.TimeoutExpired:
-                os.killpg(process.pid, signal.SIGKILL)
-                process.wait()
-                raise
-            return subprocess.CompletedProcess(command, process.returncode,
-                                               files[0].read_bytes(), files[1].read_bytes())
-        finally:
-            for path in files:
-                path.unlink(missing_ok=True)
+            process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            os.killpg(process.pid, signal.SIGKILL)
+            process.wait()
+            raise
+        return subprocess.CompletedProcess(command, process.returncode,
+                                           *(_read_all(file, text=False) for file in output))
 
     def _ensure_server(self) -> None:
         """Starts the prefix's wineserver and Wine's services unless they run already.
@@ -335,13 +315,16 @@ class Prefix:
             if not Path(program).exists():
                 raise FileNotFoundError(program)
             program_path = self.windows_path(program)
-        files = self._scratch_files("exit-code", "stdout", "stderr")
+        self._counter += 1
+        self.scratch.mkdir(parents=True, exist_ok=True)
+        exit_code_file = self.scratch / f"exit-code-{self._counter}"
         command = [*self.tool_command("winrun.exe"), "--exit-code-file",
-                   self.windows_path(files[0]), "--timeout", str(int(timeout * 1000))]
+                   self.windows_path(exit_code_file), "--timeout", str(int(timeout * 1000))]
         if cwd is not None:
             command += ["--cwd", self.windows_path(cwd) if isinstance(cwd, Path) else str(cwd)]
-        process = self._popen([*command, "--", program_path, *args], files[1:], env)
-        return RunningProgram(self, process, files, " ".join([program_path, *args]), timeout)
+        process, output = self._popen([*command, "--", program_path, *args], env)
+        return RunningProgram(self, process, exit_code_file, output,
+                              " ".join([program_path, *args]), timeout)
 
     def run(self, program: str | os.PathLike, args: Sequence[str] = (), *,
             cwd: str | os.PathLike | None = None, env: Mapping[str, str | None] | None = None,
@@ -387,44 +370,29 @@ class Prefix:
         path.write_bytes(data.encode("utf-8") if isinstance(data, str) else data)
         return path
 
-    def _regtool(self, view: int, *args: str) -> tuple[int, dict[str, dict[str, RegValue]]]:
-        """regtool's status (0, 2 no key, 3 no value) and what it printed: {key: {name:
-        value}}, the values of a plain query under ""."""
+    def _regtool(self, view: int, *args: str) -> dict[str, RegValue] | None:
+        """The values regtool printed, None when it found no such key or value."""
         result = self._capture([*self.tool_command("regtool.exe"), "--view", str(view), *args])
         if result.returncode not in (0, 2, 3):
             raise WineError(f"regtool {' '.join(args)}: status {result.returncode}\n"
                             f"{result.stderr.decode(errors='replace')}")
-        tree: dict[str, dict[str, RegValue]] = {}
-        current = tree.setdefault("", {})
-        for parts in (line.split(" ") for line in result.stdout.decode("ascii").splitlines()):
-            if parts[0] == "K":
-                current = tree.setdefault(bytes.fromhex(parts[1]).decode("utf-8"), {})
-            elif parts[0] == "V":
-                current[bytes.fromhex(parts[1]).decode("utf-8")] = RegValue.decode(
-                    int(parts[2]), bytes.fromhex(parts[3]))
-        return result.returncode, tree
+        lines = [line.split(" ") for line in result.stdout.decode("ascii").splitlines()]
+        return None if result.returncode else {
+            bytes.fromhex(name).decode("utf-8"): RegValue.decode(int(kind), bytes.fromhex(data))
+            for _, name, kind, data in lines}
 
     def reg_query(self, key: str, value: str = "", *, view: int) -> RegValue | None:
-        status, tree = self._regtool(view, "query", key, value)
-        return None if status else next(iter(tree[""].values()))
+        values = self._regtool(view, "query", key, value)
+        return None if values is None else next(iter(values.values()))
 
     def reg_values(self, key: str, *, view: int) -> dict[str, RegValue] | None:
-        status, tree = self._regtool(view, "query", key)
-        return None if status else tree[""]
+        return self._regtool(view, "query", key)
 
     def reg_exists(self, key: str, *, view: int) -> bool:
         return self.reg_values(key, view=view) is not None
 
-    def reg_tree(self, key: str, *, view: int) -> dict[str, dict[str, RegValue]] | None:
-        status, tree = self._regtool(view, "dump", key)
-        tree.pop("", None)
-        return None if status else tree
-
     def reg_set(self, key: str, value: str, text: str, *, view: int) -> None:
         self._regtool(view, "set", key, value, "1", (text + "\0").encode("utf-16-le").hex())
-
-    def reg_delete_value(self, key: str, value: str, *, view: int) -> bool:
-        return self._regtool(view, "delete-value", key, value)[0] == 0
 
     def _osinfo(self, *paths: str) -> dict[str, str]:
         result = self.run(harness_program("osinfo.exe"), list(paths), timeout=60)
@@ -439,19 +407,12 @@ class Prefix:
         return value
 
     def set_windows_version(self, version: str) -> None:
-        """Makes the prefix report another Windows version and checks that it does.
-
-        Wine 8.0 swaps the product types of "win7" (reports a server) and "win2008r2" (reports
-        a workstation). Without the Version setting Wine reports the version written in the
-        registry (6.1 SP1) and takes workstation or server from ProductOptions\\ProductType.
-        """
-        view = 64 if self.is_64bit else 32
-        if version in ("win7", "win2008r2"):
-            self.reg_delete_value("HKCU\\Software\\Wine", "Version", view=view)
-        else:
-            self.reg_set("HKCU\\Software\\Wine", "Version", version, view=view)
-        self.reg_set("HKLM\\System\\CurrentControlSet\\Control\\ProductOptions", "ProductType",
-                     "ServerNT" if version == "win2008r2" else "WinNT", view=view)
+        """Makes the prefix report another Windows version and checks that it does. Wine 8.0
+        swaps the product types of "win7" (reports a server) and "win2008r2" (reports a
+        workstation), so each is asked for by the other's name."""
+        swapped = {"win7": "win2008r2", "win2008r2": "win7"}
+        self.reg_set("HKCU\\Software\\Wine", "Version", swapped.get(version, version),
+                     view=64 if self.is_64bit else 32)
         wanted = tuple(str(number) for number in WINDOWS_VERSIONS[version])
         # Asked more than once: a switch between workstation and server has been seen to show
         # up one run late.
@@ -493,8 +454,10 @@ class Prefix:
                 raise WineError(f"no {what} within {timeout} s; seen: {seen}")
             time.sleep(0.3)
 
-    def wait_for_window(self, title_part: str, timeout: float = 30) -> Window:
-        return self._wait_for(lambda window: title_part.lower() in window.title.lower(),
+    def wait_for_window(self, title_part: str, timeout: float = 30, exact: bool = False) -> Window:
+        # exact: as the setup's message boxes are titled (its pages' titles hold it too).
+        return self._wait_for(lambda window: window.title == title_part if exact
+                              else title_part.lower() in window.title.lower(),
                               f"window titled like {title_part!r}", timeout)
 
     def wait_for_page(self, title: str, control_id: int, *, enabled: int | None = None,
@@ -507,9 +470,6 @@ class Prefix:
                     and (not visible or ids[control_id].visible)
                     and (enabled is None or ids[enabled].enabled))
         return self._wait_for(matches, f"window {title!r} with control {control_id}", timeout)
-
-    def click(self, window: Window | int, control_id: int) -> None:
-        self._wintool("click", window, str(control_id))
 
     def press(self, window: Window | int, control_id: int) -> None:
         self._wintool("press", window, str(control_id))
@@ -546,7 +506,6 @@ class Prefix:
         Stops the prefix's wineserver (and so every Windows process in it) first: Wine writes
         the registry to disk only when the server exits. Files hard-linked to the pristine
         prefix are compared by inode and modification time instead of content."""
-        names: dict[str, str] = {}
         keys: dict[str, set[str]] = {}
         if registry:
             self.kill()
@@ -556,14 +515,12 @@ class Prefix:
                 text = (self.path / file_name).read_text(encoding="utf-8", errors="surrogateescape")
                 for line in re.sub(r"\\\n\s*", "", text).splitlines():
                     if match := _KEY_LINE.match(line):
-                        name = root + "\\" + match.group(1).replace("\\\\", "\\")
-                        values = keys.setdefault(name.lower(), set())
+                        name = (root + "\\" + match.group(1).replace("\\\\", "\\")).lower()
+                        values = keys.setdefault(name, set())
                         # Wine saves only keys that hold values or have no subkeys; the keys
                         # between are listed too, so an empty key left behind shows up.
-                        while name.lower() not in names:
-                            names[name.lower()] = name
-                            keys.setdefault(name.lower(), set())
-                            name = name.rsplit("\\", 1)[0]
+                        while (name := name.rsplit("\\", 1)[0]) not in keys:
+                            keys[name] = set()
                     elif values is not None and line and not line.startswith("#time="):
                         values.add(line)
             keys = {k: v for k, v in keys.items() if not _ignored(k, IGNORED_KEYS)}
@@ -571,9 +528,8 @@ class Prefix:
         for directory, dirs, file_names in os.walk(self.drive_c):
             for name in dirs + file_names:
                 host = Path(directory) / name
-                names[self.windows_path(host).lower()] = self.windows_path(host)
                 files[self.windows_path(host).lower()] = _file_state(host)
-        return Snapshot(files=files, registry=keys, names=names)
+        return Snapshot(files=files, registry=keys)
 
 
 def _file_state(path: Path) -> tuple:
@@ -588,11 +544,11 @@ def _file_state(path: Path) -> tuple:
         return ("file", info.st_size, hashlib.file_digest(file, "sha1").hexdigest())
 
 
-def check_pristine(arch: str) -> str:
-    """Empty when the pristine prefix is unchanged, else the complaint of wine-prefix check."""
-    result = subprocess.run([str(WINE_PREFIX_TOOL), "check", "--arch", arch],
-                            capture_output=True, text=True)
-    return "" if result.returncode == 0 else result.stderr
+def _read_all(file, text: bool = True) -> str | bytes:
+    with file:
+        file.seek(0)
+        data = file.read()
+    return data.decode("utf-8", errors="replace") if text else data
 
 
 def start_xvfb() -> tuple[subprocess.Popen, str]:

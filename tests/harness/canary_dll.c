@@ -23,8 +23,3 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     }
     return TRUE;
 }
-
-/* One export, so that the DLL has an export table like the one it pretends to be. */
-__declspec(dllexport) int CorvaneCanary(void) {
-    return 1;
-}

@@ -5,7 +5,8 @@
  *
  * Writes TEXT and a newline to stdout, or writes through a null pointer, then exits with CODE
  * (signed or unsigned 32-bit: -10 and 4294967286 are the same). Built as a console program and
- * as a GUI program (exitwith-gui.exe), which has no console and must still report its code.
+ * as a GUI program (exitwith-gui.exe, the same main), which has no console and must still
+ * report its code.
  */
 #include <windows.h>
 #include <shellapi.h>
@@ -13,7 +14,7 @@
 #include <string.h>
 #include <wchar.h>
 
-static int run(void) {
+int main(void) {
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     for (int i = 1; i < argc - 1; ++i) {
@@ -35,17 +36,3 @@ static int run(void) {
     }
     return argc < 2 ? 2 : (int)(UINT)(unsigned long long)wcstoll(argv[argc - 1], NULL, 0);
 }
-
-#ifdef EXITWITH_GUI
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, int show) {
-    (void)instance;
-    (void)previous;
-    (void)command_line;
-    (void)show;
-    ExitProcess((UINT)run());
-}
-#else
-int main(void) {
-    ExitProcess((UINT)run());
-}
-#endif

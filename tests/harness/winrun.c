@@ -2,49 +2,23 @@
  * winrun: runs one program inside the Wine prefix and reports its full 32-bit exit code, which
  * a Unix shell would cut to 8 bits (`wine prog.exe` turns -10 into 246 and 256 into 0).
  *
- *   winrun [--cwd DIR] [--timeout MS] [--exit-code-file FILE] -- PROGRAM [ARGS...]
- *   winrun [--cwd DIR] [--timeout MS] [--exit-code-file FILE] --command-line-file FILE
+ *   winrun --exit-code-file FILE [--cwd DIR] [--timeout MS] -- PROGRAM [ARGS...]
  *
- * The result goes to FILE as one line (the signed code, "timeout" once --timeout ran out and
- * the program was ended, or "error: ..." when it could not be started), or without
- * --exit-code-file to stdout as "winrun-exit-code: N". The program shares winrun's standard
- * handles. After "--" the program gets the rest of winrun's own command line as Wine quoted
- * it; --command-line-file (UTF-8) passes a raw command line byte for byte, for setup programs
- * that parse a quoted part in the middle of an argument (/log:"C:\a b\x.log").
+ * The result goes to FILE as one line: the signed code, "timeout" once --timeout ran out and
+ * the program was ended, or "error: ..." when it could not be started. The program shares
+ * winrun's standard handles and gets the rest of winrun's own command line as Wine quoted it.
  */
 #include <windows.h>
 #include <shellapi.h>
-#include <fcntl.h>
-#include <io.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
 #include <wchar.h>
 
 enum { EXIT_TIMED_OUT = 124, EXIT_USAGE = 125, EXIT_START_FAILED = 127 };
 
-static wchar_t* read_utf8_file(const wchar_t* path) {
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return NULL;
-    DWORD size = GetFileSize(file, NULL), read = 0;
-    char* bytes = malloc(size + 1);
-    BOOL ok = ReadFile(file, bytes, size, &read, NULL) && read == size;
-    CloseHandle(file);
-    int length = ok ? MultiByteToWideChar(CP_UTF8, 0, bytes, (int)size, NULL, 0) : 0;
-    wchar_t* text = malloc((length + 1) * sizeof(wchar_t));
-    MultiByteToWideChar(CP_UTF8, 0, bytes, (int)size, text, length);
-    text[length] = L'\0';
-    free(bytes);
-    return ok ? text : NULL;
-}
+static const wchar_t* exit_code_file;
 
-static void report(const wchar_t* exit_code_file, const char* line) {
-    if (!exit_code_file) {
-        printf("winrun-exit-code: %s\n", line);
-        fflush(stdout);
-        return;
-    }
+static void report(const char* line) {
     HANDLE file = CreateFileW(exit_code_file, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
     DWORD written = 0;
     char text[600];
@@ -56,34 +30,27 @@ static void report(const wchar_t* exit_code_file, const char* line) {
 }
 
 int main(void) {
-    _setmode(_fileno(stdout), _O_BINARY);
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    const wchar_t *cwd = NULL, *exit_code_file = NULL;
+    const wchar_t* cwd = NULL;
     wchar_t* command_line = NULL;
     DWORD timeout = INFINITE;
-    for (int i = 1; i < argc && !command_line; ++i) {
+    for (int i = 1; i + 1 < argc; i += 2) {
         if (!wcscmp(argv[i], L"--")) {
             /* The options before it hold no " -- ": paths of the harness's scratch folders. */
             wchar_t* rest = wcsstr(GetCommandLineW(), L" -- ");
             command_line = rest ? rest + 4 : NULL;
             break;
         }
-        if (i + 1 >= argc)
-            break;
         if (!wcscmp(argv[i], L"--cwd"))
-            cwd = argv[++i];
+            cwd = argv[i + 1];
         else if (!wcscmp(argv[i], L"--timeout"))
-            timeout = (DWORD)wcstoul(argv[++i], NULL, 10);
+            timeout = (DWORD)wcstoul(argv[i + 1], NULL, 10);
         else if (!wcscmp(argv[i], L"--exit-code-file"))
-            exit_code_file = argv[++i];
-        else if (!wcscmp(argv[i], L"--command-line-file") &&
-                 !(command_line = read_utf8_file(argv[++i])))
-            fprintf(stderr, "winrun: cannot read the command-line file\n");
+            exit_code_file = argv[i + 1];
     }
-    if (!command_line || !*command_line) {
-        fputs("usage: winrun [--cwd DIR] [--timeout MS] [--exit-code-file FILE]\n"
-              "              (-- PROGRAM [ARGS...] | --command-line-file FILE)\n",
+    if (!command_line || !*command_line || !exit_code_file) {
+        fputs("usage: winrun --exit-code-file FILE [--cwd DIR] [--timeout MS] -- PROGRAM ...\n",
               stderr);
         return EXIT_USAGE;
     }
@@ -99,11 +66,10 @@ int main(void) {
     for (int i = 0; i < 3; ++i)
         SetHandleInformation(inherited[i], HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
     PROCESS_INFORMATION process = {0};
-    fflush(stdout);
     if (!CreateProcessW(NULL, command_line, NULL, NULL, TRUE, 0, NULL, cwd, &startup, &process)) {
         char line[100];
         snprintf(line, sizeof line, "error: CreateProcess failed with error %lu", GetLastError());
-        report(exit_code_file, line);
+        report(line);
         fprintf(stderr, "winrun: %s\n", line);
         return EXIT_START_FAILED;
     }
@@ -111,13 +77,13 @@ int main(void) {
         /* The caller ends the whole prefix, with whatever the program started. */
         TerminateProcess(process.hProcess, 1);
         WaitForSingleObject(process.hProcess, 5000);
-        report(exit_code_file, "timeout");
+        report("timeout");
         return EXIT_TIMED_OUT;
     }
     DWORD exit_code = 0;
     GetExitCodeProcess(process.hProcess, &exit_code);
     char line[32];
     snprintf(line, sizeof line, "%ld", (long)(LONG)exit_code);
-    report(exit_code_file, line);
+    report(line);
     return (int)exit_code;
 }

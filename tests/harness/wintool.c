@@ -2,7 +2,6 @@
  * wintool: reads and drives the windows of a program under test from inside its prefix.
  *
  *   wintool list                      every top-level window and its controls
- *   wintool click WINDOW ID           WM_COMMAND/BN_CLICKED to the dialog
  *   wintool press WINDOW ID           BM_CLICK to the control: a check box or radio button
  *                                     changes state before the dialog hears of it
  *   wintool settext WINDOW ID TEXT
@@ -115,8 +114,6 @@ int main(void) {
     HWND control = GetDlgItem(window, id);
     if (!control)
         return 1;
-    if (!wcscmp(command, L"click"))
-        return !PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)control);
     if (!wcscmp(command, L"press"))
         return !PostMessageW(control, BM_CLICK, 0, 0);
     DWORD_PTR ignored = 0;

@@ -164,6 +164,7 @@ def test_the_keyboard_alone_installs_each_edition(wine_prefix, edition):
         assert wine_prefix.focus(finish) == LAUNCH
         if edition == "workstation":
             assert finish.control(id=LAUNCH).text == "Launch Corvane RDP Edition now."
+            assert finish.control(id=QUICK_START).text == 'Open "Quick Start" page.'
             wine_prefix.close_window(finish)
         else:
             keys("space")
@@ -240,6 +241,7 @@ def test_the_restart_page_does_what_was_chosen(wine_prefix, choice):
         wine_prefix.press(walk_to_ready(wizard), NEXT)
         restart = wizard.page(RESTART_NOW, timeout=240)
         assert restart.control(id=RESTART_NOW).text == "Yes, restart  the computer now."
+        assert restart.control(id=RESTART_LATER).text == "No, I will restart the computer later."
         assert wine_prefix.focus(restart) == RESTART_NOW
         if choice == "now":
             wine_prefix.type_keys("Return")
@@ -274,8 +276,7 @@ def test_a_page_that_cannot_be_shown_ends_the_run_as_a_startup_error(wine_prefix
 
 @pytest.fixture
 def volumes(wine_prefix):
-    """Small volumes of their own (tmpfs mounts, which need root): volumes(name, options)
-    mounts one in the prefix's scratch folder and returns its host path."""
+    """volumes(name, options) mounts a small tmpfs (which needs root) in the scratch folder."""
     mounted: list[Path] = []
 
     def mount(name: str, options: str) -> Path:

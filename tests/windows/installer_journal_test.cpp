@@ -20,6 +20,7 @@ namespace {
 
 enum class Before {
     Nothing,
+    Created,
     CreatedInUse,
     CreatedThenDeleted,
     CreatedFolderWithUsersFile,
@@ -41,21 +42,20 @@ void PrintTo(const RestartRow& row, std::ostream* out) {
     *out << row.what;
 }
 
-class InstallerJournalTest : public installer_test::InstallerTest {
+class RestartFlagTest : public installer_test::InstallerTest,
+                        public ::testing::WithParamInterface<RestartRow> {
 protected:
     installer_test::ScratchFolder folder;
     installer_test::PendingRenamesGuard pendingRenames;
 };
-
-class RestartFlagTest : public InstallerJournalTest,
-                        public ::testing::WithParamInterface<RestartRow> {};
 
 // A restart asked for without need is a nuisance; one left out leaves work undone.
 TEST_P(RestartFlagTest, IsSetExactlyWhenWorkIsLeftToTheRestart) {
     const RestartRow& row = GetParam();
     const std::string path = folder / row.path;
     UniqueFile held;
-    if (row.before == Before::CreatedInUse || row.before == Before::CreatedThenDeleted) {
+    if (row.before == Before::Created || row.before == Before::CreatedInUse ||
+        row.before == Before::CreatedThenDeleted) {
         if (std::string(row.path).find('\\') != std::string::npos) {
             installer->MakeDirectory((folder / "gone").c_str());
         }
@@ -98,6 +98,9 @@ TEST_P(RestartFlagTest, IsSetExactlyWhenWorkIsLeftToTheRestart) {
     const auto lines = log.Lines();
     EXPECT_EQ(std::vector<std::string>(lines.begin() + linesBefore, lines.end()), expected);
     EXPECT_EQ(pendingRenames.Scheduled(path, ""), row.restart);
+    if (row.walk == Walk::DeleteInstalledFile) {
+        EXPECT_EQ(JournalKind(path), -1) << "a rollback would ask for a restart for it";
+    }
     held.reset();
     EXPECT_EQ(installer_test::FileExists(path), row.remains);
 }
@@ -117,25 +120,15 @@ INSTANTIATE_TEST_SUITE_P(
                    Before::CreatedFolderWithUsersFile, Walk::DeleteDirectory, "logs", false, true},
         RestartRow{"DeleteInstalledFile deletes a file now", Before::UsersFile,
                    Walk::DeleteInstalledFile, "usbd.sys", false, false},
+        // The server's usbd.sys copy goes right after the child installer.
+        RestartRow{"DeleteInstalledFile of a file the setup created takes it off the journal",
+                   Before::Created, Walk::DeleteInstalledFile, "usbd.sys", false, false},
         RestartRow{"DeleteInstalledFile of a missing file needs nothing", Before::Nothing,
                    Walk::DeleteInstalledFile, "usbd.sys", false, false},
         RestartRow{"DeleteInstalledFile in a missing folder needs nothing", Before::Nothing,
                    Walk::DeleteInstalledFile, "gone\\usbd.sys", false, false},
         RestartRow{"DeleteInstalledFile of a file in use schedules it", Before::UsersFileInUse,
                    Walk::DeleteInstalledFile, "usbd.sys", true, true}));
-
-// The server's usbd.sys copy goes right after the child installer: once it is gone it
-// leaves the journal, and a rollback does not ask for a restart because of it.
-TEST_F(InstallerJournalTest, AFileDeletedByTheSetupLeavesTheJournal) {
-    installer->InstallFile("usbd.sys", folder.Path().c_str(), "driver", 6);
-    installer->InstallFile("corvanews.exe", folder.Path().c_str(), "program", 7);
-    installer->DeleteInstalledFile(folder.Path().c_str(), "usbd.sys");
-    EXPECT_EQ(installer->GetJournalEntries(),
-              (JournalEntryTable{{folder / "corvanews.exe", kJournalCreatedFile}}));
-    installer->RemoveInstallFiles();
-    EXPECT_EQ(restartNeeded, 0);
-    EXPECT_FALSE(installer_test::FileExists(folder / "corvanews.exe"));
-}
 
 // The durable journal: each record must be on the disk before its change is
 // begun, or a power cut in between would leave a change no record undoes.
@@ -297,25 +290,13 @@ TEST_F(DurableJournalTest, WritesEachRecordBeforeItsChangeAndGoesWithItsFolder) 
     EXPECT_EQ(GetFileAttributesA(CInstaller::JournalFolder().c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
-// Over an earlier registration its values are saved first, and one it lacked
-// is noted as absent, so that rollback leaves the registration as it was.
-TEST_F(DurableJournalTest, SavesAnEarlierRegistrationsValuesBeforeOverwritingThem) {
-    installer_test::WriteValue(uninstallKey, "DisplayName", installer_test::Sz("Older"));
-    installer->BeginDurableJournal(journal, {"{corvane-journal-test}", folder.Path(), "", "", ""});
-    Register();
-    EXPECT_EQ(violations, std::vector<std::string>{});
-    EXPECT_EQ(kindsSeen, (std::set<uint16_t>{kRecordBegin, kRecordRegistryValueSaved,
-                                             kRecordRegistryValueAbsent}));
-    installer->RestoreRegistryValues();
-    EXPECT_EQ(ReadValue(uninstallKey, "DisplayName"), installer_test::Sz("Older"));
-    EXPECT_FALSE(ReadValue(uninstallKey, "Publisher").exists) << "a value it added goes again";
-    installer->DeleteDurableJournal();
-}
-
 // A step's creations go to the disk in one flush. A name taken by the time its
 // creation comes is withdrawn, so that no journal names the user's file as one
-// to delete; a creation that never came is passed over by recovery.
+// to delete; a creation that never came is passed over by recovery. Over an
+// earlier registration its values are saved first, and one it lacked is noted
+// as absent, so that rollback leaves the registration as it was.
 TEST_F(DurableJournalTest, AnnouncesAStepsCreationsInOneFlushAndWithdrawsTakenNames) {
+    installer_test::WriteValue(uninstallKey, "DisplayName", installer_test::Sz("Older"));
     installer->BeginDurableJournal(journal, {"{corvane-journal-test}", folder.Path(), "", "", ""});
     installer->AnnounceCreations({folder / "x86"},
                                  {folder / "a.exe", folder / "taken.txt", folder / "never.exe"});
@@ -325,7 +306,10 @@ TEST_F(DurableJournalTest, AnnouncesAStepsCreationsInOneFlushAndWithdrawsTakenNa
     Install("a.exe", "a");
     EXPECT_EQ(flushes, 2u) << "announced creations write nothing more";
     Install("taken.txt", "ours");
+    Register();
     EXPECT_EQ(violations, std::vector<std::string>{});
+    EXPECT_EQ(kindsSeen.count(kRecordRegistryValueSaved), 1u);
+    EXPECT_EQ(kindsSeen.count(kRecordRegistryValueAbsent), 1u);
 
     const DecodedJournal decoded = DecodeJournalFile(ReadWholeFile(journal));
     ReplayedJournal replayed;
@@ -337,8 +321,11 @@ TEST_F(DurableJournalTest, AnnouncesAStepsCreationsInOneFlushAndWithdrawsTakenNa
     EXPECT_EQ(installer->GetJournalEntries(),
               (JournalEntryTable{{folder / "x86", kJournalCreatedDirectory},
                                  {folder / "a.exe", kJournalCreatedFile}}));
+    installer->RestoreRegistryValues();
     installer->RemoveInstallFiles();
     installer->RollBackInstallFiles();
+    EXPECT_EQ(ReadValue(uninstallKey, "DisplayName"), installer_test::Sz("Older"));
+    EXPECT_FALSE(ReadValue(uninstallKey, "Publisher").exists) << "a value it added goes again";
     EXPECT_FALSE(FileExists(folder / "a.exe"));
     EXPECT_EQ(ReadWholeFile(folder / "taken.txt"), "the user's file");
     installer->DeleteDurableJournal();

@@ -50,8 +50,6 @@ TEST(Md5Test, MatchesTheRfcDigestsWholeAndInPieces) {
                 md5.Update(message.data() + at, std::min(piece, message.size() - at));
             }
             EXPECT_EQ(ToHex(md5.Final()), digest) << message.size() << " bytes by " << piece;
-            md5.Update("abc", 3);
-            EXPECT_EQ(ToHex(md5.Final()), vectors[1].second) << "Final starts a fresh digest";
         }
     }
 }
@@ -124,9 +122,9 @@ TEST(PackageVerifyTest, WrongContentDigestOfTheLastEntryLeavesNoEntries) {
     ExpectDamaged(Concat({FakeProgram(), SealedPackage(entries)}), "content digest of c.txt");
 }
 
-// Sizes at the edges of the 2 MiB inflate buffer, and one that refills it twice, catch an
-// off-by-one where the output moves on. Numbered lines are compressible, yet a piece out of
-// place changes the content.
+// Sizes at the edges of the 2 MiB inflate buffer, and of the block that takes over from it
+// and doubles (twice for 2 x 2 MiB + 1), catch an off-by-one where the output moves on.
+// Numbered lines are compressible, yet a piece out of place changes the content.
 TEST_F(PackageTableTest, EntriesLargerThanTheInflateBufferComeBackWhole) {
     const size_t buffer = CPackedTools::kInflateBufferSize;
     std::string lines;

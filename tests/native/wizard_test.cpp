@@ -1,7 +1,4 @@
-// The wizard's platform-free rules: TGA images, the label's colour mix and word wrapping,
-// the pages' layout, the Progress page's step, the Welcome page's texts, the folder pages'
-// Browse rules, the Ready page's summary and the dialog templates' font. The pages
-// themselves are the Windows tests' part; the fuzzer feeds templates arbitrary bytes.
+// The wizard's platform-free rules; the pages themselves are the Windows tests' part.
 #include "color_blend.h"
 #include "dialog_template.h"
 #include "folder_paths.h"
@@ -165,8 +162,7 @@ TEST(BrowseRules, FolderAndStartMenuName) {
                                                                     "Corvane RDP");
 }
 
-// Which headings and tasks appear for each combination of choices, with the exact line
-// ends and indents; folders are taken as they are.
+// Headings and tasks with their exact line ends and indents; folders are taken as they are.
 TEST(ReadySummary, ListsExactlyTheChosenTasks) {
     using corvane::app::ComposeReadySummary;
     const corvane::app::ReadySummaryTexts texts = {

@@ -1,10 +1,6 @@
 #!/usr/bin/python3
-"""Seeded faults: applies each deliberate fault in turn to a scratch copy of this checkout
-(build/seeded-faults/repo, refreshed from the working tree and built incrementally), runs the
-tests named for the fault and, when none of them fails, the suites of its area, and prints a
-table of which test caught each fault (also in build/seeded-faults/results.md). Usage and the
-format of a fault: tests/README.md. Never part of CI: a whole run takes about an hour.
-"""
+"""Seeded faults: applies each deliberate fault in turn to a scratch copy of this checkout and
+prints which test caught it (usage and the format of a fault: tests/README.md)."""
 
 from __future__ import annotations
 
@@ -25,6 +21,7 @@ CHECKOUT = HERE.parent.parent
 WORK = CHECKOUT / "build" / "seeded-faults"
 PYTHON = "/usr/bin/python3"
 JOBS_PER_BUILD = "2"
+E2E_WORKERS = 2
 
 # The suites a fault's area falls back to when its own tests pass: every native test (they take
 # seconds), the Windows tests (ctest in build/win32) whose names match the regex, and a few broad
@@ -347,20 +344,6 @@ def hunt(scratch: Scratch, fault: Fault, log, env: dict, full: bool | None,
     return Outcome(fault, "missed", note=f"fallback: {suites}")
 
 
-def start_xvfb() -> subprocess.Popen | None:
-    if shutil.which("Xvfb") is None:
-        return None
-    read_end, write_end = os.pipe()
-    process = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
-                                "1024x768x24", "-nolisten", "tcp"], pass_fds=(write_end,),
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write_end)
-    with os.fdopen(read_end) as display:
-        number = display.readline().strip()
-    os.environ["DISPLAY"] = f":{number}"
-    return process
-
-
 def row(outcome: Outcome) -> str:
     fault, result, detail = outcome.fault, outcome.result, outcome.note
     if result == "caught":
@@ -386,8 +369,6 @@ def main() -> int:
                         help="fall back to every Windows and end-to-end test, not the area's")
     parser.add_argument("--targeted-only", action="store_true",
                         help="run only each fault's own tests, no fallback (a quick check)")
-    parser.add_argument("--e2e-workers", type=int, default=2,
-                        help="pytest workers when several end-to-end tests run (default 2)")
     arguments = parser.parse_args()
 
     faults = load_faults()
@@ -402,6 +383,10 @@ def main() -> int:
         for fault in faults:
             print(f"{fault.name:40} {fault.area:13} {fault.description}")
         return 0
+    if not arguments.check and "DISPLAY" not in os.environ and shutil.which("xvfb-run"):
+        # The wizard and window tests need a display: a private X server for the whole run.
+        os.execvp("xvfb-run", ["xvfb-run", "-a", "-s", "-screen 0 1024x768x24 -nolisten tcp",
+                               sys.executable, *sys.argv])
     if arguments.check:
         stale = 0
         for fault in faults:
@@ -416,7 +401,6 @@ def main() -> int:
     mode = subprocess.run([str(CHECKOUT / "scripts" / "x86-32-mode")], stdout=subprocess.PIPE,
                           check=False).stdout.decode().strip() or "unknown"
     os.environ["CORVANE_X86_32_MODE"] = mode
-    xvfb = start_xvfb()
     scratch = Scratch(WORK / "repo")
     outcomes: dict[str, Outcome] = {}
     results = WORK / "results.md"
@@ -432,38 +416,28 @@ def main() -> int:
         known = [rows[fault.name] for fault in load_faults() if fault.name in rows]
         results.write_text("\n".join([TABLE_HEAD] + known) + "\n", encoding="utf-8")
 
-    try:
-        print(f"=== refreshing and building {scratch.root}", flush=True)
-        scratch.refresh()
-        with open(WORK / "logs-initial-build.log", "a", encoding="utf-8") as log:
-            trees = ("native", "win64", "win32")
-            if arguments.targeted_only and all(
-                    test.startswith("native:") for fault in faults for test in fault.tests):
-                trees = ("native",)
-            for tree in trees:
-                if run(["scripts/build.sh", tree], log, cwd=scratch.root)[0] != 0:
-                    print(f"the unchanged copy does not build ({tree}): see {log.name}")
-                    return 2
-        # Otherwise the cheap ones first: native tests need no Windows build.
-        kinds = {"native": 0, "win32": 1, "e2e": 2}
-        order = faults if arguments.only else sorted(
-            faults, key=lambda fault: (kinds.get(fault.tests[0].split(":")[0], 3), fault.name))
-        for fault in order:
-            # An interruption lands in try_fault, which puts the file back first.
-            print(f"--- {fault.name}: {fault.description}", flush=True)
-            fallback = None if arguments.targeted_only else arguments.full
-            outcomes[fault.name] = try_fault(scratch, fault, fallback, arguments.e2e_workers)
-            write_results()
-            print(row(outcomes[fault.name]), flush=True)
-    finally:
-        if xvfb is not None:
-            xvfb.terminate()
-            xvfb.wait()
-
-    print(f"\n{TABLE_HEAD}")
-    for fault in faults:
-        if fault.name in outcomes:
-            print(row(outcomes[fault.name]))
+    print(f"=== refreshing and building {scratch.root}", flush=True)
+    scratch.refresh()
+    with open(WORK / "logs-initial-build.log", "a", encoding="utf-8") as log:
+        trees = ("native", "win64", "win32")
+        if arguments.targeted_only and all(
+                test.startswith("native:") for fault in faults for test in fault.tests):
+            trees = ("native",)
+        for tree in trees:
+            if run(["scripts/build.sh", tree], log, cwd=scratch.root)[0] != 0:
+                print(f"the unchanged copy does not build ({tree}): see {log.name}")
+                return 2
+    # Otherwise the cheap ones first: native tests need no Windows build.
+    kinds = {"native": 0, "win32": 1, "e2e": 2}
+    order = faults if arguments.only else sorted(
+        faults, key=lambda fault: (kinds.get(fault.tests[0].split(":")[0], 3), fault.name))
+    for fault in order:
+        # An interruption lands in try_fault, which puts the file back first.
+        print(f"--- {fault.name}: {fault.description}", flush=True)
+        fallback = None if arguments.targeted_only else arguments.full
+        outcomes[fault.name] = try_fault(scratch, fault, fallback, E2E_WORKERS)
+        write_results()
+        print(row(outcomes[fault.name]), flush=True)
     counts = collections.Counter(outcome.result for outcome in outcomes.values())
     print(f"\n{len(outcomes)} faults in {(time.monotonic() - started) / 60:.0f} min: " +
           ", ".join(f"{count} {result}" for result, count in sorted(counts.items())) +

@@ -50,9 +50,6 @@ protected:
         }
         return said;
     }
-    static bool Has(const std::string& text, const std::string& part) {
-        return text.find(part) != std::string::npos;
-    }
 
     std::string m_installDir;
     std::string m_standInLog;
@@ -89,8 +86,8 @@ TEST_F(CitrixSupportTest, PassesTheArgumentByTheQuotedPathAndRestartsOnRequest) 
         EXPECT_EQ(std::vector<std::string>(lines.begin() + before, lines.end()), expected);
         EXPECT_EQ(m_app.m_bRestartNeeded, step.restart);
         const std::string said = StandInSaid();
-        EXPECT_TRUE(Has(said, std::string("argument ") + step.argument)) << said;
-        EXPECT_TRUE(Has(said, step.restart ? "signalled" : "finished")) << said;
+        EXPECT_NE(said.find(std::string("argument ") + step.argument), std::string::npos) << said;
+        EXPECT_NE(said.find(step.restart ? "signalled" : "finished"), std::string::npos) << said;
     }
 }
 
@@ -109,8 +106,8 @@ TEST_F(CitrixSupportTest, ProgramPastTheLimitIsEnded) {
     EXPECT_TRUE(Contains(LogLines(), "Finish Citrix installation process"));
     EXPECT_EQ(m_app.m_bRestartNeeded, 0);
     const std::string said = StandInSaid();
-    EXPECT_TRUE(Has(said, "running for 60 seconds")) << said;
-    EXPECT_FALSE(Has(said, "finished")) << "it was not ended: " << said;
+    EXPECT_NE(said.find("running for 60 seconds"), std::string::npos) << said;
+    EXPECT_EQ(said.find("finished"), std::string::npos) << "it was not ended: " << said;
 }
 
 } // namespace

@@ -113,21 +113,19 @@ TEST_P(EditionResources, VersionBlockNamesTheEdition) {
     EXPECT_EQ(translation[1], 1200);
 }
 
-// The manifest makes Windows elevate the program, give it the version 6
-// controls and report its real version; the licence is the edition's closed
-// RTF document; the icon and every text are there.
+// The manifest makes Windows elevate the program and report its real version
+// (the version 6 controls are checked at work below, the versions Wine tells
+// only a program that declares them end to end); the licence is the edition's
+// closed RTF document; the icon and every text are there.
 TEST_P(EditionResources, ManifestLicenceIconAndTexts) {
     const std::string manifest = Resource(MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
     for (const char* text : {
              "level=\"requireAdministrator\"",
-             "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
              "<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true"
              "</dpiAware>",
              "{e2011457-1546-43c5-a5fe-008deee3d3f0}", // Vista
              "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", // 7
              "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", // 8
-             "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", // 8.1
-             "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", // 10
          }) {
         EXPECT_NE(manifest.find(text), std::string::npos) << text;
     }

@@ -41,6 +41,16 @@ inline void WriteWholeFile(const std::string& path, const std::string& content) 
     EXPECT_TRUE(file.write(content.data(), content.size()).flush()) << "cannot write " << path;
 }
 
+// `text` cut at each `separator`; a last piece without one is kept as it is.
+inline std::vector<std::string> SplitAt(const std::string& text, const std::string& separator) {
+    std::vector<std::string> pieces;
+    for (size_t start = 0, end = 0; start < text.size(); start = end + separator.size()) {
+        end = std::min(text.find(separator, start), text.size());
+        pieces.push_back(text.substr(start, end - start));
+    }
+    return pieces;
+}
+
 // Names of the entries of `folder`, sorted.
 inline std::vector<std::string> ListFolder(const std::string& folder) {
     std::vector<std::string> names;
@@ -94,16 +104,7 @@ public:
 
     HANDLE Handle() const { return m_file.get(); }
     std::string Content() const { return ReadWholeFile(m_path); }
-    // The log split at CR LF; a last line without CR LF is kept as it is.
-    std::vector<std::string> Lines() const {
-        std::vector<std::string> lines;
-        const std::string content = Content();
-        for (size_t start = 0, end = 0; start < content.size(); start = end + 2) {
-            end = std::min(content.find("\r\n", start), content.size());
-            lines.push_back(content.substr(start, end - start));
-        }
-        return lines;
-    }
+    std::vector<std::string> Lines() const { return SplitAt(Content(), "\r\n"); }
 
 private:
     std::string m_path;
@@ -187,7 +188,8 @@ public:
     // `replace`: with the "!" that lets it overwrite an existing file).
     bool Scheduled(const std::string& source, const std::string& destination,
                    bool replace = false) const {
-        const std::vector<std::string> strings = Strings();
+        const std::vector<std::string> strings =
+            SplitAt(ReadValue(kKey, kValue).data, std::string(1, '\0'));
         const std::string to =
             destination.empty() ? "" : (replace ? "!\\??\\" : "\\??\\") + destination;
         for (size_t index = 0; index + 1 < strings.size(); index += 2) {
@@ -199,16 +201,6 @@ public:
     }
 
 private:
-    std::vector<std::string> Strings() const {
-        const std::string raw = ReadValue(kKey, kValue).data;
-        std::vector<std::string> strings;
-        for (size_t start = 0, end = 0; start < raw.size(); start = end + 1) {
-            end = std::min(raw.find('\0', start), raw.size());
-            strings.push_back(raw.substr(start, end - start));
-        }
-        return strings;
-    }
-
     static constexpr char kKey[] = "System\\CurrentControlSet\\Control\\Session Manager";
     static constexpr char kValue[] = "PendingFileRenameOperations";
     const RegValue m_saved = ReadValue(kKey, kValue);

@@ -91,16 +91,10 @@ def install_log(prefix, edition: str) -> list[str]:
 
 
 def in_order(lines: list[str], expected: list[str]) -> list[str]:
-    """The expected lines that are missing or out of order (each is looked for after the
-    previous one)."""
-    position = 0
-    missing = []
-    for line in expected:
-        try:
-            position = lines.index(line, position) + 1
-        except ValueError:
-            missing.append(line)
-    return missing
+    """The expected lines from the first that is missing or out of order on (each is looked
+    for after the previous one)."""
+    rest = iter(lines)
+    return [line for line in expected if line not in rest]
 
 
 def child_says(edition: str, text: str) -> str:

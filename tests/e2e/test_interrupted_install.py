@@ -19,7 +19,7 @@ from test_silent_install import (INSTALL_TIMEOUT, PRODUCT, ROLLBACK_NOISE, SILEN
                                  UNINSTALL_KEY, in_order, install_folder, install_log,
                                  payload_entry)
 from test_startup import QUICK, log_lines, setup_program, test_setup_program, work_log
-from test_wizard import LAUNCH, NEXT, Wizard, walk_to_ready
+from test_wizard import IDOK, LAUNCH, NEXT, Wizard, walk_to_ready
 from winehost import wait_until
 
 JOURNAL_FOLDER = "C:\\windows\\Corvane Setup Journal"
@@ -31,7 +31,6 @@ USER_FILES = {"readme.txt": b"the user's own readme\r\n\x00\xff",
 NO_WAITS = {"CORVANE_TEST_NO_WAITS": "1"}
 PROGRESS_BAR = 1029
 FINISH_TITLE = 1001
-OK = 1
 
 # Kinds of journal record the tests wait for.
 ROLLBACK_STARTED, COMMITTED, CHILD_STARTING = 12, 13, 19
@@ -291,14 +290,14 @@ def test_a_fault_in_the_wizards_install_ends_on_the_failure_page(wine_prefix):
         wizard.prefix.press(walk_to_ready(wizard), NEXT)  # "Install"
         box = wizard.message_box(timeout=120)
         assert "Exception during installation!" in " ".join(box.texts), box.texts
-        wine_prefix.press(box, OK)
+        wine_prefix.press(box, IDOK)
         finish = wizard.page(LAUNCH, visible=False, timeout=120)
         title = finish.control(id=FINISH_TITLE).text
         assert title.startswith("Setup Wizard did not complete the installation"), title
         assert not finish.control(id=LAUNCH).visible
         wine_prefix.close_window(finish)
         # Where the log was left, said once the run ends.
-        wine_prefix.press(wizard.message_box(), OK)
+        wine_prefix.press(wizard.message_box(), IDOK)
         result = wizard.wait()
     assert result.exit_code == -10, result
     # The Wizard driver's stand-ins (the browser, a canary) are no trace of the installation.

@@ -165,7 +165,7 @@ def test_a_silent_install_puts_every_file_registration_and_shortcut_in_place(
         *([f"device {parts['device']}"] if parts["device"] else [])]
 
     # A successful silent install lets the service program through the firewall, last.
-    service = {"workstation": "corvanewssrv.exe", "server": "corvanetssrv.exe"}[edition]
+    service = CHILD_PARTS[edition]["service"] + ".exe"
     firewall = lines.index("Create Firewall rules")
     assert firewall > lines.index(f"CreateShortcuts: {START_MENU}{display}\\{display}.lnk")
     assert lines[firewall + 1].lower() == f"authorized appication: c:\\windows\\system32\\{service}"
@@ -185,9 +185,7 @@ def test_a_silent_install_puts_every_file_registration_and_shortcut_in_place(
 
     menu = wine_prefix.host_path(START_MENU + display)
     expected_links = {display + suffix + ".lnk" for suffix in SHORTCUTS}
-    expected_links.add(product["web"])
-    if product["extra_shortcut"]:
-        expected_links.add(product["extra_shortcut"])
+    expected_links |= {product["web"], product["extra_shortcut"]} - {None}
     assert {p.name for p in menu.iterdir()} == expected_links
 
 

@@ -39,23 +39,6 @@ USB_CLASS_KEY = ("HKLM\\System\\CurrentControlSet\\Control\\Class\\"
                  "{36FC9E60-C465-11CF-8056-444553540000}")
 
 
-def product_registrations(prefix, edition: str) -> list[str]:
-    """The child installer's registrations the machine holds."""
-    parts = CHILD_PARTS[edition]
-    found = [f"service {name}" for name in (parts["service"], parts["driver"])
-             if prefix.reg_exists(SERVICES_KEY + name, view=64)]
-    filters = prefix.reg_query(USB_CLASS_KEY, "UpperFilters", view=64)
-    if filters is not None and parts["driver"] in [name.lower() for name in filters.data]:
-        found.append(f"upper filter {parts['driver']}")
-    catalog = f"CatalogFile={parts['driver']}.cat".encode()
-    found += [f"INF {path.name}" for path in prefix.host_path("C:\\windows\\inf").iterdir()
-              if path.suffix.lower() == ".inf" and catalog in path.read_bytes()]
-    if parts["device"] and prefix.reg_exists(
-            "HKLM\\System\\CurrentControlSet\\Enum\\" + parts["device"], view=64):
-        found.append(f"device {parts['device']}")
-    return found
-
-
 # An edition on a system: destinations (relative to the install folder) with the package
 # entry each must hold, destinations that must not be there, and the server's copy of the
 # system USB driver (placed for the child installer, then deleted). The payload plan of every
@@ -159,13 +142,24 @@ def test_a_silent_install_puts_every_file_registration_and_shortcut_in_place(
                f"Record ClassFilterDriver: {parts['driver']}"}
     assert records <= set(lines), "\n".join(lines)
     assert any(line.startswith("Record DriverStore INF: ") for line in lines), "\n".join(lines)
-    assert product_registrations(wine_prefix, edition) == [
-        f"service {parts['service']}", f"service {parts['driver']}",
-        f"upper filter {parts['driver']}", f"INF {parts['driver']}.inf",
-        *([f"device {parts['device']}"] if parts["device"] else [])]
+    # What the machine holds of the child installer's registrations.
+    found = [f"service {name}" for name in (parts["service"], parts["driver"])
+             if wine_prefix.reg_exists(SERVICES_KEY + name, view=64)]
+    filters = wine_prefix.reg_query(USB_CLASS_KEY, "UpperFilters", view=64)
+    if filters is not None and parts["driver"] in [name.lower() for name in filters.data]:
+        found.append(f"upper filter {parts['driver']}")
+    catalog = f"CatalogFile={parts['driver']}.cat".encode()
+    found += [f"INF {path.name}" for path in wine_prefix.host_path("C:\\windows\\inf").iterdir()
+              if path.suffix.lower() == ".inf" and catalog in path.read_bytes()]
+    if parts["device"] and wine_prefix.reg_exists(
+            "HKLM\\System\\CurrentControlSet\\Enum\\" + parts["device"], view=64):
+        found.append(f"device {parts['device']}")
+    assert found == [f"service {parts['service']}", f"service {parts['driver']}",
+                     f"upper filter {parts['driver']}", f"INF {parts['driver']}.inf",
+                     *([f"device {parts['device']}"] if parts["device"] else [])]
 
     # A successful silent install lets the service program through the firewall, last.
-    service = CHILD_PARTS[edition]["service"] + ".exe"
+    service = parts["service"] + ".exe"
     firewall = lines.index("Create Firewall rules")
     assert firewall > lines.index(f"CreateShortcuts: {START_MENU}{display}\\{display}.lnk")
     assert lines[firewall + 1].lower() == f"authorized appication: c:\\windows\\system32\\{service}"

@@ -19,7 +19,7 @@ from test_silent_install import (INSTALL_TIMEOUT, PRODUCT, ROLLBACK_NOISE, SILEN
                                  UNINSTALL_KEY, in_order, install_folder, install_log,
                                  payload_entry)
 from test_startup import QUICK, log_lines, setup_program, test_setup_program, work_log
-from test_wizard import LAUNCH, NEXT, Wizard, walk_to_ready
+from test_wizard import IDOK, LAUNCH, NEXT, Wizard, walk_to_ready
 from winehost import wait_until
 
 JOURNAL_FOLDER = "C:\\windows\\Corvane Setup Journal"
@@ -31,14 +31,9 @@ USER_FILES = {"readme.txt": b"the user's own readme\r\n\x00\xff",
 NO_WAITS = {"CORVANE_TEST_NO_WAITS": "1"}
 PROGRESS_BAR = 1029
 FINISH_TITLE = 1001
-OK = 1
 
-# The kinds of journal record, by number (from 1).
-RECORD_KINDS = ["begin", "created folder", "created file", "backup started", "overwrite started",
-                "registry key created", "registry value saved", "registry value absent",
-                "restart replacement", "withdrawn", "Citrix registered", "rollback started",
-                "committed", "service", "device", "INF install", "driver-store INF",
-                "class filter", "child starting", "child changes"]
+# Kinds of journal record the tests wait for.
+ROLLBACK_STARTED, COMMITTED, CHILD_STARTING = 12, 13, 19
 
 
 def journal_path(edition: str) -> str:
@@ -52,24 +47,15 @@ def encode_record(kind: int, *fields: bytes) -> bytes:
     return head + struct.pack("<I", zlib.crc32(head))
 
 
-def journal_records(data: bytes) -> list[str]:
-    """Each whole record of a journal file: its kind, and the name its last field ends in."""
+def journal_kinds(data: bytes) -> list[int]:
+    """The kind of each whole record of a journal file."""
     assert data[:8] == b"CVJRNL\r\n", data[:16]
-    offset, records = 12, []
+    offset, kinds = 12, []
     while offset + 4 <= len(data):
-        size = struct.unpack_from("<I", data, offset)[0]
-        kind, _, count = struct.unpack_from("<HHH", data, offset + 4)
-        fields, position = [], offset + 10
-        for _ in range(count):
-            length = struct.unpack_from("<I", data, position)[0]
-            fields.append(data[position + 4:position + 4 + length].decode("latin-1"))
-            position += 4 + length
-        kind = RECORD_KINDS[kind - 1] if 0 < kind <= len(RECORD_KINDS) else str(kind)
-        listed = fields and kind not in ("begin", "child starting", "child changes")
-        name = fields[-1].rsplit("\\", 1)[-1] if listed else ""
-        records.append(f"{kind} {name}".strip())
+        size, kind = struct.unpack_from("<IH", data, offset)
+        kinds.append(kind)
         offset += size + 8
-    return records
+    return kinds
 
 
 def logged(log, text: str) -> bool:
@@ -164,7 +150,7 @@ def test_a_setup_stopped_after_any_journal_record_is_undone_by_the_next_start(
         assert not changes, f"after record {k} ({stopped[-1]}):\n{changes}"
 
     stops = 0
-    while not stopped or not stopped[-1].startswith("committed"):
+    while not stopped or stopped[-1] != COMMITTED:
         # The next stop comes at the flush that writes the next record (a flush may write
         # several: the creations of a whole step).
         k = len(stopped) + 1
@@ -177,7 +163,7 @@ def test_a_setup_stopped_after_any_journal_record_is_undone_by_the_next_start(
             stop_after_record(wine_prefix, program, k, None)
         else:
             stop_after_record(wine_prefix, program, k, check_recovery if k > 1 else None)
-        stopped = journal_records(wine_prefix.read_file(journal_path(edition)))
+        stopped = journal_kinds(wine_prefix.read_file(journal_path(edition)))
         assert len(stopped) >= k, stopped
     # The stop came after the commit record: every step was done, and the next start only
     # finishes the commit.
@@ -213,8 +199,8 @@ def test_a_setup_stopped_while_the_child_runs_has_its_changes_undone_by_the_next
                INSTALL_TIMEOUT, running)
     wine_prefix.kill()
     running.process.wait(timeout=60)
-    records = journal_records(wine_prefix.read_file(journal_path("workstation")))
-    assert records[-1] == "child starting", records
+    records = journal_kinds(wine_prefix.read_file(journal_path("workstation")))
+    assert records[-1] == CHILD_STARTING, records
 
     lines = start_again(wine_prefix, "workstation")
 
@@ -240,8 +226,8 @@ def test_a_rollback_stopped_in_the_middle_is_finished_by_the_next_start(wine_pre
 
     for n in (1, 8, 15):
         end_at(f"undo:{n}:exit", "error")
-        records = journal_records(wine_prefix.read_file(journal_path("workstation")))
-        assert records[-1].startswith("rollback started"), records
+        records = journal_kinds(wine_prefix.read_file(journal_path("workstation")))
+        assert records[-1] == ROLLBACK_STARTED, records
         if n == 8:
             end_at("undo:3:exit")
         lines = start_again(wine_prefix, "workstation")
@@ -302,16 +288,16 @@ def test_a_fault_in_the_wizards_install_ends_on_the_failure_page(wine_prefix):
     with Wizard(wine_prefix, program=test_setup_program("workstation"),
                 env={"CORVANE_TEST_HOOK": "record:19:fault"}) as wizard:
         wizard.prefix.press(walk_to_ready(wizard), NEXT)  # "Install"
-        box = wine_prefix.wait_for_window(wizard.display_name, timeout=120, exact=True)
+        box = wizard.message_box(timeout=120)
         assert "Exception during installation!" in " ".join(box.texts), box.texts
-        wine_prefix.press(box, OK)
+        wine_prefix.press(box, IDOK)
         finish = wizard.page(LAUNCH, visible=False, timeout=120)
         title = finish.control(id=FINISH_TITLE).text
         assert title.startswith("Setup Wizard did not complete the installation"), title
         assert not finish.control(id=LAUNCH).visible
         wine_prefix.close_window(finish)
         # Where the log was left, said once the run ends.
-        wine_prefix.press(wine_prefix.wait_for_window(wizard.display_name, exact=True), OK)
+        wine_prefix.press(wizard.message_box(), IDOK)
         result = wizard.wait()
     assert result.exit_code == -10, result
     # The Wizard driver's stand-ins (the browser, a canary) are no trace of the installation.

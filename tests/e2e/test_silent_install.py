@@ -39,23 +39,6 @@ USB_CLASS_KEY = ("HKLM\\System\\CurrentControlSet\\Control\\Class\\"
                  "{36FC9E60-C465-11CF-8056-444553540000}")
 
 
-def product_registrations(prefix, edition: str) -> list[str]:
-    """The child installer's registrations the machine holds."""
-    parts = CHILD_PARTS[edition]
-    found = [f"service {name}" for name in (parts["service"], parts["driver"])
-             if prefix.reg_exists(SERVICES_KEY + name, view=64)]
-    filters = prefix.reg_query(USB_CLASS_KEY, "UpperFilters", view=64)
-    if filters is not None and parts["driver"] in [name.lower() for name in filters.data]:
-        found.append(f"upper filter {parts['driver']}")
-    catalog = f"CatalogFile={parts['driver']}.cat".encode()
-    found += [f"INF {path.name}" for path in prefix.host_path("C:\\windows\\inf").iterdir()
-              if path.suffix.lower() == ".inf" and catalog in path.read_bytes()]
-    if parts["device"] and prefix.reg_exists(
-            "HKLM\\System\\CurrentControlSet\\Enum\\" + parts["device"], view=64):
-        found.append(f"device {parts['device']}")
-    return found
-
-
 # An edition on a system: destinations (relative to the install folder) with the package
 # entry each must hold, destinations that must not be there, and the server's copy of the
 # system USB driver (placed for the child installer, then deleted). The payload plan of every
@@ -91,16 +74,10 @@ def install_log(prefix, edition: str) -> list[str]:
 
 
 def in_order(lines: list[str], expected: list[str]) -> list[str]:
-    """The expected lines that are missing or out of order (each is looked for after the
-    previous one)."""
-    position = 0
-    missing = []
-    for line in expected:
-        try:
-            position = lines.index(line, position) + 1
-        except ValueError:
-            missing.append(line)
-    return missing
+    """The expected lines from the first that is missing or out of order on (each is looked
+    for after the previous one)."""
+    rest = iter(lines)
+    return [line for line in expected if line not in rest]
 
 
 def child_says(edition: str, text: str) -> str:
@@ -165,13 +142,24 @@ def test_a_silent_install_puts_every_file_registration_and_shortcut_in_place(
                f"Record ClassFilterDriver: {parts['driver']}"}
     assert records <= set(lines), "\n".join(lines)
     assert any(line.startswith("Record DriverStore INF: ") for line in lines), "\n".join(lines)
-    assert product_registrations(wine_prefix, edition) == [
-        f"service {parts['service']}", f"service {parts['driver']}",
-        f"upper filter {parts['driver']}", f"INF {parts['driver']}.inf",
-        *([f"device {parts['device']}"] if parts["device"] else [])]
+    # What the machine holds of the child installer's registrations.
+    found = [f"service {name}" for name in (parts["service"], parts["driver"])
+             if wine_prefix.reg_exists(SERVICES_KEY + name, view=64)]
+    filters = wine_prefix.reg_query(USB_CLASS_KEY, "UpperFilters", view=64)
+    if filters is not None and parts["driver"] in [name.lower() for name in filters.data]:
+        found.append(f"upper filter {parts['driver']}")
+    catalog = f"CatalogFile={parts['driver']}.cat".encode()
+    found += [f"INF {path.name}" for path in wine_prefix.host_path("C:\\windows\\inf").iterdir()
+              if path.suffix.lower() == ".inf" and catalog in path.read_bytes()]
+    if parts["device"] and wine_prefix.reg_exists(
+            "HKLM\\System\\CurrentControlSet\\Enum\\" + parts["device"], view=64):
+        found.append(f"device {parts['device']}")
+    assert found == [f"service {parts['service']}", f"service {parts['driver']}",
+                     f"upper filter {parts['driver']}", f"INF {parts['driver']}.inf",
+                     *([f"device {parts['device']}"] if parts["device"] else [])]
 
     # A successful silent install lets the service program through the firewall, last.
-    service = {"workstation": "corvanewssrv.exe", "server": "corvanetssrv.exe"}[edition]
+    service = parts["service"] + ".exe"
     firewall = lines.index("Create Firewall rules")
     assert firewall > lines.index(f"CreateShortcuts: {START_MENU}{display}\\{display}.lnk")
     assert lines[firewall + 1].lower() == f"authorized appication: c:\\windows\\system32\\{service}"
@@ -191,9 +179,7 @@ def test_a_silent_install_puts_every_file_registration_and_shortcut_in_place(
 
     menu = wine_prefix.host_path(START_MENU + display)
     expected_links = {display + suffix + ".lnk" for suffix in SHORTCUTS}
-    expected_links.add(product["web"])
-    if product["extra_shortcut"]:
-        expected_links.add(product["extra_shortcut"])
+    expected_links |= {product["web"], product["extra_shortcut"]} - {None}
     assert {p.name for p in menu.iterdir()} == expected_links
 
 

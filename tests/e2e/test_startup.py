@@ -79,18 +79,6 @@ def answer_message_box(prefix, program, args, cwd=None, edition="workstation"):
     return box.control(id=0xFFFF).text, running.wait(timeout=QUICK)
 
 
-def hand_built_setup(path: Path, entries: dict[str, bytes], seal: int = 0x5A) -> Path:
-    """The stub with a package put together here, for names the package tool refuses."""
-    area = b"".join(struct.pack("<II", len(packed := zlib.compress(data, 9)), len(name))
-                    + hashlib.md5(data).digest() + name.encode() + packed
-                    for name, data in entries.items())
-    signature = b"Marrowfend LLC installer system" + bytes([seal])
-    path.write_bytes(stub_program().read_bytes() + signature + bytes(b ^ seal for b in signature)
-                     + struct.pack("<II", len(area), len(entries)) + hashlib.md5(area).digest()
-                     + area)
-    return path
-
-
 # Silent without accepting the licence is refused, whatever else is asked, and with -im says
 # why in a message box; unpack wins over silent, replaces what is there and installs nothing. A
 # package may name any place: unpack writes only plain names, into the current folder. An
@@ -104,7 +92,15 @@ UNSAFE_NAMES = {"..\\climbed.txt": b"up\r\n", "C:\\rooted.txt": b"root\r\n",
 
 def test_command_line_picks_the_mode_and_exit_code(wine_prefix, tmp_path):
     entries = package_entries(setup_program())
-    unsafe = hand_built_setup(tmp_path / "setup.exe", UNSAFE_NAMES)
+    # The stub with a package put together here, for names the package tool refuses.
+    area = b"".join(struct.pack("<II", len(packed := zlib.compress(data, 9)), len(name))
+                    + hashlib.md5(data).digest() + name.encode() + packed
+                    for name, data in UNSAFE_NAMES.items())
+    signature = b"Marrowfend LLC installer system" + bytes([0x5A])
+    unsafe = tmp_path / "setup.exe"
+    unsafe.write_bytes(stub_program().read_bytes() + signature + bytes(b ^ 0x5A for b in signature)
+                       + struct.pack("<II", len(area), len(UNSAFE_NAMES))
+                       + hashlib.md5(area).digest() + area)
     for number, (*package, arguments, exit_code) in enumerate(COMMAND_LINES):
         work = tmp_path / f"cwd {number}"
         work.mkdir()

@@ -72,9 +72,9 @@ class Wizard:
             state = "runs" if self.running.process.poll() is None else "has ended"
             raise WineError(f"{error}\nthe setup {state}; its log ends:\n" + "\n".join(tail))
 
-    def message_box(self) -> Window:
-        """The setup's message box: captioned with the product's name alone."""
-        return self.prefix.wait_for_window(self.display_name, timeout=30)
+    def message_box(self, timeout: float = 30) -> Window:
+        # Captioned with the product's name alone; the pages' titles hold it too.
+        return self.prefix.wait_for_window(self.display_name, timeout, exact=True)
 
     def started(self, program: str) -> list[str]:
         """The command lines `program` was started with."""
@@ -274,26 +274,18 @@ def test_a_page_that_cannot_be_shown_ends_the_run_as_a_startup_error(wine_prefix
     assert sum(line.startswith("Wizard page could not be shown: (0x") for line in lines) == 3
 
 
-@pytest.fixture
-def volumes(wine_prefix):
-    """volumes(name, options) mounts a small tmpfs (which needs root) in the scratch folder."""
-    mounted: list[Path] = []
-
-    def mount(name: str, options: str) -> Path:
-        point = wine_prefix.scratch / name
-        point.mkdir(parents=True)
-        # Writable by its owner alone, like a volume an administrator set up: a tmpfs open to
-        # everyone (its default) is refused as a folder standard users can change.
-        result = subprocess.run(["mount", "-t", "tmpfs", "-o", options + ",mode=0755", "tmpfs",
-                                 str(point)], capture_output=True, text=True)
-        if result.returncode != 0:
-            pytest.skip(f"cannot mount a small volume here: {result.stderr.strip()}")
-        mounted.append(point)
-        return point
-
-    yield mount
-    for point in reversed(mounted):
-        subprocess.run(["umount", "-l", str(point)], check=False)
+def mount_volume(request, prefix, name: str, options: str) -> Path:
+    """A small tmpfs (which needs root) in the scratch folder, unmounted after the test."""
+    point = prefix.scratch / name
+    point.mkdir(parents=True)
+    # Writable by its owner alone, like a volume an administrator set up: a tmpfs open to
+    # everyone (its default) is refused as a folder standard users can change.
+    result = subprocess.run(["mount", "-t", "tmpfs", "-o", options + ",mode=0755", "tmpfs",
+                             str(point)], capture_output=True, text=True)
+    if result.returncode != 0:
+        pytest.skip(f"cannot mount a small volume here: {result.stderr.strip()}")
+    request.addfinalizer(lambda: subprocess.run(["umount", "-l", str(point)], check=False))
+    return point
 
 
 REFUSALS = {
@@ -308,7 +300,7 @@ REFUSALS = {
 # with the reason; Install on the Ready page checks it again, for a volume filled meanwhile.
 @pytest.mark.usefixtures("display")
 def test_a_destination_the_install_cannot_use_is_refused_before_anything_is_written(
-        wine_prefix, volumes):
+        wine_prefix, request):
     with Wizard(wine_prefix) as wizard:
         prefix = wizard.prefix
         prefix.press(walk_to_destination(wizard), BROWSE)
@@ -331,7 +323,8 @@ def test_a_destination_the_install_cannot_use_is_refused_before_anything_is_writ
             if case == "too long":
                 folder = "C:\\" + "x" * 240 + "\\" + wizard.display_name
             else:
-                volume = volumes(case, {"read-only": "ro,size=1m", "full": "size=64k"}[case])
+                volume = mount_volume(request, prefix, case,
+                                      {"read-only": "ro,size=1m", "full": "size=64k"}[case])
                 folder = prefix.windows_path(volume) + "\\" + wizard.display_name
             prefix.set_text(destination, FOLDER_EDIT, folder)
             prefix.press(destination, NEXT)
@@ -346,7 +339,7 @@ def test_a_destination_the_install_cannot_use_is_refused_before_anything_is_writ
             else:
                 assert list(volume.iterdir()) == []
 
-        filling = volumes("filling", "size=4m")
+        filling = mount_volume(request, prefix, "filling", "size=4m")
         prefix.set_text(destination, FOLDER_EDIT,
                         prefix.windows_path(filling) + "\\" + wizard.display_name)
         prefix.press(destination, NEXT)

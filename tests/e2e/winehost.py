@@ -100,8 +100,8 @@ class Snapshot:
         lines = []
         for kind, old, new in (("file", before.files, self.files),
                                ("key", before.registry, self.registry)):
-            old = {k: v for k, v in old.items() if not _ignored(k, patterns)}
-            new = {k: v for k, v in new.items() if not _ignored(k, patterns)}
+            old = {k: v for k, v in old.items() if not any(p.search(k) for p in patterns)}
+            new = {k: v for k, v in new.items() if not any(p.search(k) for p in patterns)}
             lines += [f"{kind} added: {k}" for k in sorted(new.keys() - old.keys())]
             lines += [f"{kind} removed: {k}" for k in sorted(old.keys() - new.keys())]
             lines += [f"{kind} changed: {k}" + ("" if kind == "file" else
@@ -114,13 +114,9 @@ class Snapshot:
 # switching the Windows version and restarting the wineserver change nothing else in drive_c
 # or the saved registry. The display adapter: Wine's X11 driver writes the GPU's driver date
 # each time the desktop (explorer.exe) starts with a display.
-IGNORED_KEYS = (re.compile(r"^hklm\\system\\currentcontrolset\\control\\class\\"
-                           r"\{4d36e968-e325-11ce-bfc1-08002be10318\}\\"),)
+IGNORED_KEY = re.compile(r"^hklm\\system\\currentcontrolset\\control\\class\\"
+                        r"\{4d36e968-e325-11ce-bfc1-08002be10318\}\\")
 _KEY_LINE = re.compile(r"^\[(.*)\] \d+$")
-
-
-def _ignored(text: str, patterns: Iterable[re.Pattern]) -> bool:
-    return any(pattern.search(text) for pattern in patterns)
 
 
 @dataclasses.dataclass(frozen=True)
@@ -392,7 +388,7 @@ class Prefix:
         return self.reg_values(key, view=view) is not None
 
     def reg_set(self, key: str, value: str, text: str, *, view: int) -> None:
-        self._regtool(view, "set", key, value, "1", (text + "\0").encode("utf-16-le").hex())
+        self._regtool(view, "set", key, value, text)
 
     def _osinfo(self, *paths: str) -> dict[str, str]:
         result = self.run(harness_program("osinfo.exe"), list(paths), timeout=60)
@@ -523,7 +519,7 @@ class Prefix:
                             keys[name] = set()
                     elif values is not None and line and not line.startswith("#time="):
                         values.add(line)
-            keys = {k: v for k, v in keys.items() if not _ignored(k, IGNORED_KEYS)}
+            keys = {k: v for k, v in keys.items() if not IGNORED_KEY.search(k)}
         files: dict[str, tuple] = {}
         for directory, dirs, file_names in os.walk(self.drive_c):
             for name in dirs + file_names:

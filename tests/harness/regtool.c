@@ -2,7 +2,7 @@
  * regtool: reads and writes the prefix's registry exactly, for the end-to-end harness.
  *
  *   regtool --view 32|64 query KEY [VALUE]        the values of KEY (or one value)
- *   regtool --view 32|64 set KEY VALUE TYPE HEX   creates KEY if needed
+ *   regtool --view 32|64 set KEY VALUE TEXT       a REG_SZ value; creates KEY if needed
  *
  * KEY starts with HKLM or HKCU; VALUE "" is the default value. Unlike `reg query`, every line
  * is unambiguous, whatever the names and data hold:
@@ -36,10 +36,6 @@ static void print_value(const wchar_t* name, DWORD name_length, DWORD type, cons
     putchar('\n');
 }
 
-static int hex_digit(wchar_t c) {
-    return c <= L'9' ? c - L'0' : (c | 0x20) - L'a' + 10;
-}
-
 int main(void) {
     _setmode(_fileno(stdout), _O_BINARY);
     int argc = 0;
@@ -59,16 +55,12 @@ int main(void) {
     }
     HKEY key;
     LONG status;
-    if (!wcscmp(command, L"set") && argc == 8) {
-        size_t size = wcslen(argv[7]) / 2;
-        BYTE* data = malloc(size + 1);
-        for (size_t k = 0; k < size; ++k)
-            data[k] = (BYTE)(hex_digit(argv[7][2 * k]) * 16 + hex_digit(argv[7][2 * k + 1]));
+    if (!wcscmp(command, L"set") && argc == 7) {
         status =
             RegCreateKeyExW(root, key_name + 5, 0, NULL, 0, KEY_WRITE | view, NULL, &key, NULL);
         if (!status)
-            status = RegSetValueExW(key, argv[5], 0, (DWORD)wcstoul(argv[6], NULL, 10), data,
-                                    (DWORD)size);
+            status = RegSetValueExW(key, argv[5], 0, REG_SZ, (const BYTE*)argv[6],
+                                    (DWORD)((wcslen(argv[6]) + 1) * sizeof(wchar_t)));
         if (status)
             fprintf(stderr, "regtool: cannot set %ls: error %ld\n", key_name, status);
         return status ? EXIT_FAILED : 0;

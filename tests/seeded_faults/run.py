@@ -362,9 +362,8 @@ def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--only", nargs="+", metavar="NAME", help="only these faults")
-    parser.add_argument("--list", action="store_true", help="list the faults and stop")
-    parser.add_argument("--check", action="store_true",
-                        help="only check that each fault still applies to this checkout")
+    parser.add_argument("--list", "--check", action="store_true",
+                        help="list the faults, check that each still applies, and stop")
     parser.add_argument("--full", action="store_true",
                         help="fall back to every Windows and end-to-end test, not the area's")
     parser.add_argument("--targeted-only", action="store_true",
@@ -380,22 +379,17 @@ def main() -> int:
         by_name = {fault.name: fault for fault in faults}
         faults = [by_name[name] for name in dict.fromkeys(arguments.only)]
     if arguments.list:
+        stale = [fault for fault in faults if apply(CHECKOUT, fault)[1] is None]
         for fault in faults:
             print(f"{fault.name:40} {fault.area:13} {fault.description}")
-        return 0
-    if not arguments.check and "DISPLAY" not in os.environ and shutil.which("xvfb-run"):
+        for fault in stale:
+            print(f"{fault.name}: stale: {apply(CHECKOUT, fault)[2]}")
+        print(f"{len(faults) - len(stale)} of {len(faults)} faults apply")
+        return 1 if stale else 0
+    if "DISPLAY" not in os.environ and shutil.which("xvfb-run"):
         # The wizard and window tests need a display: a private X server for the whole run.
         os.execvp("xvfb-run", ["xvfb-run", "-a", "-s", "-screen 0 1024x768x24 -nolisten tcp",
                                sys.executable, *sys.argv])
-    if arguments.check:
-        stale = 0
-        for fault in faults:
-            _, faulty, reason = apply(CHECKOUT, fault)
-            if faulty is None:
-                stale += 1
-                print(f"{fault.name}: stale: {reason}")
-        print(f"{len(faults) - stale} of {len(faults)} faults apply")
-        return 1 if stale else 0
 
     WORK.mkdir(parents=True, exist_ok=True)
     mode = subprocess.run([str(CHECKOUT / "scripts" / "x86-32-mode")], stdout=subprocess.PIPE,

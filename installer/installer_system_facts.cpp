@@ -94,10 +94,6 @@ void AddFilesOf(const std::string& folder, std::vector<std::string>* paths) {
     } while (FindNextFileA(search.get(), &found));
 }
 
-} // namespace
-
-namespace {
-
 // The hardware ids as the device's registry stores them (a multi-string) and
 // the size stored; false when the device has none or is gone.
 bool ReadHardwareIds(HDEVINFO set, SP_DEVINFO_DATA* device, std::vector<char>* ids,
